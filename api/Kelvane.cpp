@@ -1,0 +1,2 @@
+// The exported functions of libkelvane.so.
+#include "kelvane.h"

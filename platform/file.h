@@ -1,0 +1,67 @@
+// Files with Win32 semantics: access rights, share modes checked against the files this
+// process holds open, creation dispositions, 64-bit positions.
+#pragma once
+
+#include "platform/types.h"
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
+                   DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL CloseHandle(HANDLE handle);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
+DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD moveMethod);
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPosition,
+                      DWORD moveMethod);
+BOOL SetEndOfFile(HANDLE file);
+BOOL FlushFileBuffers(HANDLE file);
+DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
+BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite);
+BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
+
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+};
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+
+BOOL DeleteFileW(LPCWSTR path);
+// Never replaces an existing destination: fails with ERROR_ALREADY_EXISTS.
+BOOL MoveFileW(LPCWSTR existing, LPCWSTR destination);
+BOOL CreateDirectoryW(LPCWSTR path, void* security);
+BOOL RemoveDirectoryW(LPCWSTR path);
+DWORD GetFileAttributesW(LPCWSTR path);
+#define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(-1))
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    WCHAR cFileName[MAX_PATH];
+};
+// Patterns may use * and ? in the last component only.
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data);
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
+BOOL FindClose(HANDLE find);
+
+// The temporary folder with a trailing separator: $TMPDIR, else /tmp. Gives the length
+// without the terminator, or the size needed when the buffer is too small.
+DWORD GetTempPathW(DWORD capacity, LPWSTR buffer);
+DWORD GetCurrentDirectoryW(DWORD capacity, LPWSTR buffer);
+
+// Seconds since 1970-01-01 UTC to and from FILETIME (100 ns since 1601-01-01 UTC).
+FILETIME UnixTimeToFileTime(int64_t seconds);
+int64_t FileTimeToUnixTime(const FILETIME& time);
+BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fileTime);

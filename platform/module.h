@@ -1,0 +1,19 @@
+// Run-time lookup of optional system functions. Only the functions the library asks for by
+// name exist: "kernel32" provides IsWow64Process and ProcessIdToSessionId.
+#pragma once
+
+#include "platform/types.h"
+
+HMODULE LoadLibraryW(LPCWSTR name);
+HMODULE GetModuleHandleW(LPCWSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+// A null module names the host executable.
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD capacity);
+
+typedef BOOL (*IsWow64ProcessFunction)(HANDLE process, BOOL* wow64);
+typedef BOOL (*ProcessIdToSessionIdFunction)(DWORD processId, DWORD* sessionId);
+
+HANDLE GetCurrentProcess();
+DWORD GetCurrentProcessId();
+DWORD GetCurrentThreadId();

@@ -1,0 +1,16 @@
+// Windows-style paths on POSIX. Both separators split components; "X:\..." names drive X,
+// whose root is the folder in $KELVANE_DRIVE_X; a path that starts with a separator is an
+// absolute POSIX path.
+#pragma once
+
+#include <string>
+
+#include "platform/types.h"
+
+// The POSIX form of a path. Fails (false, last error ERROR_PATH_NOT_FOUND) for a drive that
+// is not mapped.
+bool NativePath(LPCWSTR path, std::string* native);
+
+// The executable of this process (/proc/self/exe) and the shared object holding this code.
+std::u16string HostExecutablePath();
+std::u16string ModulePath();

@@ -1,0 +1,25 @@
+// Conversion between 8-bit code pages and UTF-16. The ANSI and thread code pages are UTF-8.
+#pragma once
+
+#include <string>
+
+#include "platform/types.h"
+
+#define MB_ERR_INVALID_CHARS 0x00000008u
+#define WC_ERR_INVALID_CHARS 0x00000080u
+
+// Length -1 converts up to and including the terminator. Capacity 0 asks for the size
+// needed. Invalid input is replaced by U+FFFD unless the *_ERR_INVALID_CHARS flag asks for a
+// failure (ERROR_NO_UNICODE_TRANSLATION); a too small buffer fails with
+// ERROR_INSUFFICIENT_BUFFER.
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out,
+                        int capacity);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, LPSTR out,
+                        int capacity, LPCSTR defaultChar, BOOL* usedDefaultChar);
+
+// Conveniences for code outside the specified conversions (paths, tests, tools).
+std::u16string Utf8ToUtf16(const std::string& text);
+std::string Utf16ToUtf8(const std::u16string& text);
+
+// Length of a NUL-terminated UTF-16 text.
+size_t lstrlenW(LPCWSTR text);
