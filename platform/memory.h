@@ -1,4 +1,5 @@
-// Page memory: committed read-write pages, zero-filled, released whole.
+// Page memory: committed pages (read-write, read-only or no access), zero-filled, released
+// whole.
 #pragma once
 
 #include "platform/types.h"

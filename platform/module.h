@@ -14,6 +14,14 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD capacity);
 typedef BOOL (*IsWow64ProcessFunction)(HANDLE process, BOOL* wow64);
 typedef BOOL (*ProcessIdToSessionIdFunction)(DWORD processId, DWORD* sessionId);
 
+// Gives a FARPROC its real type (one of the typedefs above). A plain reinterpret_cast between
+// function types trips -Wcast-function-type; passing through void (*)() does not.
+template <typename Function>
+Function ProcedureCast(FARPROC procedure)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(procedure));
+}
+
 HANDLE GetCurrentProcess();
 DWORD GetCurrentProcessId();
 DWORD GetCurrentThreadId();

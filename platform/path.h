@@ -11,6 +11,7 @@
 // is not mapped.
 bool NativePath(LPCWSTR path, std::string* native);
 
-// The executable of this process (/proc/self/exe) and the shared object holding this code.
+// The executable of this process (/proc/self/exe) and the file (shared object or executable)
+// holding this code.
 std::u16string HostExecutablePath();
 std::u16string ModulePath();

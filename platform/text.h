@@ -23,3 +23,10 @@ std::string Utf16ToUtf8(const std::u16string& text);
 
 // Length of a NUL-terminated UTF-16 text.
 size_t lstrlenW(LPCWSTR text);
+
+// Copies at most capacity - 1 characters and a terminator; gives the destination (null when
+// either text is null). A capacity of 0 or less copies nothing.
+LPWSTR lstrcpynW(LPWSTR destination, LPCWSTR source, int capacity);
+
+// Compares two texts ignoring the case of ASCII letters: negative, 0 or positive.
+int lstrcmpiW(LPCWSTR first, LPCWSTR second);

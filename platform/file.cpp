@@ -1,0 +1,1095 @@
+#include "platform/file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/KernelObject.h"
+#include "platform/error.h"
+#include "platform/path.h"
+#include "platform/text.h"
+
+namespace {
+
+// 100 ns intervals from 1601-01-01 to 1970-01-01.
+constexpr int64_t kUnixEpochInFileTime = 116444736000000000LL;
+constexpr int64_t kFileTimeUnitsPerSecond = 10000000LL;
+
+// The kinds of access that take part in sharing.
+constexpr unsigned kReadAccess = 1;
+constexpr unsigned kWriteAccess = 2;
+constexpr unsigned kDeleteAccess = 4;
+
+struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+struct FileIdentityHash {
+    size_t operator()(const FileIdentity& id) const
+    {
+        return std::hash<uint64_t>()(static_cast<uint64_t>(id.inode) * 31 +
+                                     static_cast<uint64_t>(id.device));
+    }
+};
+
+// One open of a file as the sharing rules see it.
+struct ShareEntry {
+    unsigned access;
+    DWORD shareMode;
+};
+
+// Every open of this process that asked for data or delete access, by file identity. The
+// lock is held across "open, check, record" so that two opens cannot both pass the check.
+std::mutex g_shareLock;
+std::unordered_map<FileIdentity, std::vector<const ShareEntry*>, FileIdentityHash>& ShareTable()
+{
+    static auto* table =
+        new std::unordered_map<FileIdentity, std::vector<const ShareEntry*>, FileIdentityHash>();
+    return *table;
+}
+
+// Whether an open with this access and share mode may join the opens the file already has:
+// the new access must be allowed by each existing share mode, and each existing access by
+// the new share mode.
+bool SharingAllows(const FileIdentity& id, unsigned access, DWORD shareMode)
+{
+    auto found = ShareTable().find(id);
+    if (found == ShareTable().end())
+        return true;
+    for (const ShareEntry* entry : found->second) {
+        if (((access & kReadAccess) && !(entry->shareMode & FILE_SHARE_READ)) ||
+            ((access & kWriteAccess) && !(entry->shareMode & FILE_SHARE_WRITE)) ||
+            ((access & kDeleteAccess) && !(entry->shareMode & FILE_SHARE_DELETE)) ||
+            ((entry->access & kReadAccess) && !(shareMode & FILE_SHARE_READ)) ||
+            ((entry->access & kWriteAccess) && !(shareMode & FILE_SHARE_WRITE)) ||
+            ((entry->access & kDeleteAccess) && !(shareMode & FILE_SHARE_DELETE)))
+            return false;
+    }
+    return true;
+}
+
+// Deleting or renaming a file needs delete access: every open must share delete.
+bool SharingAllowsDelete(const std::string& native)
+{
+    struct stat status;
+    if (lstat(native.c_str(), &status) != 0)
+        return true;
+    return SharingAllows(FileIdentity{status.st_dev, status.st_ino}, kDeleteAccess,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+}
+
+std::string ParentFolder(const std::string& native)
+{
+    std::string path = native;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+// ENOENT means "file not found" when the folder is there, "path not found" when not.
+DWORD SetMissingPathError(const std::string& native)
+{
+    struct stat status;
+    std::string parent = ParentFolder(native);
+    DWORD code = stat(parent.c_str(), &status) == 0 && S_ISDIR(status.st_mode)
+                     ? ERROR_FILE_NOT_FOUND
+                     : ERROR_PATH_NOT_FOUND;
+    SetLastError(code);
+    return code;
+}
+
+DWORD SetErrorForPath(const std::string& native)
+{
+    if (errno == ENOENT)
+        return SetMissingPathError(native);
+    return SetLastErrorFromErrno();
+}
+
+// The POSIX path of a caller's path; false with the last error set when it has none.
+bool ToNative(LPCWSTR path, std::string* native)
+{
+    if (path == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    if (!NativePath(path, native))
+        return false;
+    if (native->empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return true;
+}
+
+FILETIME FileTimeFromTimespec(const struct timespec& time)
+{
+    int64_t units = kUnixEpochInFileTime + static_cast<int64_t>(time.tv_sec) * kFileTimeUnitsPerSecond +
+                    time.tv_nsec / 100;
+    auto value = static_cast<uint64_t>(std::max<int64_t>(units, 0));
+    return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+uint64_t FileTimeValue(const FILETIME& time)
+{
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// A FILETIME the caller wants applied; zero and all ones mean "leave as it is".
+struct timespec TimespecFromFileTime(const FILETIME* time)
+{
+    struct timespec result{};
+    uint64_t value = time == nullptr ? 0 : FileTimeValue(*time);
+    if (value == 0 || value == UINT64_MAX) {
+        result.tv_nsec = UTIME_OMIT;
+        return result;
+    }
+    int64_t units = static_cast<int64_t>(value) - kUnixEpochInFileTime;
+    int64_t seconds = units / kFileTimeUnitsPerSecond;
+    int64_t rest = units % kFileTimeUnitsPerSecond;
+    if (rest < 0) {
+        rest += kFileTimeUnitsPerSecond;
+        --seconds;
+    }
+    result.tv_sec = static_cast<time_t>(seconds);
+    result.tv_nsec = static_cast<long>(rest * 100);
+    return result;
+}
+
+DWORD AttributesFromStatus(const struct stat& status)
+{
+    if (S_ISDIR(status.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return FILE_ATTRIBUTE_READONLY;
+    return FILE_ATTRIBUTE_NORMAL;
+}
+
+class FileObject : public KernelObject {
+public:
+    FileObject(int fd, unsigned access, DWORD shareMode, const struct stat& status,
+               bool deleteOnClose, std::string path)
+        : m_fd(fd),
+          m_share{access, shareMode},
+          m_identity{status.st_dev, status.st_ino},
+          m_directory(S_ISDIR(status.st_mode)),
+          m_deleteOnClose(deleteOnClose),
+          m_path(std::move(path))
+    {
+    }
+
+    ~FileObject() override
+    {
+        std::lock_guard<std::mutex> lock(g_shareLock);
+        if (m_shared)
+            Unshare();
+        if (m_deleteOnClose)
+            DeleteIfStillThis();
+        close(m_fd);
+    }
+
+    // Records this open in the sharing table; the caller holds g_shareLock.
+    void Share()
+    {
+        if (m_share.access == 0)
+            return;  // an open for attributes only takes no part in sharing
+        ShareTable()[m_identity].push_back(&m_share);
+        m_shared = true;
+    }
+
+    int fd() const { return m_fd; }
+    bool canRead() const { return (m_share.access & kReadAccess) != 0 && !m_directory; }
+    bool canWrite() const { return (m_share.access & kWriteAccess) != 0 && !m_directory; }
+
+    BOOL Read(void* buffer, DWORD toRead, DWORD* read) override
+    {
+        if (read != nullptr)
+            *read = 0;
+        if (!canRead()) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        DWORD total = 0;
+        while (total < toRead) {
+            ssize_t count = ::read(m_fd, static_cast<char*>(buffer) + total, toRead - total);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0) {
+                SetLastErrorFromErrno();
+                return FALSE;
+            }
+            if (count == 0)
+                break;
+            total += static_cast<DWORD>(count);
+            if (read != nullptr)
+                *read = total;
+        }
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+
+    BOOL Write(const void* buffer, DWORD toWrite, DWORD* written) override
+    {
+        if (written != nullptr)
+            *written = 0;
+        if (!canWrite()) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        DWORD total = 0;
+        while (total < toWrite) {
+            ssize_t count =
+                ::write(m_fd, static_cast<const char*>(buffer) + total, toWrite - total);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0) {
+                if (count == 0)
+                    errno = ENOSPC;
+                SetLastErrorFromErrno();
+                return FALSE;
+            }
+            total += static_cast<DWORD>(count);
+            if (written != nullptr)
+                *written = total;
+        }
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+
+    BOOL Flush() override
+    {
+        if (!canWrite()) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        if (fsync(m_fd) != 0) {
+            SetLastErrorFromErrno();
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    // Moves the position; false with the last error set on failure.
+    bool Seek(int64_t distance, DWORD moveMethod, int64_t* position)
+    {
+        int64_t base;
+        if (moveMethod == FILE_BEGIN) {
+            base = 0;
+        } else if (moveMethod == FILE_CURRENT) {
+            base = lseek(m_fd, 0, SEEK_CUR);
+        } else if (moveMethod == FILE_END) {
+            struct stat status;
+            base = fstat(m_fd, &status) == 0 ? status.st_size : -1;
+        } else {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        if (base < 0) {
+            SetLastErrorFromErrno();
+            return false;
+        }
+        int64_t target;
+        if (__builtin_add_overflow(base, distance, &target)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        if (target < 0) {
+            SetLastError(ERROR_NEGATIVE_SEEK);
+            return false;
+        }
+        if (lseek(m_fd, target, SEEK_SET) < 0) {
+            SetLastErrorFromErrno();
+            return false;
+        }
+        *position = target;
+        return true;
+    }
+
+private:
+    void Unshare()
+    {
+        auto found = ShareTable().find(m_identity);
+        if (found == ShareTable().end())
+            return;
+        std::erase(found->second, &m_share);
+        if (found->second.empty())
+            ShareTable().erase(found);
+    }
+
+    // Removes the name only while it still names the file this handle has open.
+    void DeleteIfStillThis()
+    {
+        struct stat status;
+        if (lstat(m_path.c_str(), &status) == 0 &&
+            FileIdentity{status.st_dev, status.st_ino} == m_identity)
+            unlink(m_path.c_str());
+    }
+
+    int m_fd;
+    ShareEntry m_share;
+    FileIdentity m_identity;
+    bool m_directory;
+    bool m_deleteOnClose;
+    bool m_shared = false;
+    std::string m_path;
+};
+
+class FindObject : public KernelObject {
+public:
+    explicit FindObject(std::vector<WIN32_FIND_DATAW> entries) : m_entries(std::move(entries)) {}
+
+    bool Next(WIN32_FIND_DATAW* data)
+    {
+        if (m_next >= m_entries.size())
+            return false;
+        *data = m_entries[m_next++];
+        return true;
+    }
+
+private:
+    std::vector<WIN32_FIND_DATAW> m_entries;
+    size_t m_next = 0;
+};
+
+unsigned AccessKinds(DWORD access, DWORD flags)
+{
+    unsigned kinds = 0;
+    if (access & (GENERIC_READ | GENERIC_EXECUTE | GENERIC_ALL))
+        kinds |= kReadAccess;
+    if (access & (GENERIC_WRITE | GENERIC_ALL))
+        kinds |= kWriteAccess;
+    if ((access & GENERIC_ALL) || (flags & FILE_FLAG_DELETE_ON_CLOSE))
+        kinds |= kDeleteAccess;
+    return kinds;
+}
+
+bool IsPipeName(const std::u16string& path)
+{
+    static const std::u16string prefix = u"\\\\.\\pipe\\";
+    if (path.size() <= prefix.size())
+        return false;
+    for (size_t index = 0; index < prefix.size(); ++index) {
+        WCHAR c = path[index] == u'/' ? u'\\' : path[index];
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<WCHAR>(c + (u'a' - u'A'));
+        if (c != prefix[index])
+            return false;
+    }
+    return true;
+}
+
+HANDLE OpenPipe(const std::u16string& path, DWORD access)
+{
+    if (OpenPipeClient == nullptr) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return OpenPipeClient(path.substr(9), access);
+}
+
+int OpenOrRetry(const char* path, int flags, mode_t mode)
+{
+    int fd;
+    do {
+        fd = open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Opens the file as the disposition asks, without truncating it yet (sharing is checked
+// first). *existed tells whether the file was there before.
+int OpenForDisposition(const std::string& native, int flags, mode_t mode, DWORD disposition,
+                       bool* existed)
+{
+    *existed = true;
+    if (disposition == CREATE_NEW) {
+        int fd = OpenOrRetry(native.c_str(), flags | O_CREAT | O_EXCL, mode);
+        *existed = fd < 0 && errno == EEXIST;
+        return fd;
+    }
+    if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
+        for (;;) {
+            int fd = OpenOrRetry(native.c_str(), flags | O_CREAT | O_EXCL, mode);
+            if (fd >= 0 || errno != EEXIST) {
+                *existed = false;
+                return fd;
+            }
+            fd = OpenOrRetry(native.c_str(), flags, mode);
+            if (fd >= 0 || errno != ENOENT)
+                return fd;
+            // Removed between the two attempts: create it after all.
+        }
+    }
+    return OpenOrRetry(native.c_str(), flags, mode);
+}
+
+int OpenFlags(unsigned kinds, DWORD disposition, DWORD flags)
+{
+    // Truncating needs a writable descriptor even when the caller only reads.
+    bool write = (kinds & kWriteAccess) || disposition == CREATE_ALWAYS;
+    bool read = (kinds & kReadAccess) || !write;
+    int result = O_CLOEXEC | (read && write ? O_RDWR : (write ? O_WRONLY : O_RDONLY));
+    if (flags & FILE_FLAG_WRITE_THROUGH)
+        result |= O_DSYNC;
+    return result;
+}
+
+HANDLE FailOpen(int fd, DWORD code)
+{
+    if (fd >= 0)
+        close(fd);
+    SetLastError(code);
+    return INVALID_HANDLE_VALUE;
+}
+
+WCHAR FoldAscii(WCHAR c)
+{
+    return c >= u'A' && c <= u'Z' ? static_cast<WCHAR>(c + (u'a' - u'A')) : c;
+}
+
+// Matches a name against a pattern of * (any run) and ? (one character), ignoring the case
+// of ASCII letters as the Windows file system does; "*.*" matches every name.
+bool MatchesPattern(const std::u16string& name, const std::u16string& pattern)
+{
+    if (pattern == u"*.*")
+        return true;
+    size_t n = 0;
+    size_t p = 0;
+    size_t starPattern = std::u16string::npos;
+    size_t starName = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() &&
+            (pattern[p] == u'?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starPattern = p++;
+            starName = n;
+        } else if (starPattern != std::u16string::npos) {
+            p = starPattern + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool FillFindData(int folder, const std::u16string& name, const char* native,
+                  WIN32_FIND_DATAW* data)
+{
+    if (name.size() >= MAX_PATH)
+        return false;  // cannot be named in the record; leave it out rather than cut it
+    struct stat status;
+    if (fstatat(folder, native, &status, 0) != 0 &&
+        fstatat(folder, native, &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    *data = WIN32_FIND_DATAW{};
+    data->dwFileAttributes = AttributesFromStatus(status);
+    data->ftCreationTime = FileTimeFromTimespec(status.st_mtim);
+    data->ftLastAccessTime = FileTimeFromTimespec(status.st_atim);
+    data->ftLastWriteTime = FileTimeFromTimespec(status.st_mtim);
+    if (!S_ISDIR(status.st_mode)) {
+        auto size = static_cast<uint64_t>(status.st_size);
+        data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        data->nFileSizeLow = static_cast<DWORD>(size);
+    }
+    std::copy(name.begin(), name.end(), data->cFileName);
+    data->cFileName[name.size()] = 0;
+    return true;
+}
+
+// Copies a regular file to a destination that must not exist yet, keeping its mode and
+// times; removes the partial copy on failure.
+bool CopyToNewFile(const std::string& source, const std::string& destination)
+{
+    int in = OpenOrRetry(source.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (in < 0)
+        return SetErrorForPath(source), false;
+    struct stat status;
+    fstat(in, &status);
+    int out = OpenOrRetry(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                          status.st_mode & 07777);
+    if (out < 0) {
+        SetErrorForPath(destination);
+        close(in);
+        return false;
+    }
+    std::vector<char> buffer(1 << 20);
+    bool ok = true;
+    for (;;) {
+        ssize_t count = read(in, buffer.data(), buffer.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            ok = count == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < count;) {
+            ssize_t put = write(out, buffer.data() + done, static_cast<size_t>(count - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            ok = put > 0;
+            done += put;
+        }
+        if (!ok)
+            break;
+    }
+    if (ok) {
+        struct timespec times[2] = {status.st_atim, status.st_mtim};
+        futimens(out, times);
+    } else {
+        SetLastErrorFromErrno();
+    }
+    ok = close(out) == 0 && ok;
+    close(in);
+    if (!ok)
+        unlink(destination.c_str());
+    return ok;
+}
+
+template <typename Char>
+DWORD CopyPathOut(const std::u16string& text, DWORD capacity, Char* buffer)
+{
+    auto length = static_cast<DWORD>(text.size());
+    if (buffer == nullptr || capacity < length + 1)
+        return length + 1;
+    std::copy(text.begin(), text.end(), buffer);
+    buffer[length] = 0;
+    return length;
+}
+
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
+                   DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile)
+{
+    if (path != nullptr && IsPipeName(path))
+        return OpenPipe(path, access);
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
+        (disposition == TRUNCATE_EXISTING && !(access & (GENERIC_WRITE | GENERIC_ALL)))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string native;
+    if (!ToNative(path, &native))
+        return INVALID_HANDLE_VALUE;
+    unsigned kinds = AccessKinds(access, flagsAndAttributes);
+    mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    bool backup = (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    bool existed = false;
+    int fd = OpenForDisposition(native, OpenFlags(kinds, disposition, flagsAndAttributes), mode,
+                                disposition, &existed);
+    if (fd < 0 && errno == EISDIR)  // a folder asked for with write access
+        fd = backup ? OpenOrRetry(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0) : -1;
+    if (fd < 0 && errno == EACCES && kinds == 0)  // attributes only: no read right needed
+        fd = OpenOrRetry(native.c_str(), O_PATH | O_CLOEXEC, 0);
+    if (fd < 0) {
+        if (errno == EEXIST && disposition == CREATE_NEW)
+            return FailOpen(fd, ERROR_FILE_EXISTS);
+        if (errno == ENOENT)
+            return FailOpen(fd, SetMissingPathError(native));
+        return FailOpen(fd, SetLastErrorFromErrno());
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return FailOpen(fd, SetLastErrorFromErrno());
+    bool truncate = existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
+    if (S_ISDIR(status.st_mode) && (!backup || truncate))
+        return FailOpen(fd, ERROR_ACCESS_DENIED);
+    // An open for attributes only neither asks for nor grants any sharing.
+    if (kinds != 0 && !SharingAllows(FileIdentity{status.st_dev, status.st_ino}, kinds, shareMode))
+        return FailOpen(fd, ERROR_SHARING_VIOLATION);
+    if (truncate && ftruncate(fd, 0) != 0)
+        return FailOpen(fd, SetLastErrorFromErrno());
+    if (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN)
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    else if (flagsAndAttributes & FILE_FLAG_RANDOM_ACCESS)
+        posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+
+    auto file = std::make_shared<FileObject>(
+        fd, kinds, shareMode, status, (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0,
+        native);
+    file->Share();
+    SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)
+                     ? ERROR_ALREADY_EXISTS
+                     : ERROR_SUCCESS);
+    return RegisterHandle(std::move(file));
+}
+
+BOOL CloseHandle(HANDLE handle)
+{
+    return UnregisterHandle(handle) ? TRUE : FALSE;
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped)
+{
+    if (read != nullptr)
+        *read = 0;
+    std::shared_ptr<KernelObject> object = ReferenceHandle<KernelObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    if (overlapped != nullptr || (buffer == nullptr && toRead > 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return object->Read(buffer, toRead, read);
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped)
+{
+    if (written != nullptr)
+        *written = 0;
+    std::shared_ptr<KernelObject> object = ReferenceHandle<KernelObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    if (overlapped != nullptr || (buffer == nullptr && toWrite > 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return object->Write(buffer, toWrite, written);
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD moveMethod)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return INVALID_SET_FILE_POINTER;
+    int64_t distance = distanceHigh == nullptr
+                           ? distanceLow
+                           : static_cast<int64_t>((static_cast<uint64_t>(*distanceHigh) << 32) |
+                                                  static_cast<DWORD>(distanceLow));
+    if (distanceHigh == nullptr) {
+        // Without a high word the new position must fit in 32 bits; check before moving.
+        int64_t probe;
+        off_t current = lseek(object->fd(), 0, SEEK_CUR);
+        if (!object->Seek(distance, moveMethod, &probe))
+            return INVALID_SET_FILE_POINTER;
+        if (probe > static_cast<int64_t>(UINT32_MAX)) {
+            lseek(object->fd(), current, SEEK_SET);
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_SET_FILE_POINTER;
+        }
+        SetLastError(ERROR_SUCCESS);
+        return static_cast<DWORD>(probe);
+    }
+    int64_t position;
+    if (!object->Seek(distance, moveMethod, &position))
+        return INVALID_SET_FILE_POINTER;
+    *distanceHigh = static_cast<LONG>(static_cast<uint64_t>(position) >> 32);
+    // A position whose low word is all ones is valid: callers tell it apart by this 0.
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(position);
+}
+
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPosition,
+                      DWORD moveMethod)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    int64_t position;
+    if (!object->Seek(distance.QuadPart, moveMethod, &position))
+        return FALSE;
+    if (newPosition != nullptr)
+        newPosition->QuadPart = position;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL SetEndOfFile(HANDLE file)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    if (!object->canWrite()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    off_t position = lseek(object->fd(), 0, SEEK_CUR);
+    if (position < 0 || ftruncate(object->fd(), position) != 0) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE file)
+{
+    std::shared_ptr<KernelObject> object = ReferenceHandle<KernelObject>(file);
+    return object == nullptr ? FALSE : object->Flush();
+}
+
+BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    if (size == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct stat status;
+    if (fstat(object->fd(), &status) != 0) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    size->QuadPart = status.st_size;
+    return TRUE;
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* sizeHigh)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size))
+        return INVALID_FILE_SIZE;
+    if (sizeHigh != nullptr)
+        *sizeHigh = static_cast<DWORD>(size.u.HighPart);
+    // A size whose low word is all ones is valid: callers tell it apart by this 0.
+    SetLastError(ERROR_SUCCESS);
+    return size.u.LowPart;
+}
+
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    if (!object->canWrite()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // POSIX keeps no settable creation time; the creation time reads as the last write.
+    struct timespec times[2] = {TimespecFromFileTime(lastAccess), TimespecFromFileTime(lastWrite)};
+    if (futimens(object->fd(), times) != 0) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    struct stat status;
+    if (fstat(object->fd(), &status) != 0) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    if (creation != nullptr)
+        *creation = FileTimeFromTimespec(status.st_mtim);
+    if (lastAccess != nullptr)
+        *lastAccess = FileTimeFromTimespec(status.st_atim);
+    if (lastWrite != nullptr)
+        *lastWrite = FileTimeFromTimespec(status.st_mtim);
+    return TRUE;
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    struct stat status;
+    if (information == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (fstat(object->fd(), &status) != 0) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    auto size = static_cast<uint64_t>(status.st_size);
+    auto index = static_cast<uint64_t>(status.st_ino);
+    information->dwFileAttributes = AttributesFromStatus(status);
+    information->ftCreationTime = FileTimeFromTimespec(status.st_mtim);
+    information->ftLastAccessTime = FileTimeFromTimespec(status.st_atim);
+    information->ftLastWriteTime = FileTimeFromTimespec(status.st_mtim);
+    information->dwVolumeSerialNumber = static_cast<DWORD>(status.st_dev);
+    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(size);
+    information->nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
+    information->nFileIndexHigh = static_cast<DWORD>(index >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(index);
+    return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR path)
+{
+    std::string native;
+    if (!ToNative(path, &native))
+        return FALSE;
+    struct stat status;
+    if (lstat(native.c_str(), &status) != 0)
+        return SetErrorForPath(native), FALSE;
+    if (S_ISDIR(status.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    if (!SharingAllowsDelete(native)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (unlink(native.c_str()) != 0)
+        return SetErrorForPath(native), FALSE;
+    return TRUE;
+}
+
+BOOL MoveFileW(LPCWSTR existing, LPCWSTR destination)
+{
+    std::string source;
+    std::string target;
+    if (!ToNative(existing, &source) || !ToNative(destination, &target))
+        return FALSE;
+    struct stat status;
+    if (lstat(source.c_str(), &status) != 0)
+        return SetErrorForPath(source), FALSE;
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    if (!SharingAllowsDelete(source)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return TRUE;
+    if (errno == EINVAL || errno == ENOSYS) {
+        // The file system cannot rename without replacing: a hard link refuses an existing
+        // name just as well (files only).
+        if (S_ISDIR(status.st_mode) || link(source.c_str(), target.c_str()) != 0) {
+            if (errno == EINVAL || errno == ENOSYS || errno == EPERM)
+                errno = EXDEV;
+        } else {
+            unlink(source.c_str());
+            return TRUE;
+        }
+    }
+    if (errno == EEXIST) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (errno == EXDEV && S_ISREG(status.st_mode)) {
+        // Another file system: a file moves by copy and delete, as Windows moves it across
+        // volumes. A folder cannot.
+        if (!CopyToNewFile(source, target))
+            return FALSE;
+        unlink(source.c_str());
+        return TRUE;
+    }
+    if (errno == EXDEV) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return SetErrorForPath(target), FALSE;
+}
+
+BOOL CreateDirectoryW(LPCWSTR path, void* security)
+{
+    std::string native;
+    if (!ToNative(path, &native))
+        return FALSE;
+    if (mkdir(native.c_str(), 0777) != 0) {
+        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR path)
+{
+    std::string native;
+    if (!ToNative(path, &native))
+        return FALSE;
+    struct stat status;
+    if (lstat(native.c_str(), &status) != 0)
+        return SetErrorForPath(native), FALSE;
+    if (!S_ISDIR(status.st_mode)) {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    if (!SharingAllowsDelete(native)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (rmdir(native.c_str()) != 0)
+        return SetErrorForPath(native), FALSE;
+    return TRUE;
+}
+
+DWORD GetFileAttributesW(LPCWSTR path)
+{
+    std::string native;
+    if (!ToNative(path, &native))
+        return INVALID_FILE_ATTRIBUTES;
+    struct stat status;
+    if (stat(native.c_str(), &status) != 0) {
+        SetErrorForPath(native);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return AttributesFromStatus(status);
+}
+
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data)
+{
+    std::string native;
+    if (!ToNative(pattern, &native))
+        return INVALID_HANDLE_VALUE;
+    if (data == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    size_t slash = native.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : native.substr(0, slash);
+    if (slash == 0)
+        folder = "/";
+    std::u16string namePattern =
+        Utf8ToUtf16(slash == std::string::npos ? native : native.substr(slash + 1));
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) {
+        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                          : Win32ErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    std::vector<WIN32_FIND_DATAW> entries;
+    if (!namePattern.empty()) {
+        while (const dirent* entry = readdir(listing)) {
+            std::u16string name = Utf8ToUtf16(entry->d_name);
+            WIN32_FIND_DATAW found;
+            if (MatchesPattern(name, namePattern) && FillFindData(dirfd(listing), name, entry->d_name, &found))
+                entries.push_back(found);
+        }
+    }
+    closedir(listing);
+    if (entries.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
+                  return std::u16string_view(a.cFileName) < std::u16string_view(b.cFileName);
+              });
+    auto search = std::make_shared<FindObject>(std::move(entries));
+    search->Next(data);
+    SetLastError(ERROR_SUCCESS);
+    return RegisterHandle(std::move(search));
+}
+
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data)
+{
+    std::shared_ptr<FindObject> search = ReferenceHandle<FindObject>(find);
+    if (search == nullptr)
+        return FALSE;
+    if (data == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!search->Next(data)) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FindClose(HANDLE find)
+{
+    if (ReferenceHandle<FindObject>(find) == nullptr)
+        return FALSE;
+    return UnregisterHandle(find) ? TRUE : FALSE;
+}
+
+DWORD GetTempPathW(DWORD capacity, LPWSTR buffer)
+{
+    const char* folder = std::getenv("TMPDIR");
+    std::string text = folder != nullptr && *folder != 0 ? folder : "/tmp";
+    if (text.back() != '/')
+        text += '/';
+    return CopyPathOut(Utf8ToUtf16(text), capacity, buffer);
+}
+
+DWORD GetCurrentDirectoryW(DWORD capacity, LPWSTR buffer)
+{
+    char* folder = getcwd(nullptr, 0);
+    if (folder == nullptr) {
+        SetLastErrorFromErrno();
+        return 0;
+    }
+    std::u16string text = Utf8ToUtf16(folder);
+    free(folder);
+    return CopyPathOut(text, capacity, buffer);
+}
+
+FILETIME UnixTimeToFileTime(int64_t seconds)
+{
+    constexpr int64_t kFirst = -kUnixEpochInFileTime / kFileTimeUnitsPerSecond;
+    constexpr int64_t kLast = (INT64_MAX - kUnixEpochInFileTime) / kFileTimeUnitsPerSecond;
+    seconds = std::clamp(seconds, kFirst, kLast);
+    auto value = static_cast<uint64_t>(seconds * kFileTimeUnitsPerSecond + kUnixEpochInFileTime);
+    return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+int64_t FileTimeToUnixTime(const FILETIME& time)
+{
+    uint64_t value = FileTimeValue(time);
+    if (value > static_cast<uint64_t>(INT64_MAX))
+        value = INT64_MAX;
+    int64_t units = static_cast<int64_t>(value) - kUnixEpochInFileTime;
+    int64_t seconds = units / kFileTimeUnitsPerSecond;
+    if (units % kFileTimeUnitsPerSecond < 0)
+        --seconds;
+    return seconds;
+}
+
+BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fileTime)
+{
+    if (systemTime == nullptr || fileTime == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const SYSTEMTIME& t = *systemTime;
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (t.wYear % 4 == 0 && t.wYear % 100 != 0) || t.wYear % 400 == 0;
+    if (t.wYear < 1601 || t.wYear > 30827 || t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1 ||
+        t.wDay > kDays[t.wMonth - 1] + (t.wMonth == 2 && leap ? 1 : 0) || t.wHour > 23 ||
+        t.wMinute > 59 || t.wSecond > 59 || t.wMilliseconds > 999) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Days from 1970-01-01 to the date (proleptic Gregorian calendar).
+    int64_t year = t.wMonth <= 2 ? t.wYear - 1 : t.wYear;
+    int64_t era = year / 400;
+    int64_t yearOfEra = year - era * 400;
+    int64_t monthIndex = (t.wMonth + 9) % 12;
+    int64_t dayOfYear = (153 * monthIndex + 2) / 5 + t.wDay - 1;
+    int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    int64_t days = era * 146097 + dayOfEra - 719468;
+    int64_t seconds = days * 86400 + t.wHour * 3600 + t.wMinute * 60 + t.wSecond;
+    auto value = static_cast<uint64_t>(seconds * kFileTimeUnitsPerSecond + kUnixEpochInFileTime +
+                                       static_cast<int64_t>(t.wMilliseconds) * 10000);
+    *fileTime = FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+    return TRUE;
+}

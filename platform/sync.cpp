@@ -1,0 +1,17 @@
+#include "platform/sync.h"
+
+// The recursive mutex inside the structure is the whole critical section: it is ready when
+// constructed and released when destroyed, so initialising and deleting have nothing to do.
+void InitializeCriticalSection(CRITICAL_SECTION*) {}
+
+void DeleteCriticalSection(CRITICAL_SECTION*) {}
+
+void EnterCriticalSection(CRITICAL_SECTION* section)
+{
+    section->mutex.lock();
+}
+
+void LeaveCriticalSection(CRITICAL_SECTION* section)
+{
+    section->mutex.unlock();
+}

@@ -1,0 +1,571 @@
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/error.h"
+#include "platform/file.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+
+HANDLE Open(const std::u16string& path, DWORD access, DWORD share, DWORD disposition,
+            DWORD flags = FILE_ATTRIBUTE_NORMAL)
+{
+    return CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadText(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+class Files : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::u16string file = dir.file("f.bin");
+    std::filesystem::path native = dir.path() / "f.bin";
+};
+
+// --- creation dispositions -------------------------------------------------------------
+
+TEST_F(Files, CreateNewFailsWithFileExistsWhenThere)
+{
+    HANDLE h = Open(file, GENERIC_WRITE, 0, CREATE_NEW);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 0u);
+    CloseHandle(h);
+    EXPECT_EQ(Open(file, GENERIC_WRITE, 0, CREATE_NEW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+}
+
+TEST_F(Files, CreateAlwaysTruncatesAndReportsThatTheFileExisted)
+{
+    HANDLE h = Open(file, GENERIC_WRITE, 0, CREATE_ALWAYS);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 0u);
+    CloseHandle(h);
+    WriteText(native, "old content");
+    h = Open(file, GENERIC_WRITE, 0, CREATE_ALWAYS);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    CloseHandle(h);
+    EXPECT_EQ(ReadText(native), "");
+}
+
+TEST_F(Files, OpenAlwaysKeepsContentAndReportsThatTheFileExisted)
+{
+    HANDLE h = Open(file, GENERIC_READ, 0, OPEN_ALWAYS);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 0u);
+    CloseHandle(h);
+    WriteText(native, "keep");
+    h = Open(file, GENERIC_READ, 0, OPEN_ALWAYS);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    char buffer[8] = {};
+    DWORD read = 0;
+    EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(std::string(buffer, read), "keep");
+    CloseHandle(h);
+}
+
+TEST_F(Files, OpenExistingTellsAMissingFileFromAMissingFolder)
+{
+    EXPECT_EQ(Open(file, GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Open(dir.file("missing/f.bin"), GENERIC_READ, 0, OPEN_EXISTING),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    WriteText(native, "x");
+    EXPECT_EQ(Open(dir.file("f.bin/below"), GENERIC_READ, 0, OPEN_EXISTING),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(Files, TruncateExistingNeedsWriteAccessAndAnExistingFile)
+{
+    EXPECT_EQ(Open(file, GENERIC_WRITE, 0, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    WriteText(native, "content");
+    EXPECT_EQ(Open(file, GENERIC_READ, 0, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(ReadText(native), "content");
+    HANDLE h = Open(file, GENERIC_WRITE, 0, TRUNCATE_EXISTING);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    EXPECT_EQ(ReadText(native), "");
+}
+
+TEST_F(Files, AccessRightsLimitReadingAndWriting)
+{
+    WriteText(native, "abc");
+    HANDLE reader = Open(file, GENERIC_READ, kShareAll, OPEN_EXISTING);
+    HANDLE writer = Open(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+    char buffer[4];
+    DWORD count = 7;
+    EXPECT_FALSE(WriteFile(reader, "x", 1, &count, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(count, 0u);
+    EXPECT_FALSE(ReadFile(writer, buffer, sizeof buffer, &count, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(SetEndOfFile(reader));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(reader);
+    CloseHandle(writer);
+}
+
+TEST_F(Files, FoldersOpenOnlyWithBackupSemantics)
+{
+    std::u16string folder = dir.file("sub");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    EXPECT_EQ(Open(folder, GENERIC_READ, kShareAll, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    HANDLE h = Open(folder, GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION info;
+    ASSERT_TRUE(GetFileInformationByHandle(h, &info));
+    EXPECT_EQ(info.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(Files, ReadAtTheEndSucceedsWithNoBytesAndShortReadsStopAtTheEnd)
+{
+    WriteText(native, "12345");
+    HANDLE h = Open(file, GENERIC_READ, 0, OPEN_EXISTING);
+    char buffer[16];
+    DWORD read = 99;
+    EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(read, 5u);
+    EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(read, 0u);
+    CloseHandle(h);
+}
+
+TEST_F(Files, HandlesAreCheckedAndCloseOnlyOnce)
+{
+    WriteText(native, "x");
+    HANDLE h = Open(file, GENERIC_READ, 0, OPEN_EXISTING);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    char c;
+    DWORD read;
+    EXPECT_FALSE(ReadFile(INVALID_HANDLE_VALUE, &c, 1, &read, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    int notAHandle = 0;
+    EXPECT_FALSE(ReadFile(&notAHandle, &c, 1, &read, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// --- sharing -----------------------------------------------------------------------------
+
+TEST_F(Files, AnOpenWithoutSharingExcludesEveryOtherOpen)
+{
+    HANDLE first = Open(file, GENERIC_WRITE, 0, CREATE_ALWAYS);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open(file, GENERIC_READ, kShareAll, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    CloseHandle(first);
+    HANDLE again = Open(file, GENERIC_READ, 0, OPEN_EXISTING);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE);
+    CloseHandle(again);
+}
+
+TEST_F(Files, ShareModesAreCheckedBothWays)
+{
+    HANDLE reader = Open(file, GENERIC_READ, FILE_SHARE_READ, CREATE_ALWAYS);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    // Another reader that shares reading may join; a writer is refused by the first share.
+    HANDLE second = Open(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    EXPECT_NE(second, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    CloseHandle(second);
+    CloseHandle(reader);
+
+    // A new open whose share mode leaves out the access an existing open holds is refused.
+    HANDLE writer = Open(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    HANDLE sharing = Open(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    EXPECT_NE(sharing, INVALID_HANDLE_VALUE);
+    CloseHandle(sharing);
+    CloseHandle(writer);
+}
+
+TEST_F(Files, ARefusedCreateAlwaysLeavesTheContentAlone)
+{
+    WriteText(native, "precious");
+    HANDLE holder = Open(file, GENERIC_READ, 0, OPEN_EXISTING);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open(file, GENERIC_WRITE, kShareAll, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    CloseHandle(holder);
+    EXPECT_EQ(ReadText(native), "precious");
+}
+
+TEST_F(Files, AnOpenForAttributesOnlyNeverConflicts)
+{
+    HANDLE holder = Open(file, GENERIC_WRITE, 0, CREATE_ALWAYS);
+    HANDLE probe = Open(file, 0, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    EXPECT_NE(probe, INVALID_HANDLE_VALUE);
+    CloseHandle(probe);
+    CloseHandle(holder);
+}
+
+TEST_F(Files, DeleteAndMoveNeedDeleteSharingFromEveryOpen)
+{
+    std::u16string target = dir.file("moved.bin");
+    HANDLE holder = Open(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS);
+    EXPECT_FALSE(DeleteFileW(file.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(MoveFileW(file.c_str(), target.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(std::filesystem::exists(native));
+    CloseHandle(holder);
+
+    holder = Open(file, GENERIC_READ, kShareAll, OPEN_EXISTING);
+    EXPECT_TRUE(MoveFileW(file.c_str(), target.c_str()));
+    EXPECT_TRUE(DeleteFileW(target.c_str()));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "moved.bin"));
+    CloseHandle(holder);
+}
+
+TEST_F(Files, DeleteOnCloseRemovesTheFileAndHoldsDeleteAccess)
+{
+    HANDLE h = Open(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW,
+                    FILE_FLAG_DELETE_ON_CLOSE);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(std::filesystem::exists(native));
+    CloseHandle(h);
+    EXPECT_FALSE(std::filesystem::exists(native));
+}
+
+TEST_F(Files, DeleteReportsMissingFilesAndRefusesFolders)
+{
+    EXPECT_FALSE(DeleteFileW(file.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(DeleteFileW(dir.file("none/f").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(DeleteFileW(dir.file("").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+// --- positions, sizes, large files ---------------------------------------------------------
+
+TEST_F(Files, SetFilePointerCarriesTheHighWord)
+{
+    HANDLE h = Open(file, kReadWrite, 0, CREATE_ALWAYS);
+    LONG high = 1;
+    EXPECT_EQ(SetFilePointer(h, 0x10, &high, FILE_BEGIN), 0x10u);
+    EXPECT_EQ(high, 1);
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER position{};
+    ASSERT_TRUE(SetFilePointerEx(h, zero, &position, FILE_CURRENT));
+    EXPECT_EQ(position.QuadPart, 0x100000010LL);
+
+    // Moving back by a negative 64-bit distance.
+    high = -1;
+    EXPECT_EQ(SetFilePointer(h, -0x20, &high, FILE_CURRENT), 0xFFFFFFF0u);
+    EXPECT_EQ(high, 0);
+    CloseHandle(h);
+}
+
+TEST_F(Files, ALowWordOfAllOnesIsAValidPosition)
+{
+    HANDLE h = Open(file, kReadWrite, 0, CREATE_ALWAYS);
+    SetLastError(ERROR_ACCESS_DENIED);
+    LONG high = 0;
+    EXPECT_EQ(SetFilePointer(h, -1, &high, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(high, 0);
+    ASSERT_TRUE(SetEndOfFile(h));
+    SetLastError(ERROR_ACCESS_DENIED);
+    DWORD sizeHigh = 7;
+    EXPECT_EQ(GetFileSize(h, &sizeHigh), 0xFFFFFFFFu);
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(sizeHigh, 0u);
+    CloseHandle(h);
+}
+
+TEST_F(Files, SetFilePointerFailuresKeepThePosition)
+{
+    HANDLE h = Open(file, kReadWrite, 0, CREATE_ALWAYS);
+    LONG high = -1;
+    EXPECT_EQ(SetFilePointer(h, -5, &high, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+    // Without a high word the position must fit in 32 bits.
+    EXPECT_EQ(SetFilePointer(h, 0x7FFFFFFF, nullptr, FILE_BEGIN), 0x7FFFFFFFu);
+    EXPECT_EQ(SetFilePointer(h, 0x7FFFFFFF, nullptr, FILE_CURRENT), 0xFFFFFFFEu);
+    EXPECT_EQ(SetFilePointer(h, 2, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), 0xFFFFFFFEu);
+    EXPECT_EQ(SetFilePointer(h, 0, nullptr, 7), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    CloseHandle(h);
+}
+
+TEST_F(Files, WritesAndEndsBeyondFourGigabytesStaySparse)
+{
+    constexpr int64_t kOffset = 5LL << 30;
+    HANDLE h = Open(file, kReadWrite, 0, CREATE_ALWAYS);
+    LARGE_INTEGER distance;
+    distance.QuadPart = kOffset;
+    ASSERT_TRUE(SetFilePointerEx(h, distance, nullptr, FILE_BEGIN));
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(h, "tail", 4, &written, nullptr));
+    EXPECT_EQ(written, 4u);
+    LARGE_INTEGER size;
+    ASSERT_TRUE(GetFileSizeEx(h, &size));
+    EXPECT_EQ(size.QuadPart, kOffset + 4);
+    DWORD high = 0;
+    EXPECT_EQ(GetFileSize(h, &high), 0x40000004u);
+    EXPECT_EQ(high, 1u);
+
+    distance.QuadPart = kOffset + 2;
+    ASSERT_TRUE(SetFilePointerEx(h, distance, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(h));
+    distance.QuadPart = kOffset;
+    ASSERT_TRUE(SetFilePointerEx(h, distance, nullptr, FILE_BEGIN));
+    char buffer[8];
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(std::string(buffer, read), "ta");
+
+    // Growing by moving the end leaves a hole, not written blocks.
+    distance.QuadPart = 6LL << 30;
+    ASSERT_TRUE(SetFilePointerEx(h, distance, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(h));
+    ASSERT_TRUE(GetFileSizeEx(h, &size));
+    EXPECT_EQ(size.QuadPart, 6LL << 30);
+    ASSERT_TRUE(FlushFileBuffers(h));
+    struct stat status;
+    ASSERT_EQ(stat(native.c_str(), &status), 0);
+    EXPECT_LT(status.st_blocks * 512, 1 << 20);
+    CloseHandle(h);
+    EXPECT_TRUE(DeleteFileW(file.c_str()));
+}
+
+// --- names: move, folders, attributes, searches -------------------------------------------
+
+TEST_F(Files, MoveNeverReplacesTheDestination)
+{
+    std::u16string target = dir.file("target.bin");
+    WriteText(native, "source");
+    WriteText(dir.path() / "target.bin", "target");
+    EXPECT_FALSE(MoveFileW(file.c_str(), target.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(ReadText(native), "source");
+    EXPECT_EQ(ReadText(dir.path() / "target.bin"), "target");
+
+    EXPECT_FALSE(MoveFileW(dir.file("none").c_str(), dir.file("other").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(MoveFileW(file.c_str(), dir.file("no/such/folder").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+    std::filesystem::remove(dir.path() / "target.bin");
+    EXPECT_TRUE(MoveFileW(file.c_str(), target.c_str()));
+    EXPECT_FALSE(std::filesystem::exists(native));
+    EXPECT_EQ(ReadText(dir.path() / "target.bin"), "source");
+}
+
+TEST_F(Files, FolderCreationAndRemovalReportWin32Codes)
+{
+    std::u16string folder = dir.file("a");
+    EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    EXPECT_FALSE(CreateDirectoryW(folder.c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(CreateDirectoryW(dir.file("x/y").c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+    WriteText(dir.path() / "a" / "f", "x");
+    EXPECT_FALSE(RemoveDirectoryW(folder.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+    EXPECT_FALSE(RemoveDirectoryW(dir.file("a/f").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+    std::filesystem::remove(dir.path() / "a" / "f");
+    EXPECT_TRUE(RemoveDirectoryW(folder.c_str()));
+    EXPECT_FALSE(RemoveDirectoryW(folder.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(Files, AttributesTellFoldersFromFiles)
+{
+    WriteText(native, "x");
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(GetFileAttributesW(dir.file("").c_str()), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(GetFileAttributesW(dir.file("none").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(GetFileAttributesW(dir.file("none/x").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+std::vector<std::u16string> FindAll(const std::u16string& pattern, DWORD* lastError)
+{
+    std::vector<std::u16string> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        *lastError = GetLastError();
+        return names;
+    }
+    do {
+        names.push_back(data.cFileName);
+    } while (FindNextFileW(find, &data));
+    *lastError = GetLastError();
+    EXPECT_TRUE(FindClose(find));
+    return names;
+}
+
+TEST_F(Files, FindListsMatchingNamesThenReportsNoMoreFiles)
+{
+    WriteText(dir.path() / "trace.20130101_1.log", "12345");
+    WriteText(dir.path() / "trace.20130102_2.LOG", "");
+    WriteText(dir.path() / "trace.log.txt", "");
+    WriteText(dir.path() / "other.log", "");
+    DWORD error = 0;
+    std::u16string folder = dir.path().u16string();
+    std::vector<std::u16string> names = FindAll(folder + u"\\trace.*.log", &error);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"trace.20130101_1.log",
+                                                  u"trace.20130102_2.LOG"}));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_NO_MORE_FILES));
+
+    EXPECT_EQ(FindAll(folder + u"/trace.2013010?_1.log", &error).size(), 1u);
+    EXPECT_TRUE(FindAll(folder + u"/*.none", &error).empty());
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(FindAll(folder + u"/missing/*", &error).empty());
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(Files, FindDescribesEachEntry)
+{
+    WriteText(dir.path() / "data.bin", "12345");
+    std::filesystem::create_directory(dir.path() / "sub");
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(dir.file("data.bin").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::u16string(data.cFileName), u"data.bin");
+    EXPECT_EQ(data.nFileSizeLow, 5u);
+    EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
+    EXPECT_FALSE(FindNextFileW(find, &data));
+    EXPECT_TRUE(FindClose(find));
+    EXPECT_FALSE(FindClose(find));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    find = FindFirstFileW(dir.file("s*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(FindClose(find));
+}
+
+// --- times and information -------------------------------------------------------------------
+
+TEST_F(Files, FileTimesRoundTripThroughTheHandle)
+{
+    HANDLE h = Open(file, kReadWrite, 0, CREATE_ALWAYS);
+    FILETIME when = UnixTimeToFileTime(1234567890);
+    ASSERT_TRUE(SetFileTime(h, &when, &when, &when));
+    FILETIME creation, access, write;
+    ASSERT_TRUE(GetFileTime(h, &creation, &access, &write));
+    EXPECT_EQ(FileTimeToUnixTime(write), 1234567890);
+    EXPECT_EQ(FileTimeToUnixTime(access), 1234567890);
+    EXPECT_EQ(FileTimeToUnixTime(creation), 1234567890);
+    CloseHandle(h);
+    struct stat status;
+    ASSERT_EQ(stat(native.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mtim.tv_sec, 1234567890);
+
+    HANDLE reader = Open(file, GENERIC_READ, 0, OPEN_EXISTING);
+    EXPECT_FALSE(SetFileTime(reader, nullptr, nullptr, &when));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(reader);
+}
+
+TEST_F(Files, InformationByHandleNamesTheFile)
+{
+    WriteText(native, "123");
+    HANDLE a = Open(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    HANDLE b = Open(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    BY_HANDLE_FILE_INFORMATION first, second;
+    ASSERT_TRUE(GetFileInformationByHandle(a, &first));
+    ASSERT_TRUE(GetFileInformationByHandle(b, &second));
+    EXPECT_EQ(first.nFileSizeLow, 3u);
+    EXPECT_EQ(first.nFileSizeHigh, 0u);
+    EXPECT_EQ(first.nNumberOfLinks, 1u);
+    EXPECT_EQ(first.nFileIndexLow, second.nFileIndexLow);
+    EXPECT_EQ(first.dwVolumeSerialNumber, second.dwVolumeSerialNumber);
+    CloseHandle(a);
+    CloseHandle(b);
+}
+
+TEST(FileTimes, ConvertBetweenCalendarUnixAndFileTime)
+{
+    SYSTEMTIME calendar{2009, 2, 5, 13, 23, 31, 30, 250};
+    FILETIME converted;
+    ASSERT_TRUE(SystemTimeToFileTime(&calendar, &converted));
+    FILETIME expected = UnixTimeToFileTime(1234567890);
+    uint64_t a = (uint64_t{converted.dwHighDateTime} << 32) | converted.dwLowDateTime;
+    uint64_t b = (uint64_t{expected.dwHighDateTime} << 32) | expected.dwLowDateTime;
+    EXPECT_EQ(a - b, 2500000u);
+
+    FILETIME epoch = UnixTimeToFileTime(0);
+    EXPECT_EQ((uint64_t{epoch.dwHighDateTime} << 32) | epoch.dwLowDateTime,
+              116444736000000000ULL);
+    EXPECT_EQ(FileTimeToUnixTime(UnixTimeToFileTime(-86401)), -86401);
+    SYSTEMTIME start{1601, 1, 1, 1, 0, 0, 0, 0};
+    ASSERT_TRUE(SystemTimeToFileTime(&start, &converted));
+    EXPECT_EQ(converted.dwLowDateTime | converted.dwHighDateTime, 0u);
+
+    SYSTEMTIME february30{2023, 2, 0, 29, 0, 0, 0, 0};
+    EXPECT_FALSE(SystemTimeToFileTime(&february30, &converted));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    SYSTEMTIME leapDay{2024, 2, 0, 29, 0, 0, 0, 0};
+    EXPECT_TRUE(SystemTimeToFileTime(&leapDay, &converted));
+}
+
+// --- folders of the process ---------------------------------------------------------------
+
+TEST(ProcessFolders, TempPathEndsWithASeparatorAndReportsTheSizeNeeded)
+{
+    ScopedEnv tmp("TMPDIR", "/var/tmp/kelvane");
+    WCHAR buffer[64];
+    EXPECT_EQ(GetTempPathW(64, buffer), 17u);
+    EXPECT_EQ(std::u16string(buffer), u"/var/tmp/kelvane/");
+    EXPECT_EQ(GetTempPathW(17, buffer), 18u);
+    ScopedEnv empty("TMPDIR", "");
+    EXPECT_EQ(GetTempPathW(64, buffer), 5u);
+    EXPECT_EQ(std::u16string(buffer), u"/tmp/");
+}
+
+TEST(ProcessFolders, CurrentDirectoryReportsTheSizeNeededWhenTooSmall)
+{
+    std::u16string cwd = std::filesystem::current_path().u16string();
+    std::vector<WCHAR> buffer(cwd.size() + 1);
+    EXPECT_EQ(GetCurrentDirectoryW(0, nullptr), cwd.size() + 1);
+    EXPECT_EQ(GetCurrentDirectoryW(static_cast<DWORD>(cwd.size()), buffer.data()), cwd.size() + 1);
+    EXPECT_EQ(GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data()), cwd.size());
+    EXPECT_EQ(std::u16string(buffer.data()), cwd);
+}
+
+}  // namespace
