@@ -1,0 +1,3 @@
+#include "qvlib/CQVString.h"
+
+CQVString::~CQVString() = default;
