@@ -294,6 +294,17 @@ TEST_F(Files, DeleteOnCloseRemovesTheFileAndHoldsDeleteAccess)
     EXPECT_FALSE(std::filesystem::exists(native));
 }
 
+TEST_F(Files, DeleteOnCloseFindsARelativeNameAfterTheCurrentFolderChanged)
+{
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    HANDLE h = Open(u"relative.tmp", GENERIC_WRITE, 0, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE);
+    std::filesystem::current_path(previous);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "relative.tmp"));
+}
+
 TEST_F(Files, DeleteReportsMissingFilesAndRefusesFolders)
 {
     EXPECT_FALSE(DeleteFileW(file.c_str()));
