@@ -185,14 +185,14 @@ DWORD AttributesFromStatus(const struct stat& status)
 
 class FileObject : public KernelObject {
 public:
+    // A non-empty deletePath is removed when the handle closes (FILE_FLAG_DELETE_ON_CLOSE).
     FileObject(int fd, unsigned access, DWORD shareMode, const struct stat& status,
-               bool deleteOnClose, std::string path)
+               std::string deletePath)
         : m_fd(fd),
           m_share{access, shareMode},
           m_identity{status.st_dev, status.st_ino},
           m_directory(S_ISDIR(status.st_mode)),
-          m_deleteOnClose(deleteOnClose),
-          m_path(std::move(path))
+          m_deletePath(std::move(deletePath))
     {
     }
 
@@ -201,7 +201,7 @@ public:
         std::lock_guard<std::mutex> lock(g_shareLock);
         if (m_shared)
             Unshare();
-        if (m_deleteOnClose)
+        if (!m_deletePath.empty())
             DeleteIfStillThis();
         close(m_fd);
     }
@@ -338,18 +338,17 @@ private:
     void DeleteIfStillThis()
     {
         struct stat status;
-        if (lstat(m_path.c_str(), &status) == 0 &&
+        if (lstat(m_deletePath.c_str(), &status) == 0 &&
             FileIdentity{status.st_dev, status.st_ino} == m_identity)
-            unlink(m_path.c_str());
+            unlink(m_deletePath.c_str());
     }
 
     int m_fd;
     ShareEntry m_share;
     FileIdentity m_identity;
     bool m_directory;
-    bool m_deleteOnClose;
     bool m_shared = false;
-    std::string m_path;
+    std::string m_deletePath;
 };
 
 class FindObject : public KernelObject {
@@ -450,6 +449,19 @@ int OpenFlags(unsigned kinds, DWORD disposition, DWORD flags)
     if (flags & FILE_FLAG_WRITE_THROUGH)
         result |= O_DSYNC;
     return result;
+}
+
+// The path made independent of the current folder, which may change while a file is open.
+std::string AbsolutePath(const std::string& native)
+{
+    if (native[0] == '/')
+        return native;
+    char* folder = getcwd(nullptr, 0);
+    if (folder == nullptr)
+        return native;
+    std::string absolute = std::string(folder) + "/" + native;
+    free(folder);
+    return absolute;
 }
 
 HANDLE FailOpen(int fd, DWORD code)
@@ -629,9 +641,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
     else if (flagsAndAttributes & FILE_FLAG_RANDOM_ACCESS)
         posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
 
-    auto file = std::make_shared<FileObject>(
-        fd, kinds, shareMode, status, (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0,
-        native);
+    bool deleteOnClose = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+    auto file = std::make_shared<FileObject>(fd, kinds, shareMode, status,
+                                             deleteOnClose ? AbsolutePath(native) : "");
     file->Share();
     SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)
                      ? ERROR_ALREADY_EXISTS

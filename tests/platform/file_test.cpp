@@ -1,8 +1,13 @@
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -212,6 +217,32 @@ TEST_F(Files, ShareModesAreCheckedBothWays)
     CloseHandle(writer);
 }
 
+TEST_F(Files, OnlyOneOfManyRacingExclusiveOpensWins)
+{
+    WriteText(native, "x");
+    std::vector<HANDLE> handles(8, INVALID_HANDLE_VALUE);
+    std::vector<DWORD> errors(handles.size(), 0);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < handles.size(); ++i) {
+        threads.emplace_back([&, i] {
+            handles[i] = Open(file, GENERIC_READ, 0, OPEN_EXISTING);
+            errors[i] = GetLastError();
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    size_t opened = 0;
+    for (size_t i = 0; i < handles.size(); ++i) {
+        if (handles[i] != INVALID_HANDLE_VALUE) {
+            ++opened;
+            CloseHandle(handles[i]);
+        } else {
+            EXPECT_EQ(errors[i], static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        }
+    }
+    EXPECT_EQ(opened, 1u);
+}
+
 TEST_F(Files, ARefusedCreateAlwaysLeavesTheContentAlone)
 {
     WriteText(native, "precious");
@@ -261,6 +292,17 @@ TEST_F(Files, DeleteOnCloseRemovesTheFileAndHoldsDeleteAccess)
     EXPECT_TRUE(std::filesystem::exists(native));
     CloseHandle(h);
     EXPECT_FALSE(std::filesystem::exists(native));
+}
+
+TEST_F(Files, DeleteOnCloseFindsARelativeNameAfterTheCurrentFolderChanged)
+{
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    HANDLE h = Open(u"relative.tmp", GENERIC_WRITE, 0, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE);
+    std::filesystem::current_path(previous);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "relative.tmp"));
 }
 
 TEST_F(Files, DeleteReportsMissingFilesAndRefusesFolders)
@@ -389,6 +431,36 @@ TEST_F(Files, MoveNeverReplacesTheDestination)
     EXPECT_TRUE(MoveFileW(file.c_str(), target.c_str()));
     EXPECT_FALSE(std::filesystem::exists(native));
     EXPECT_EQ(ReadText(dir.path() / "target.bin"), "source");
+}
+
+TEST_F(Files, AFileMovesToAnotherFileSystemByCopy)
+{
+    char source[] = "/dev/shm/kelvane-move-XXXXXX";
+    int fd = mkstemp(source);
+    struct stat shm, here;
+    if (fd < 0 || fstat(fd, &shm) != 0 || stat(dir.path().c_str(), &here) != 0 ||
+        shm.st_dev == here.st_dev) {
+        if (fd >= 0)
+            unlink(source);
+        GTEST_SKIP() << "needs /dev/shm on a file system of its own";
+    }
+    ASSERT_EQ(write(fd, "cross", 5), 5);
+    struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
+    ASSERT_EQ(futimens(fd, times), 0);
+    close(fd);
+    std::u16string from = std::filesystem::path(source).u16string();
+
+    WriteText(native, "taken");
+    EXPECT_FALSE(MoveFileW(from.c_str(), file.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(ReadText(native), "taken");
+    std::filesystem::remove(native);
+
+    ASSERT_TRUE(MoveFileW(from.c_str(), file.c_str()));
+    EXPECT_FALSE(std::filesystem::exists(source));
+    EXPECT_EQ(ReadText(native), "cross");
+    ASSERT_EQ(stat(native.c_str(), &here), 0);
+    EXPECT_EQ(here.st_mtim.tv_sec, 1234567890);
 }
 
 TEST_F(Files, FolderCreationAndRemovalReportWin32Codes)
@@ -542,6 +614,14 @@ TEST(FileTimes, ConvertBetweenCalendarUnixAndFileTime)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     SYSTEMTIME leapDay{2024, 2, 0, 29, 0, 0, 0, 0};
     EXPECT_TRUE(SystemTimeToFileTime(&leapDay, &converted));
+}
+
+TEST(Pipes, APipeNameIsNotTakenForAFilePath)
+{
+    HANDLE pipe = CreateFileW(u"\\\\.\\Pipe\\KelvaneNoSuchPipe", kReadWrite, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(pipe, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 // --- folders of the process ---------------------------------------------------------------
