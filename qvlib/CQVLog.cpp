@@ -208,7 +208,6 @@ CQVLog::~CQVLog()
     {
         WriteLock lock(m_writeLock);
         Close();
-        m_opened = 0;
     }
     DeleteCriticalSection(&m_writeLock);
 }
@@ -276,6 +275,7 @@ uint32_t CQVLog::ReadIni()
     flag = false;
     if (ini.GetBool(kSection, u"rotateBySize", &flag))
         m_rotateBySize = flag;
+    // The key counts only while the process-wide level is unset; construction sets it first.
     if (g_processLevel == -1) {
         int32_t level = 1;
         ini.GetInt(kSection, u"loglevel", &level);
