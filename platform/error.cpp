@@ -61,6 +61,8 @@ DWORD Win32ErrorFromErrno(int error)
         return ERROR_NOT_SUPPORTED;
     case ETIMEDOUT:
         return ERROR_TIMEOUT;
+    case EXDEV:
+        return ERROR_NOT_SAME_DEVICE;
     default:
         return ERROR_INVALID_FUNCTION;
     }

@@ -768,7 +768,7 @@ BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size)
         SetLastErrorFromErrno();
         return FALSE;
     }
-    size->QuadPart = status.st_size;
+    size->QuadPart = S_ISDIR(status.st_mode) ? 0 : status.st_size;
     return TRUE;
 }
 
@@ -836,7 +836,7 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
         SetLastErrorFromErrno();
         return FALSE;
     }
-    auto size = static_cast<uint64_t>(status.st_size);
+    auto size = static_cast<uint64_t>(S_ISDIR(status.st_mode) ? 0 : status.st_size);
     auto index = static_cast<uint64_t>(status.st_ino);
     information->dwFileAttributes = AttributesFromStatus(status);
     information->ftCreationTime = FileTimeFromTimespec(status.st_mtim);
@@ -906,15 +906,11 @@ BOOL MoveFileW(LPCWSTR existing, LPCWSTR destination)
     }
     if (errno == EXDEV && S_ISREG(status.st_mode)) {
         // Another file system: a file moves by copy and delete, as Windows moves it across
-        // volumes. A folder cannot.
+        // volumes. A folder cannot (ERROR_NOT_SAME_DEVICE).
         if (!CopyToNewFile(source, target))
             return FALSE;
         unlink(source.c_str());
         return TRUE;
-    }
-    if (errno == EXDEV) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
     }
     return SetErrorForPath(target), FALSE;
 }

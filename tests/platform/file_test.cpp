@@ -148,6 +148,11 @@ TEST_F(Files, FoldersOpenOnlyWithBackupSemantics)
     BY_HANDLE_FILE_INFORMATION info;
     ASSERT_TRUE(GetFileInformationByHandle(h, &info));
     EXPECT_EQ(info.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(info.nFileSizeLow | info.nFileSizeHigh, 0u);
+    char c;
+    DWORD read;
+    EXPECT_FALSE(ReadFile(h, &c, 1, &read, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(CloseHandle(h));
 }
 
@@ -461,6 +466,13 @@ TEST_F(Files, AFileMovesToAnotherFileSystemByCopy)
     EXPECT_EQ(ReadText(native), "cross");
     ASSERT_EQ(stat(native.c_str(), &here), 0);
     EXPECT_EQ(here.st_mtim.tv_sec, 1234567890);
+
+    char folder[] = "/dev/shm/kelvane-folder-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::u16string folderFrom = std::filesystem::path(folder).u16string();
+    EXPECT_FALSE(MoveFileW(folderFrom.c_str(), dir.file("folder").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
+    rmdir(folder);
 }
 
 TEST_F(Files, FolderCreationAndRemovalReportWin32Codes)
