@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/winsock.h"
 
@@ -107,8 +108,10 @@ TEST(Winsock, SendingToAPeerThatHasGoneFailsWithoutASignal)
     char byte;
     EXPECT_EQ(recv(pair.client, &byte, 1, 0), 0);
     int result = 0;
-    for (int attempt = 0; attempt < 100 && result != SOCKET_ERROR; ++attempt)
+    for (int attempt = 0; attempt < 1000 && result != SOCKET_ERROR; ++attempt) {
         result = send(pair.client, "data", 4, 0);
+        Sleep(1);
+    }
     EXPECT_EQ(result, SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
 }
