@@ -24,49 +24,6 @@ constexpr DWORD kCreateAccountSlack = 2048;
 constexpr DWORD kUsernamePasswordBuffer = 4096;
 constexpr DWORD kSmallFixedBuffer = 1024;
 
-enum Command : DWORD {
-    kDisconnect = 0,
-    kRemoveCacheFile = 35,
-    kEchoTest = 49,
-    kGetCommandIndex = 75,
-    kGetCachePacket = 106,
-    kGetSettings = 114,
-    kGetVersions = 125,
-    kGetFile = 129,
-    kAuthenticateUser = 139,
-    kGetVolumeList = 209,
-    kGetMachineAuth = 216,
-    kMachineAuthentication = 225,
-    kGetDirectory = 249,
-    kSearch = 259,
-    kCheckUsername = 260,
-    kMachineList = 266,
-    kCheckFile = 267,
-    kSetActiveMachine = 271,
-    kGetMemberAuth = 272,
-    kDeleteMember = 273,
-    kGetMemberStats = 274,
-    kGetMachineBucketDetailsEx = 287,
-    kCloseOpenHandle = 290,
-    kSetMachinePlan = 292,
-    kIsWebPortalEnabledEx = 296,
-    kCancelAccount = 300,
-    kDeleteServerFile = 308,
-    kMachineListEx = 309,
-    kProductList = 310,
-    kCreateAccount = 312,
-    kCancellationReasons = 313,
-    kLastRestoreInfo = 316,
-    kUpdateUsernamePassword = 324,
-    kDeleteServerFolder = 325,
-    kGetMemberInfo = 328,
-    kUpdateMemberExtendedInfo = 329,
-    kGetAccountInfo = 330,
-    kUpdateAccountInfo = 331,
-    kGetRootDirectory = 338,
-    kCreateMachineByAuth = 344,
-};
-
 }  // namespace
 
 DWORD CCreatePacket::CodeOnly(void** packet, DWORD command)

@@ -11,6 +11,48 @@
 
 class CCreatePacket {
 public:
+    // Command codes.
+    static constexpr DWORD kDisconnect = 0;
+    static constexpr DWORD kRemoveCacheFile = 35;
+    static constexpr DWORD kEchoTest = 49;
+    static constexpr DWORD kGetCommandIndex = 75;
+    static constexpr DWORD kGetCachePacket = 106;
+    static constexpr DWORD kGetSettings = 114;
+    static constexpr DWORD kGetVersions = 125;
+    static constexpr DWORD kGetFile = 129;
+    static constexpr DWORD kAuthenticateUser = 139;
+    static constexpr DWORD kGetVolumeList = 209;
+    static constexpr DWORD kGetMachineAuth = 216;
+    static constexpr DWORD kMachineAuthentication = 225;
+    static constexpr DWORD kGetDirectory = 249;
+    static constexpr DWORD kSearch = 259;
+    static constexpr DWORD kCheckUsername = 260;
+    static constexpr DWORD kMachineList = 266;
+    static constexpr DWORD kCheckFile = 267;
+    static constexpr DWORD kSetActiveMachine = 271;
+    static constexpr DWORD kGetMemberAuth = 272;
+    static constexpr DWORD kDeleteMember = 273;
+    static constexpr DWORD kGetMemberStats = 274;
+    static constexpr DWORD kGetMachineBucketDetailsEx = 287;
+    static constexpr DWORD kCloseOpenHandle = 290;
+    static constexpr DWORD kSetMachinePlan = 292;
+    static constexpr DWORD kIsWebPortalEnabledEx = 296;
+    static constexpr DWORD kCancelAccount = 300;
+    static constexpr DWORD kDeleteServerFile = 308;
+    static constexpr DWORD kMachineListEx = 309;
+    static constexpr DWORD kProductList = 310;
+    static constexpr DWORD kCreateAccount = 312;
+    static constexpr DWORD kCancellationReasons = 313;
+    static constexpr DWORD kLastRestoreInfo = 316;
+    static constexpr DWORD kUpdateUsernamePassword = 324;
+    static constexpr DWORD kDeleteServerFolder = 325;
+    static constexpr DWORD kGetMemberInfo = 328;
+    static constexpr DWORD kUpdateMemberExtendedInfo = 329;
+    static constexpr DWORD kGetAccountInfo = 330;
+    static constexpr DWORD kUpdateAccountInfo = 331;
+    static constexpr DWORD kGetRootDirectory = 338;
+    static constexpr DWORD kCreateMachineByAuth = 344;
+
     // Code alone.
     DWORD Disconnect(void** packet);
     DWORD GetCommandIndex(void** packet);
