@@ -116,6 +116,12 @@ private:
     INT ReceiveSingleFile(Download& download, void* reply, DWORD length);
     INT WriteSingleFile(Download& download, void* data, DWORD length, DWORD compressedSize);
     INT ReceiveCachedFile(Download& download, void* reply, DWORD length);
+    bool ReadCacheName(Download& download, void* reply, DWORD length);
+    enum class CacheExchange { Received, NotBuilt, SendFailed, ReceiveFailed, Cancelled };
+    CacheExchange ExchangeCachePacket(const Download& download, ULONGLONG offset, DWORD attempts,
+                                      void** reply, DWORD* length);
+    bool TryAgain(DWORD* attempts, const WCHAR* retryFormat);
+    bool AppendToFile(Download& download, const BYTE* data, DWORD length);
     INT FinishCachedFile(Download& download, ULONGLONG received, ULONGLONG total);
     // Ends a cached transfer early: asks the server to remove its cache file for reason,
     // deletes the local file and gives 0.

@@ -72,6 +72,12 @@ DWORD WordAt(const void* payload, DWORD offset)
     return word;
 }
 
+template <typename... Args>
+void LogDownload(Csocketclient& channel, INT type, const WCHAR* format, const Args&... args)
+{
+    channel.LogW(type, kLogLevel, FormatString(format, args...).c_str());
+}
+
 }  // namespace
 
 // The local file of a running download and the caller's out-values.
@@ -94,30 +100,26 @@ struct Csocketclient::CachePacket {
     DWORD textLength = 0;
     const BYTE* text = nullptr;
 
-    // Reads rc, total, word, the data and the server text; false when the reply is shorter
-    // than they claim.
-    bool Read(const void* payload, DWORD length)
+    // Reads the reply's rc and, unless it is an error or a stop, the fields after it. False
+    // when the reply is shorter than its fields claim, or its data runs past the end of the
+    // file (whose size this very reply gives at offset 0, else knownTotal; 0 = not known).
+    bool Read(const void* payload, DWORD length, ULONGLONG offset, ULONGLONG knownTotal)
     {
         ReplyReader reader(payload, length);
-        if (!reader.U32(&rc) || !reader.U64(&total) || !reader.U32(&word) ||
-            !reader.U64(&dataSize))
+        if (!reader.U32(&rc))
+            return false;
+        if (rc == kPacketError || rc == kPacketStop)
+            return true;
+        if (!reader.U64(&total) || !reader.U32(&word) || !reader.U64(&dataSize))
             return false;
         data = static_cast<const BYTE*>(payload) + reader.Offset();
-        if (dataSize > length || !reader.Skip(static_cast<DWORD>(dataSize)))
+        if (dataSize > length || !reader.Skip(static_cast<DWORD>(dataSize)) ||
+            !reader.Counted(&text, &textLength))
             return false;
-        return reader.Counted(&text, &textLength);
+        const ULONGLONG fileSize = offset == 0 ? total : knownTotal;
+        return fileSize == 0 || dataSize <= fileSize - offset;
     }
 };
-
-namespace {
-
-template <typename... Args>
-void LogDownload(Csocketclient& channel, INT type, const WCHAR* format, const Args&... args)
-{
-    channel.LogW(type, kLogLevel, FormatString(format, args...).c_str());
-}
-
-}  // namespace
 
 INT Csocketclient::RequestFile(DWORD w1, DWORD w2, DWORD w3, DWORD w4, DWORD w5, DWORD w6,
                                DWORD w7, DWORD w8, DWORD w9, DWORD w10, const WCHAR* path,
@@ -147,8 +149,8 @@ INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path
                                 FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE, nullptr);
     if (download.file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        LogDownload(*this, kTypeError, u"Csocketzip::GetFile CreateFile failed on (%s) win32error (%d)",
-                    path, error);
+        LogDownload(*this, kTypeError,
+                    u"Csocketzip::GetFile CreateFile failed on (%s) win32error (%d)", path, error);
         return 0;
     }
     if (!EnsureSession(1, 0))
@@ -229,7 +231,8 @@ INT Csocketclient::ReceiveSingleFile(Download& download, void* reply, DWORD leng
     }
     if (compressedSize > length - kSingleHeaderLength) {
         LogDownload(*this, kTypeError,
-                    u"GetFile: retcode == 2 reply of (%lu) bytes is short of compressedsize = (%ld)",
+                    u"GetFile: retcode == 2 reply of (%lu) bytes is short of "
+                    u"compressedsize = (%ld)",
                     length, compressedSize);
         return DiscardFile(download);
     }
@@ -281,96 +284,56 @@ INT Csocketclient::WriteSingleFile(Download& download, void* data, DWORD length,
 
 INT Csocketclient::ReceiveCachedFile(Download& download, void* reply, DWORD length)
 {
-    {
-        Payload announcement(reply);
-        ReplyReader reader(reply, length, sizeof(DWORD));
-        const BYTE* name = nullptr;
-        DWORD nameLength = 0;
-        DWORD fileTime = 0;
-        if (!reader.Counted(&name, &nameLength) || nameLength >= kCacheNameSize ||
-            !reader.U32(&fileTime)) {
-            LogDownload(*this, kTypeError, u"GetFile: cache file reply malformed (%lu)", length);
-            return DiscardFile(download);
-        }
-        std::memcpy(m_cacheName, name, nameLength);
-        m_cacheName[nameLength] = 0;
-        *download.fileTime = fileTime;
-    }
+    if (!ReadCacheName(download, reply, length))
+        return DiscardFile(download);
 
     ULONGLONG offset = 0;
     ULONGLONG total = 0;
     DWORD attempts = 0;
     bool announced = false;
     for (;;) {
-        void* request = nullptr;
-        const DWORD requestLength =
-            m_createpacket.GetCachePacket(&request, m_cacheName, static_cast<DWORD>(offset),
-                                          static_cast<DWORD>(offset >> 32), m_getPacketSize, 0);
-        if (requestLength == 0)
-            return AbandonCachedFile(download, kReasonRequestNotBuilt);
-        if (!IsConnected()) {
-            RaiseEvent(kCodeReconnecting,
-                       FormatString(u"Connection failed while restoring %s. Retry %d of %d",
-                                    download.finalPath, attempts + 1, kMaximumAttempts)
-                           .c_str(),
-                       0);
-            EnsureSession(1, 0);
-        }
-        const BOOL sent = SendMsg(request, requestLength, nullptr);
-        Cutil::FreePacket(request);
-        if (!sent) {
-            if (++attempts >= kMaximumAttempts) {
-                LogDownload(*this, kTypeError, u"GetFile: SendMsg failed");
-                return AbandonCachedFile(download, kReasonSendFailed);
-            }
-            LogDownload(*this, kTypeError, u"GetFile: SendMsg failed retry (%d)", attempts);
-            Sleep(kRetrySleep);
-            continue;
-        }
-
         void* packetReply = nullptr;
-        const DWORD packetLength = ReceiveMsg(&packetReply);
+        DWORD packetLength = 0;
+        CacheExchange exchange =
+            ExchangeCachePacket(download, offset, attempts, &packetReply, &packetLength);
         Payload ownedPacket(packetReply);
-        // A receive that the host cancelled ends the transfer; it is no connection failure.
-        if (packetLength == 0 && m_cancel)
-            return AbandonCachedFile(download, kReasonCancelled);
         CachePacket packet;
-        ReplyReader(packetReply, packetLength).U32(&packet.rc);
-        bool usable = packetLength != 0;
-        if (usable && packet.rc != kPacketError && packet.rc != kPacketStop) {
-            // A reply that does not hold what it announces, or data past the end of the file,
-            // is a failed receive: it is asked for again.
-            usable = packet.Read(packetReply, packetLength);
-            const ULONGLONG fileSize = offset == 0 ? packet.total : total;
-            if (usable && fileSize != 0 && packet.dataSize > fileSize - offset)
-                usable = false;
-            if (!usable)
-                LogDownload(*this, kTypeError,
-                            u"GetFile: GetCachePacket reply malformed (%lu) at (%I64u)",
-                            packetLength, offset);
+        if (exchange == CacheExchange::Received &&
+            !packet.Read(packetReply, packetLength, offset, total)) {
+            // Asked for again, like a reply that never came.
+            LogDownload(*this, kTypeError,
+                        u"GetFile: GetCachePacket reply malformed (%lu) at (%I64u)", packetLength,
+                        offset);
+            exchange = CacheExchange::ReceiveFailed;
         }
-        if (!usable) {
-            if (++attempts >= kMaximumAttempts) {
-                LogDownload(*this, kTypeError, u"GetFile: ReceiveMsg failed");
-                return AbandonCachedFile(download, kReasonReceiveFailed);
-            }
-            LogDownload(*this, kTypeError, u"GetFile: ReceiveMsg failed retry (%d)", attempts);
-            Sleep(kRetrySleep);
-            continue;
+        switch (exchange) {
+        case CacheExchange::Received:
+            break;
+        case CacheExchange::NotBuilt:
+            return AbandonCachedFile(download, kReasonRequestNotBuilt);
+        case CacheExchange::Cancelled:
+            return AbandonCachedFile(download, kReasonCancelled);
+        case CacheExchange::SendFailed:
+            if (TryAgain(&attempts, u"GetFile: SendMsg failed retry (%d)"))
+                continue;
+            LogDownload(*this, kTypeError, u"GetFile: SendMsg failed");
+            return AbandonCachedFile(download, kReasonSendFailed);
+        case CacheExchange::ReceiveFailed:
+            if (TryAgain(&attempts, u"GetFile: ReceiveMsg failed retry (%d)"))
+                continue;
+            LogDownload(*this, kTypeError, u"GetFile: ReceiveMsg failed");
+            return AbandonCachedFile(download, kReasonReceiveFailed);
         }
 
         if (packet.rc == kPacketPreparing)
-            LogDownload(*this, kTypeInformation, u"GetFile: GetCachePacket wait ... preparing (%ld)",
-                        packet.rc);
+            LogDownload(*this, kTypeInformation,
+                        u"GetFile: GetCachePacket wait ... preparing (%ld)", packet.rc);
         else
             LogDownload(*this, kTypeInformation, u"GetFile: GetCachePacket retcode (%ld)",
                         packet.rc);
-        if (packet.rc == kPacketError && ++attempts < kMaximumAttempts) {
-            LogDownload(*this, kTypeError, u"GetFile: ReceiveMsg retcode retry (%d)", attempts);
-            ownedPacket.reset();
-            Sleep(kRetrySleep);
+        if (packet.rc == kPacketError &&
+            TryAgain(&attempts, u"GetFile: ReceiveMsg retcode retry (%d)"))
             continue;
-        }
         attempts = 0;
         if (packet.rc == kPacketError)
             return AbandonCachedFile(download, kReasonServerError);
@@ -401,14 +364,8 @@ INT Csocketclient::ReceiveCachedFile(Download& download, void* reply, DWORD leng
         announced = true;
 
         const DWORD dataSize = static_cast<DWORD>(packet.dataSize);
-        DWORD written = 0;
-        if (!WriteFile(download.file, packet.data, dataSize, &written, nullptr) ||
-            written != dataSize) {
-            m_systemError = GetLastError();
-            LogDownload(*this, kTypeError, u"GetFile WriteFile failed win32error (%ld)",
-                        m_systemError);
+        if (!AppendToFile(download, packet.data, dataSize))
             return AbandonCachedFile(download, kReasonWriteFailed);
-        }
         ownedPacket.reset();
         offset += dataSize;
         if (HostCancels(kCodeDataDone, dataSize))
@@ -416,6 +373,77 @@ INT Csocketclient::ReceiveCachedFile(Download& download, void* reply, DWORD leng
         if (dataSize < m_getPacketSize)
             return FinishCachedFile(download, offset, total);
     }
+}
+
+// Takes the cache name and the file time from the announcement of a cached transfer, and
+// releases it.
+bool Csocketclient::ReadCacheName(Download& download, void* reply, DWORD length)
+{
+    Payload announcement(reply);
+    ReplyReader reader(reply, length, sizeof(DWORD));
+    const BYTE* name = nullptr;
+    DWORD nameLength = 0;
+    DWORD fileTime = 0;
+    if (!reader.Counted(&name, &nameLength) || nameLength >= kCacheNameSize ||
+        !reader.U32(&fileTime)) {
+        LogDownload(*this, kTypeError, u"GetFile: cache file reply malformed (%lu)", length);
+        return false;
+    }
+    std::memcpy(m_cacheName, name, nameLength);
+    m_cacheName[nameLength] = 0;
+    *download.fileTime = fileTime;
+    return true;
+}
+
+// Asks for the chunk at offset, first reconnecting when the connection was lost, and
+// receives the reply into *reply (released by the caller).
+Csocketclient::CacheExchange Csocketclient::ExchangeCachePacket(const Download& download,
+                                                                ULONGLONG offset, DWORD attempts,
+                                                                void** reply, DWORD* length)
+{
+    void* request = nullptr;
+    const DWORD requestLength =
+        m_createpacket.GetCachePacket(&request, m_cacheName, static_cast<DWORD>(offset),
+                                      static_cast<DWORD>(offset >> 32), m_getPacketSize, 0);
+    if (requestLength == 0)
+        return CacheExchange::NotBuilt;
+    if (!IsConnected()) {
+        RaiseEvent(kCodeReconnecting,
+                   FormatString(u"Connection failed while restoring %s. Retry %d of %d",
+                                download.finalPath, attempts + 1, kMaximumAttempts)
+                       .c_str(),
+                   0);
+        EnsureSession(1, 0);
+    }
+    const BOOL sent = SendMsg(request, requestLength, nullptr);
+    Cutil::FreePacket(request);
+    if (!sent)
+        return CacheExchange::SendFailed;
+    *length = ReceiveMsg(reply);
+    if (*length != 0)
+        return CacheExchange::Received;
+    // A receive that the host cancelled ends the transfer; it is no connection failure.
+    return m_cancel ? CacheExchange::Cancelled : CacheExchange::ReceiveFailed;
+}
+
+// Counts a failed try; below the limit it logs the retry and pauses, and gives true.
+bool Csocketclient::TryAgain(DWORD* attempts, const WCHAR* retryFormat)
+{
+    if (++*attempts >= kMaximumAttempts)
+        return false;
+    LogDownload(*this, kTypeError, retryFormat, *attempts);
+    Sleep(kRetrySleep);
+    return true;
+}
+
+bool Csocketclient::AppendToFile(Download& download, const BYTE* data, DWORD length)
+{
+    DWORD written = 0;
+    if (WriteFile(download.file, data, length, &written, nullptr) && written == length)
+        return true;
+    m_systemError = GetLastError();
+    LogDownload(*this, kTypeError, u"GetFile WriteFile failed win32error (%ld)", m_systemError);
+    return false;
 }
 
 // The server has sent its last chunk. A file that ends short of the size the server

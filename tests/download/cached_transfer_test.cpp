@@ -122,7 +122,8 @@ TEST_F(CachedTransfer, RetriesAfterTheConnectionDropped)
     ServeCached(contents, {}, {Action::Data, Action::Drop});
     ASSERT_EQ(Restore(), 1);
     EXPECT_EQ(ReadFile(target), contents);
-    EXPECT_EQ(RequestedOffsets(), (std::vector<ULONGLONG>{0, kChunk, kChunk, 2 * kChunk, 3 * kChunk}));
+    EXPECT_EQ(RequestedOffsets(),
+              (std::vector<ULONGLONG>{0, kChunk, kChunk, 2 * kChunk, 3 * kChunk}));
     EXPECT_TRUE(host.Logged("GetFile: ReceiveMsg failed retry (1)"));
     const auto reconnecting = host.Events(8);
     ASSERT_EQ(reconnecting.size(), 1u);
@@ -146,6 +147,25 @@ TEST_F(CachedTransfer, GivesUpOnlyAfterTenFailuresInARow)
     EXPECT_TRUE(host.Logged("GetFile: ReceiveMsg failed"));
     EXPECT_FALSE(Exists(target));
     EXPECT_EQ(RemovalReasons(), (std::vector<DWORD>{8, 3}));
+}
+
+TEST_F(CachedTransfer, GivesUpWhenTheServerCannotBeReachedAgain)
+{
+    ServeCached(Noise(3 * kChunk));
+    host.decide = [this](const HostRecorder::Event& event) {
+        if (event.code == 25)
+            server->Stop();
+        return 0;
+    };
+    EXPECT_EQ(Restore(), 0);
+    EXPECT_FALSE(Exists(target));
+    EXPECT_TRUE(host.Logged("GetFile: SendMsg failed retry (9)"));
+    EXPECT_TRUE(host.Logged("GetFile: SendMsg failed"));
+    const auto reconnecting = host.Events(8);
+    ASSERT_GE(reconnecting.size(), 9u);
+    EXPECT_EQ(reconnecting.back().text,
+              "Connection failed while restoring " + Utf16ToUtf8(target) + ". Retry 10 of 10");
+    EXPECT_TRUE(files.Removals().empty()) << "nobody is left to hear it";
 }
 
 TEST_F(CachedTransfer, ServerErrorsCountAsFailures)
