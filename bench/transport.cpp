@@ -224,11 +224,12 @@ public:
             auto found = m_seconds.find(name);
             return found != m_seconds.end() ? found->second : 0.0;
         };
-        double roundTrip = time("ChannelRoundTrip") / time("PlainRoundTrip");
-        double throughput = time("PlainReceive64MiB") / time("ChannelReceive64MiB");
-        std::printf("\nround trip, channel / plain: %.2fx (target at most 1.5x)\n", roundTrip);
-        std::printf("64 MiB receive throughput, channel / plain: %.2fx (target at least 0.7x)\n",
-                    throughput);
+        if (time("ChannelRoundTrip") > 0 && time("PlainRoundTrip") > 0)
+            std::printf("\nround trip, channel / plain: %.2fx (target at most 1.5x)\n",
+                        time("ChannelRoundTrip") / time("PlainRoundTrip"));
+        if (time("PlainReceive64MiB") > 0 && time("ChannelReceive64MiB") > 0)
+            std::printf("64 MiB receive throughput, channel / plain: %.2fx (target at least 0.7x)\n",
+                        time("PlainReceive64MiB") / time("ChannelReceive64MiB"));
     }
 
 private:
