@@ -135,11 +135,16 @@ TEST_F(CachedTransfer, RetriesAfterTheConnectionDropped)
 
 TEST_F(CachedTransfer, GivesUpOnlyAfterTenFailuresInARow)
 {
+    // Every good reply starts the count again.
     const std::string contents = Noise(kChunk + 5);
-    ServeCached(contents, {}, Repeat(Action::Drop, 9));
+    std::vector<Action> actions = Repeat(Action::Drop, 9);
+    actions.push_back(Action::Data);
+    actions.insert(actions.end(), 9, Action::Drop);
+    ServeCached(contents, {}, actions);
     ASSERT_EQ(Restore(), 1);
     EXPECT_EQ(ReadFile(target), contents);
-    EXPECT_EQ(host.Seen(8), 9u);
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(host.Seen(8), 18u);
 
     files.QueuePacketActions(Repeat(Action::Drop, 10));
     EXPECT_EQ(Restore(), 0);
@@ -219,21 +224,21 @@ TEST_F(CachedTransfer, PassesNoServerTextOfSixtyFourBytesOrNone)
     EXPECT_EQ(host.Seen(9), 0u);
 }
 
-TEST_F(CachedTransfer, IsCancelledByTheSizeEvent)
+TEST_F(CachedTransfer, IsCancelledByTheAnswersToSizeAndProgress)
 {
-    ServeCached(Noise(2 * kChunk));
-    host.decide = [](const HostRecorder::Event& event) { return event.code == 24 ? 6 : 0; };
-    EXPECT_EQ(Restore(), 0);
-    ExpectAbandoned(6);
-    EXPECT_EQ(probe.LastError(), 6u);
-}
-
-TEST_F(CachedTransfer, IsCancelledByTheProgressEvent)
-{
-    ServeCached(Noise(3 * kChunk));
-    host.decide = [](const HostRecorder::Event& event) { return event.code == 25 ? 60 : 0; };
-    EXPECT_EQ(Restore(), 0);
-    ExpectAbandoned(60);
+    // Event code, the host's answer, the reason sent to the server.
+    for (auto [code, reason] : {std::pair<uint32_t, DWORD>{24, 6}, {25, 60}}) {
+        SCOPED_TRACE(code);
+        ServeCached(Noise(3 * kChunk));
+        host.decide = [code = code, reason = reason](const HostRecorder::Event& event) {
+            return event.code == code ? static_cast<int32_t>(reason) : 0;
+        };
+        EXPECT_EQ(Restore(), 0);
+        EXPECT_FALSE(Exists(target));
+        EXPECT_EQ(files.Removals().back().reason, reason);
+        EXPECT_EQ(probe.LastError(), reason);
+        EXPECT_EQ(probe.Cancelled(), 1u);
+    }
     EXPECT_EQ(host.Seen(25), 1u);
 }
 

@@ -87,29 +87,24 @@ TEST_F(SingleReply, WithCompressedSizeZeroFailsAfterItsEvents)
     EXPECT_EQ(host.DownloadCodes(), (std::vector<uint32_t>{7, 4, 7, 4, 24}));
 }
 
-TEST_F(SingleReply, WhoseStreamIsDamagedIsNotWritten)
+TEST_F(SingleReply, ThatCannotBeTrustedIsNotWritten)
 {
-    ExpectRefused(Noise(100000), Fault::CorruptStream, kDecompressFailed);
-}
-
-TEST_F(SingleReply, WhoseStreamIsCutShortIsNotWrittenAsIfWhole)
-{
-    ExpectRefused(Noise(100000), Fault::CutStream, kDecompressFailed);
-}
-
-TEST_F(SingleReply, ClaimingMoreThanItHoldsIsRefused)
-{
-    ExpectRefused(Noise(1000), Fault::SizePastReply, "GetFile: retcode == 2 reply of (");
-}
-
-TEST_F(SingleReply, EndingInsideItsHeaderIsRefused)
-{
-    ExpectRefused("data", Fault::ShortHeader, "GetFile: Single packet reply too short (12)");
-}
-
-TEST_F(SingleReply, InflatingPastTheBufferFails)
-{
-    ExpectRefused(std::string(Cunzip::kOutputSize, 'z'), Fault::None, kDecompressFailed);
+    const struct {
+        std::string contents;
+        Fault fault;
+        std::string message;
+    } cases[] = {
+        {Noise(100000), Fault::CorruptStream, kDecompressFailed},
+        // Cut short: what inflated so far would look like the whole file.
+        {Noise(100000), Fault::CutStream, kDecompressFailed},
+        {Noise(1000), Fault::SizePastReply, "GetFile: retcode == 2 reply of ("},
+        {"data", Fault::ShortHeader, "GetFile: Single packet reply too short (12)"},
+        {std::string(Cunzip::kOutputSize, 'z'), Fault::None, kDecompressFailed},
+    };
+    for (const auto& refused : cases) {
+        SCOPED_TRACE(refused.message);
+        ExpectRefused(refused.contents, refused.fault, refused.message);
+    }
 }
 
 TEST_F(SingleReply, RefusedByTheServerLeavesNoFile)
