@@ -3,6 +3,7 @@
 
 #include "DownloadFixture.h"
 #include "restore/Cunzip.h"
+#include "util/ScopedTimeZone.h"
 
 namespace {
 
@@ -32,12 +33,18 @@ const char kDecompressFailed[] = "GetFile: Decompress failed compressedsize = ("
 
 }  // namespace
 
-TEST_F(SingleReply, IsWrittenByteExactWithItsEvents)
+TEST_F(SingleReply, IsWrittenByteExactWithItsEventsAndTime)
 {
+    ScopedTimeZone utc("UTC");
     const std::string contents = Noise(300000);
     Serve(contents, Form::Single);
     ASSERT_EQ(Restore(), 1);
     EXPECT_EQ(ReadFile(target), contents);
+    const auto written = std::filesystem::last_write_time(std::filesystem::path(target));
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(
+                  std::chrono::file_clock::to_sys(written).time_since_epoch())
+                  .count(),
+              kFileTime);
     EXPECT_EQ(done, 1u);
     EXPECT_EQ(fileTime, kFileTime);
     EXPECT_EQ(word, 0xA5A5A5A5u) << "the word belongs to cached transfers";
