@@ -384,7 +384,7 @@ bool Csocketclient::ReadCacheName(Download& download, void* reply, DWORD length)
     const BYTE* name = nullptr;
     DWORD nameLength = 0;
     DWORD fileTime = 0;
-    if (!reader.Counted(&name, &nameLength) || nameLength >= kCacheNameSize ||
+    if (!reader.Counted(&name, &nameLength) || nameLength >= kDownloadNameSize ||
         !reader.U32(&fileTime)) {
         LogDownload(*this, kTypeError, u"GetFile: cache file reply malformed (%lu)", length);
         return false;
@@ -509,27 +509,4 @@ void Csocketclient::RaiseServerText(const BYTE* text, DWORD length)
     if (Cutil::AnsiToWide(narrow, wide, kServerTextMaximum + 1) == 0)
         return;
     m_lastError = static_cast<DWORD>(m_callback(m_callbackContext, kCodeServerText, wide, 0));
-}
-
-DWORD Csocketclient::RemoveCacheFile(const char* cacheName, DWORD reason, DWORD flag,
-                                     DWORD needAuth)
-{
-    if (!EnsureSession(needAuth, 0))
-        return 0;
-    void* request = nullptr;
-    const DWORD requestLength = m_createpacket.RemoveCacheFile(&request, cacheName, reason, flag);
-    if (requestLength == 0)
-        return 0;
-    if (!SendPacket(request, requestLength))
-        return 0;
-    void* reply = nullptr;
-    const DWORD length = ReceiveMsg(&reply);
-    if (length == 0) {
-        LogA(kTypeError, kLogLevel, "RemoveCacheFile: ReceiveMsg failed");
-        return 0;
-    }
-    DWORD result = 0;
-    ReplyReader(reply, length).U32(&result);
-    Cutil::FreePacket(reply);
-    return result;
 }

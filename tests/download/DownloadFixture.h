@@ -90,10 +90,31 @@ protected:
     {
         return std::filesystem::exists(std::filesystem::path(path));
     }
+    // The cache file removals that reached the server, in order.
+    struct Removal {
+        std::string cacheName;
+        DWORD reason = 0;
+        DWORD flag = 0;
+    };
+    std::vector<Removal> Removals() const
+    {
+        std::vector<Removal> removals;
+        for (const auto& request : server->Log().Requests(CCreatePacket::kRemoveCacheFile)) {
+            RequestReader reader(request.payload);
+            Removal removal;
+            reader.ReadCountedBytes(&removal.cacheName);
+            reader.ReadU32(&removal.reason);
+            reader.ReadU32(&removal.flag);
+            EXPECT_FALSE(reader.Failed());
+            EXPECT_EQ(reader.Remaining(), 0u);
+            removals.push_back(removal);
+        }
+        return removals;
+    }
     std::vector<DWORD> RemovalReasons() const
     {
         std::vector<DWORD> reasons;
-        for (const auto& removal : files.Removals())
+        for (const Removal& removal : Removals())
             reasons.push_back(removal.reason);
         return reasons;
     }

@@ -27,7 +27,6 @@ protected:
     {
         EXPECT_FALSE(Exists(target));
         EXPECT_EQ(RemovalReasons(), std::vector<DWORD>{reason});
-        EXPECT_EQ(files.OpenCacheFiles(), 0u);
     }
 
     std::vector<ULONGLONG> RequestedOffsets() const
@@ -90,7 +89,7 @@ TEST_F(CachedTransfer, OfManyChunksIsWrittenByteExact)
     EXPECT_EQ(host.Seen(8), 0u);
     EXPECT_EQ(host.Seen(9), 0u);
 
-    const auto removals = files.Removals();
+    const auto removals = Removals();
     ASSERT_EQ(removals.size(), 1u);
     EXPECT_EQ(removals[0].cacheName, "cache1.tmp");
     EXPECT_EQ(removals[0].reason, 8u);
@@ -170,7 +169,7 @@ TEST_F(CachedTransfer, GivesUpWhenTheServerCannotBeReachedAgain)
     ASSERT_GE(reconnecting.size(), 9u);
     EXPECT_EQ(reconnecting.back().text,
               "Connection failed while restoring " + Utf16ToUtf8(target) + ". Retry 10 of 10");
-    EXPECT_TRUE(files.Removals().empty()) << "nobody is left to hear it";
+    EXPECT_TRUE(Removals().empty()) << "nobody is left to hear it";
 }
 
 TEST_F(CachedTransfer, ServerErrorsCountAsFailures)
@@ -235,7 +234,7 @@ TEST_F(CachedTransfer, IsCancelledByTheAnswersToSizeAndProgress)
         };
         EXPECT_EQ(Restore(), 0);
         EXPECT_FALSE(Exists(target));
-        EXPECT_EQ(files.Removals().back().reason, reason);
+        EXPECT_EQ(Removals().back().reason, reason);
         EXPECT_EQ(probe.LastError(), reason);
         EXPECT_EQ(probe.Cancelled(), 1u);
     }

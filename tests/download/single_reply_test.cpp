@@ -59,7 +59,7 @@ TEST_F(SingleReply, IsWrittenByteExactWithItsEventsAndTime)
     EXPECT_TRUE(host.Logged("GetFile: Single packet reply"));
     EXPECT_TRUE(host.Logged("GetFile: ReceiveMsg retcode 2"));
     EXPECT_TRUE(server->Log().Requests(CCreatePacket::kGetCachePacket).empty());
-    EXPECT_TRUE(files.Removals().empty());
+    EXPECT_TRUE(Removals().empty());
 
     // The request carries the five codes, low words first, and a last word of 0.
     const auto requests = server->Log().Requests(CCreatePacket::kGetFile);

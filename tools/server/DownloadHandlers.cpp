@@ -51,22 +51,10 @@ void DownloadHandlers::QueuePacketActions(const std::vector<PacketAction>& actio
     m_actions.insert(m_actions.end(), actions.begin(), actions.end());
 }
 
-std::vector<DownloadHandlers::Removal> DownloadHandlers::Removals() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_removals;
-}
-
 std::vector<DownloadHandlers::PacketRequest> DownloadHandlers::PacketRequests() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_packetRequests;
-}
-
-size_t DownloadHandlers::OpenCacheFiles() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_cacheFiles.size();
 }
 
 void DownloadHandlers::Register(CommandTable& commands)
@@ -78,10 +66,6 @@ void DownloadHandlers::Register(CommandTable& commands)
     commands.Set(CCreatePacket::kGetCachePacket,
                  [this](RequestReader& request, ReplyWriter& reply, ServerModel&) {
                      GetCachePacket(request, reply);
-                 });
-    commands.Set(CCreatePacket::kRemoveCacheFile,
-                 [this](RequestReader& request, ReplyWriter& reply, ServerModel&) {
-                     RemoveCacheFile(request, reply);
                  });
 }
 
@@ -222,18 +206,4 @@ void DownloadHandlers::AnswerPacket(PacketAction action, const std::string& cont
 ULONGLONG DownloadHandlers::AnnouncedTotal(const std::string& contents) const
 {
     return m_behaviour.announcedTotal.value_or(contents.size());
-}
-
-// Request: the cache name, the reason, a flag. The answer is 1 when the file existed.
-void DownloadHandlers::RemoveCacheFile(RequestReader& request, ReplyWriter& reply)
-{
-    Removal removal;
-    request.ReadCountedBytes(&removal.cacheName);
-    request.ReadU32(&removal.reason);
-    request.ReadU32(&removal.flag);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_removals.push_back(removal);
-    const bool removed = !request.Failed() && m_cacheFiles.erase(removal.cacheName) != 0;
-    reply.PutU32(removed ? 1 : 0);
-    reply.PutU32(0);
 }

@@ -1,10 +1,10 @@
 // The stand-in server's side of file downloads: a store of file contents by their five codes,
 // answered to a file request (129) either with one compressed reply (a real zlib stream) or
-// with a cache file that the client then fetches packet by packet (106) and finally asks the
-// server to remove (35). For clients' failure paths it can misbehave on purpose: damaged or
-// cut zlib streams, sizes that the reply does not hold, a cache name too long, and scripted
-// answers to the next packet requests (errors, stops, waits, dropped connections, data past
-// the end of the file).
+// with a cache file that the client then fetches packet by packet (106); the removal of the
+// cache file (35) is answered by the server's common handlers. For clients' failure paths it
+// can misbehave on purpose: damaged or cut zlib streams, sizes that the reply does not hold, a
+// cache name too long, and scripted answers to the next packet requests (errors, stops,
+// waits, dropped connections, data past the end of the file).
 //
 // Register it on a server's command table; it must outlive the server's connections.
 #pragma once
@@ -81,12 +81,6 @@ public:
         std::optional<ULONGLONG> announcedTotal;
     };
 
-    struct Removal {
-        std::string cacheName;
-        DWORD reason = 0;
-        DWORD flag = 0;
-    };
-
     struct PacketRequest {
         std::string cacheName;
         ULONGLONG offset = 0;
@@ -99,10 +93,7 @@ public:
     // The answers to the next packet requests, in order; after them, data.
     void QueuePacketActions(const std::vector<PacketAction>& actions);
 
-    std::vector<Removal> Removals() const;
     std::vector<PacketRequest> PacketRequests() const;
-    // Cache files handed out and not removed yet.
-    size_t OpenCacheFiles() const;
 
     void Register(CommandTable& commands);
 
@@ -114,7 +105,6 @@ private:
 
     void GetFile(RequestReader& request, ReplyWriter& reply);
     void GetCachePacket(RequestReader& request, ReplyWriter& reply);
-    void RemoveCacheFile(RequestReader& request, ReplyWriter& reply);
     void AnswerSingleReply(const StoredFile& file, ReplyWriter& reply) const;
     void AnnounceCacheFile(const StoredFile& file, ReplyWriter& reply);
     void AnswerPacket(PacketAction action, const std::string& contents, ULONGLONG offset,
@@ -128,6 +118,5 @@ private:
     // Cache files by name: the contents they serve.
     std::map<std::string, std::string> m_cacheFiles;
     DWORD m_cacheCounter = 0;
-    std::vector<Removal> m_removals;
     std::vector<PacketRequest> m_packetRequests;
 };
