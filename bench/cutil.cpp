@@ -1,0 +1,152 @@
+// Speed of the utility object's checksums: Cutil::Crc32 against zlib's crc32 on the same
+// buffers, and the file checksum Cutil::GetCrc32Disk against plainly reading the same file in
+// 1 MiB blocks. Prints the ratios after the runs.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include "platform/file.h"
+#include "util/Cutil.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kFileSize = 256u << 20;
+constexpr DWORD kBlockSize = 1u << 20;
+
+std::vector<uint8_t> RandomBuffer(size_t size)
+{
+    std::mt19937_64 random(42);
+    std::vector<uint8_t> buffer(size);
+    for (auto& byte : buffer)
+        byte = static_cast<uint8_t>(random());
+    return buffer;
+}
+
+const std::vector<uint8_t>& Buffer(size_t size)
+{
+    static std::map<size_t, std::vector<uint8_t>> buffers;
+    auto found = buffers.find(size);
+    if (found == buffers.end())
+        found = buffers.emplace(size, RandomBuffer(size)).first;
+    return found->second;
+}
+
+fs::path& BenchFile()
+{
+    static fs::path path;
+    return path;
+}
+
+void CutilCrc32(benchmark::State& state)
+{
+    const auto& buffer = Buffer(static_cast<size_t>(state.range(0)));
+    for (auto _ : state) {
+        uint32_t crc = 0;
+        Cutil::Crc32(buffer.data(), static_cast<uint32_t>(buffer.size()), &crc, 1);
+        benchmark::DoNotOptimize(crc);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * buffer.size()));
+}
+
+void ZlibCrc32(benchmark::State& state)
+{
+    const auto& buffer = Buffer(static_cast<size_t>(state.range(0)));
+    for (auto _ : state) {
+        uLong crc = crc32(0, buffer.data(), static_cast<uInt>(buffer.size()));
+        benchmark::DoNotOptimize(crc);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * buffer.size()));
+}
+
+void FileCrc32(benchmark::State& state)
+{
+    const std::u16string path = BenchFile().u16string();
+    Cutil util;
+    for (auto _ : state) {
+        uint32_t crc = 0, error = 0, step = 0;
+        if (!util.GetCrc32Disk(path.c_str(), &crc, 0, &error, &step, 1, 1))
+            state.SkipWithError("GetCrc32Disk failed");
+        benchmark::DoNotOptimize(crc);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
+
+void FileRead(benchmark::State& state)
+{
+    const std::u16string path = BenchFile().u16string();
+    void* buffer = Cutil::AllocatePacket(kBlockSize);
+    for (auto _ : state) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        DWORD read = 0;
+        while (ReadFile(file, buffer, kBlockSize, &read, nullptr) && read != 0)
+            benchmark::DoNotOptimize(read);
+        CloseHandle(file);
+    }
+    Cutil::FreePacket(buffer);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
+
+BENCHMARK(CutilCrc32)->Arg(64 << 10)->Arg(1 << 20);
+BENCHMARK(ZlibCrc32)->Arg(64 << 10)->Arg(1 << 20);
+BENCHMARK(FileRead)->Unit(benchmark::kMillisecond);
+BENCHMARK(FileCrc32)->Unit(benchmark::kMillisecond);
+
+// Keeps the throughput of every run for the ratios.
+class RateReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            auto rate = run.counters.find("bytes_per_second");
+            if (rate != run.counters.end())
+                rates[run.benchmark_name()] = rate->second.value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> rates;
+};
+
+void PrintRatio(const RateReporter& reporter, const char* label, const std::string& mine,
+                const std::string& reference)
+{
+    auto a = reporter.rates.find(mine);
+    auto b = reporter.rates.find(reference);
+    if (a != reporter.rates.end() && b != reporter.rates.end() && b->second > 0)
+        std::printf("%s: %.2f\n", label, a->second / b->second);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    BenchFile() = fs::temp_directory_path() / ("kelvane-bench-cutil-" + std::to_string(getpid()));
+    {
+        const auto& block = Buffer(kBlockSize);
+        std::ofstream out(BenchFile(), std::ios::binary);
+        for (size_t written = 0; written < kFileSize; written += kBlockSize)
+            out.write(reinterpret_cast<const char*>(block.data()), kBlockSize);
+    }
+    RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    fs::remove(BenchFile());
+
+    PrintRatio(reporter, "crc32 ratio vs zlib (64 KiB)", "CutilCrc32/65536", "ZlibCrc32/65536");
+    PrintRatio(reporter, "crc32 ratio vs zlib (1 MiB)", "CutilCrc32/1048576", "ZlibCrc32/1048576");
+    PrintRatio(reporter, "file crc ratio vs plain read (256 MiB)", "FileCrc32", "FileRead");
+    benchmark::Shutdown();
+    return 0;
+}
