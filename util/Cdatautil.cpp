@@ -117,7 +117,8 @@ uint32_t Cdatautil::Decode(const WCHAR* sealed, uint8_t* out, uint32_t* outLen)
     if (sealed == nullptr)
         return 0;
     // The length is checked before anything is copied into the working area.
-    const int size = WideCharToMultiByte(CP_THREAD_ACP, 0, sealed, -1, nullptr, 0, nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_THREAD_ACP, 0, sealed, -1, nullptr, 0, nullptr, nullptr);
     if (size < 1)
         return 0;
     const uint32_t n = static_cast<uint32_t>(size) - 1;

@@ -86,12 +86,6 @@ constexpr int32_t kFileLogLevel = 30;
 constexpr int32_t kAllocationLogLevel = 10;
 constexpr int64_t kEarliestUtcTime = -43200;
 constexpr int64_t kLatestUtcTime = 32535291599;
-constexpr DWORD kRequestAborted = ERROR_REQUEST_ABORTED;
-
-size_t TextLength(const WCHAR* text)
-{
-    return lstrlenW(text);
-}
 
 bool IsSeparator(WCHAR c)
 {
@@ -109,6 +103,39 @@ void CopyPart(WCHAR* out, size_t capacity, const WCHAR* begin, const WCHAR* end)
     out[count] = 0;
 }
 
+template <typename Character>
+int32_t WriteEmptyText(Character* out)
+{
+    out[0] = 0;
+    return 1;
+}
+
+// The rule of every text conversion: measure the converted form, refuse it when it does not
+// fit with its terminator (out untouched), else write it. convert(length, out, room) is the
+// system conversion of the text's first length units.
+template <typename Character, typename Convert>
+int32_t ConvertIfItFits(Character* out, int32_t capacity, size_t textLength, Convert convert)
+{
+    if (textLength == 0 || textLength > INT32_MAX)
+        return 0;
+    const int length = convert(static_cast<int>(textLength), nullptr, 0);
+    if (length <= 0 || length > capacity - 1)
+        return 0;
+    out[length] = 0;
+    return convert(static_cast<int>(textLength), out, length);
+}
+
+// a below b (a zero divisor included) is its own remainder.
+template <typename Integer>
+Integer Remainder(Integer a, Integer b)
+{
+    if (a == 0)
+        return 0;
+    if (a < b || b == 0)
+        return a;
+    return a % b;
+}
+
 // A system function looked up by name; null when the module lacks it.
 template <typename Function>
 Function LookUpFunction(HMODULE module, const char* name)
@@ -116,17 +143,10 @@ Function LookUpFunction(HMODULE module, const char* name)
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-void FormatCalendarTime(WCHAR* out, const std::tm& calendar)
-{
-    FormatW(out, 20, u"%d-%02d-%02d %02d:%02d:%02d", calendar.tm_year + 1900, calendar.tm_mon + 1,
-            calendar.tm_mday, calendar.tm_hour, calendar.tm_min, calendar.tm_sec);
-}
-
 }  // namespace
 
 Cutil::Cutil()
     : m_cancelCode(0),
-      m_wow64(0),
       m_logPath{},
       m_logLevel(0),
       m_logAllErrors(0),
@@ -140,14 +160,6 @@ Cutil::Cutil()
         FormatW(m_logPath, kLogPathCapacity, u"%s\\cutil.txt", folder);
     else
         FormatW(m_logPath, kLogPathCapacity, u"c:\\cutil.txt");
-
-    HMODULE kernel = GetModuleHandleW(u"kernel32");
-    auto isWow64 = kernel != nullptr
-                       ? LookUpFunction<IsWow64ProcessFunction>(kernel, "IsWow64Process")
-                       : nullptr;
-    BOOL wow64 = FALSE;
-    if (isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64))
-        m_wow64 = wow64 ? 1 : 0;
 }
 
 Cutil::~Cutil() = default;
@@ -187,7 +199,7 @@ void Cutil::Log(int32_t type, int32_t level, const WCHAR* text)
     WCHAR line[kLogLineCapacity];
     int length = FormatW(line, kLogLineCapacity - 1, u"%s: %s", now, text);
     if (length < 0)
-        length = static_cast<int>(TextLength(line));
+        length = static_cast<int>(lstrlenW(line));
     line[length] = u'\n';
     line[length + 1] = 0;
     AppendUtf8ToFile(m_logPath, line);
@@ -197,60 +209,39 @@ int32_t Cutil::AnsiToWide(const char* text, WCHAR* out, int32_t capacity)
 {
     if (text == nullptr || out == nullptr || capacity < 1)
         return 0;
-    if (text[0] == 0) {
-        out[0] = 0;
-        return 1;
-    }
-    size_t textLength = std::strlen(text);
-    if (textLength > INT32_MAX)
-        return 0;
-    int length = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(textLength), nullptr, 0);
-    if (length <= 0 || length > capacity - 1)
-        return 0;
-    out[length] = 0;
-    return MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(textLength), out, length);
+    if (text[0] == 0)
+        return WriteEmptyText(out);
+    return ConvertIfItFits(out, capacity, std::strlen(text),
+                           [text](int length, WCHAR* to, int room) {
+                               return MultiByteToWideChar(CP_ACP, 0, text, length, to, room);
+                           });
 }
 
 int32_t Cutil::WideToUtf8(const WCHAR* text, char* out, int32_t capacity)
 {
     if (text == nullptr || out == nullptr || capacity < 1)
         return 0;
-    if (text[0] == 0) {
-        out[0] = 0;
-        return 1;
-    }
-    size_t textLength = TextLength(text);
-    if (textLength > INT32_MAX)
-        return 0;
-    int length = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(textLength), nullptr, 0,
-                                     nullptr, nullptr);
-    if (length <= 0 || length > capacity - 1)
-        return 0;
-    out[length] = 0;
-    return WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(textLength), out, length, nullptr,
-                               nullptr);
+    if (text[0] == 0)
+        return WriteEmptyText(out);
+    return ConvertIfItFits(out, capacity, lstrlenW(text), [text](int length, char* to, int room) {
+        return WideCharToMultiByte(CP_UTF8, 0, text, length, to, room, nullptr, nullptr);
+    });
 }
 
 int32_t Cutil::Utf8ToWide(char* text, WCHAR* out, int32_t capacity)
 {
     if (text == nullptr || out == nullptr || capacity < 1)
         return 0;
-    if (text[0] == 0) {
-        out[0] = 0;
-        return 1;
-    }
-    // U+FFFF never belongs to a text from the server: everything from it on is dropped.
-    char* noncharacter = std::strstr(text, "\xEF\xBF\xBF");
-    if (noncharacter != nullptr)
+    if (text[0] == 0)
+        return WriteEmptyText(out);
+    // U+FFFF never belongs to a text from the server: everything from it on is dropped, and a
+    // text that starts with it converts to nothing.
+    if (char* noncharacter = std::strstr(text, "\xEF\xBF\xBF"))
         *noncharacter = 0;
-    size_t textLength = std::strlen(text);
-    if (textLength == 0 || textLength > INT32_MAX)
-        return 0;
-    int length = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(textLength), nullptr, 0);
-    if (length <= 0 || length > capacity - 1)
-        return 0;
-    out[length] = 0;
-    return MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(textLength), out, length);
+    return ConvertIfItFits(out, capacity, std::strlen(text),
+                           [text](int length, WCHAR* to, int room) {
+                               return MultiByteToWideChar(CP_UTF8, 0, text, length, to, room);
+                           });
 }
 
 uint32_t Cutil::Crc32(const void* data, uint32_t length, uint32_t* crc, uint32_t init)
@@ -282,21 +273,12 @@ void Cutil::TrimChar(char* text, uint8_t character, int32_t mode)
 
 int32_t Cutil::Mod(int32_t a, int32_t b)
 {
-    // A zero divisor gives a, as Mod64 does, instead of faulting.
-    if (a == 0)
-        return 0;
-    if (a < b || b == 0)
-        return a;
-    return a % b;
+    return Remainder(a, b);
 }
 
 int64_t Cutil::Mod64(int64_t a, int64_t b)
 {
-    if (a == 0)
-        return 0;
-    if (a < b || b == 0)
-        return a;
-    return a % b;
+    return Remainder(a, b);
 }
 
 void Cutil::GetNowString(WCHAR* out)
@@ -311,11 +293,13 @@ void Cutil::FormatUtcTime(int64_t time, WCHAR* out)
 {
     std::tm calendar{};
     const std::time_t value = static_cast<std::time_t>(time);
-    if (time < kEarliestUtcTime || time > kLatestUtcTime || gmtime_r(&value, &calendar) == nullptr) {
+    if (time < kEarliestUtcTime || time > kLatestUtcTime ||
+        gmtime_r(&value, &calendar) == nullptr) {
         FormatW(out, 20, u"1970-01-01 00:00:00");
         return;
     }
-    FormatCalendarTime(out, calendar);
+    FormatW(out, 20, u"%d-%02d-%02d %02d:%02d:%02d", calendar.tm_year + 1900, calendar.tm_mon + 1,
+            calendar.tm_mday, calendar.tm_hour, calendar.tm_min, calendar.tm_sec);
 }
 
 void Cutil::TimeToSystemTime(int32_t time, SYSTEMTIME* out)
@@ -342,9 +326,9 @@ void Cutil::SplitPath(const WCHAR* path, WCHAR* drive, WCHAR* directory, WCHAR* 
     // Paths longer than the working buffer, and parts longer than their out buffers, are cut.
     WCHAR work[kSplitCapacity] = {};
     if (path != nullptr)
-        CopyPart(work, kSplitCapacity, path, path + TextLength(path));
+        CopyPart(work, kSplitCapacity, path, path + lstrlenW(path));
     WCHAR* text = work;
-    size_t length = TextLength(text);
+    size_t length = lstrlenW(text);
 
     // An administrative share \\server\C$\dir\file is read as C:\dir\file.
     if (length > 2 && text[0] == u'\\' && text[1] == u'\\') {
@@ -354,11 +338,11 @@ void Cutil::SplitPath(const WCHAR* path, WCHAR* drive, WCHAR* directory, WCHAR* 
             ++slash;
         if (*slash == u'\\')
             text = slash + 1;
-        if (TextLength(text) > 2)
+        if (lstrlenW(text) > 2)
             text[1] = u':';
     }
 
-    const WCHAR* end = text + TextLength(text);
+    const WCHAR* end = text + lstrlenW(text);
     const WCHAR* rest = text;
     if (text[0] != 0 && text[1] == u':') {
         CopyPart(drive, kDriveCapacity, text, text + 2);
@@ -398,48 +382,42 @@ int32_t Cutil::GetProcessSessionId(uint32_t processId, uint32_t* sessionId)
 uint32_t Cutil::writebin(HANDLE file, uint64_t offset, const void* buffer, uint32_t length,
                          uint32_t* systemError, uint32_t* step)
 {
-    WCHAR message[kLogLineCapacity];
     *step = kStepNone;
     if (static_cast<int64_t>(offset) > 0 && !SetHugeFilePointer(file, offset)) {
         *systemError = GetLastError();
-        FormatW(message, kLogLineCapacity,
-                u"Cutil::writebin SetHugeFilePointer failed win32error (%ld)", *systemError);
-        Log(kTypeError, kFileLogLevel, message);
+        LogFormat(kTypeError, kFileLogLevel,
+                  u"Cutil::writebin SetHugeFilePointer failed win32error (%ld)", *systemError);
         *step = kStepSeek;
         return 0;
     }
     DWORD written = 0;
     if (!WriteFile(file, buffer, length, &written, nullptr)) {
         *systemError = GetLastError();
-        FormatW(message, kLogLineCapacity, u"Cutil::writebin WriteFile failed win32error (%ld)",
-                *systemError);
-        Log(kTypeError, kFileLogLevel, message);
+        LogFormat(kTypeError, kFileLogLevel, u"Cutil::writebin WriteFile failed win32error (%ld)",
+                  *systemError);
         *step = kStepWrite;
         return 0;
     }
     if (written != length) {
         *systemError = GetLastError();
-        FormatW(message, kLogLineCapacity,
-                u"Cutil::writebin nNumberOfBytesToWrite (%lu) nNumberOfBytesWritten (%lu) failed "
-                u"win32error (%ld)",
-                length, written, *systemError);
-        Log(kTypeError, kFileLogLevel, message);
+        LogFormat(kTypeError, kFileLogLevel,
+                  u"Cutil::writebin nNumberOfBytesToWrite (%lu) nNumberOfBytesWritten (%lu) failed "
+                  u"win32error (%ld)",
+                  length, written, *systemError);
         *step = kStepShortWrite;
         return 0;
     }
     if (!SetEndOfFile(file)) {
         *systemError = GetLastError();
-        FormatW(message, kLogLineCapacity, u"Cutil::writebin SetEndOfFile failed win32error (%ld)",
-                *systemError);
-        Log(kTypeError, kFileLogLevel, message);
+        LogFormat(kTypeError, kFileLogLevel,
+                  u"Cutil::writebin SetEndOfFile failed win32error (%ld)", *systemError);
         *step = kStepSetEnd;
         return 0;
     }
     if (!FlushFileBuffers(file)) {
         *systemError = GetLastError();
-        FormatW(message, kLogLineCapacity, u"Cutil::writebin FlushFileBuffers failed (%ld)",
-                *systemError);
-        Log(kTypeError, kFileLogLevel, message);
+        LogFormat(kTypeError, kFileLogLevel, u"Cutil::writebin FlushFileBuffers failed (%ld)",
+                  *systemError);
         *step = kStepFlush;
         return 0;
     }
@@ -451,18 +429,15 @@ uint32_t Cutil::writebin2(const WCHAR* path, uint64_t offset, const void* buffer
                           uint32_t* systemError, uint32_t* step)
 {
     *step = kStepNone;
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr,
-                              offset != 0 ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, offset != 0 ? OPEN_EXISTING : CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *systemError = GetLastError();
-        if (*systemError != ERROR_PATH_NOT_FOUND) {
-            WCHAR message[kLogLineCapacity];
-            FormatW(message, kLogLineCapacity,
-                    u"Cutil::writebin2 Create File failed win32error (%ld) on (%s)", *systemError,
-                    path);
-            Log(kTypeError, kFileLogLevel, message);
-        }
+        if (*systemError != ERROR_PATH_NOT_FOUND)
+            LogFormat(kTypeError, kFileLogLevel,
+                      u"Cutil::writebin2 Create File failed win32error (%ld) on (%s)", *systemError,
+                      path);
         *step = kStepOpen;
         return 0;
     }
@@ -473,17 +448,14 @@ uint32_t Cutil::writebin2(const WCHAR* path, uint64_t offset, const void* buffer
 
 uint32_t Cutil::SetHugeEOF(HANDLE file, uint64_t size)
 {
-    WCHAR message[kLogLineCapacity];
     if (!SetHugeFilePointer(file, size)) {
-        FormatW(message, kLogLineCapacity,
-                u"Cutil::SetHugeEOF SetHugeFilePointer failed win32error (%d)", GetLastError());
-        Log(kTypeError, kFileLogLevel, message);
+        LogFormat(kTypeError, kFileLogLevel,
+                  u"Cutil::SetHugeEOF SetHugeFilePointer failed win32error (%d)", GetLastError());
         return 0;
     }
     if (!SetEndOfFile(file)) {
-        FormatW(message, kLogLineCapacity, u"Cutil::SetHugeEOF SetEndOfFile failed win32error (%d)",
-                GetLastError());
-        Log(kTypeError, kFileLogLevel, message);
+        LogFormat(kTypeError, kFileLogLevel,
+                  u"Cutil::SetHugeEOF SetEndOfFile failed win32error (%d)", GetLastError());
         return 0;
     }
     return 1;
@@ -495,10 +467,8 @@ uint32_t Cutil::SetHugeEOF(const WCHAR* path, uint64_t size)
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        WCHAR message[kLogLineCapacity];
-        FormatW(message, kLogLineCapacity,
-                u"Cutil::SetHugeEOF Create File failed on (%s) win32error (%d)", path, error);
-        Log(kTypeError, kFileLogLevel, message);
+        LogFormat(kTypeError, kFileLogLevel,
+                  u"Cutil::SetHugeEOF Create File failed on (%s) win32error (%d)", path, error);
         SetLastError(error);
         return 0;
     }
@@ -533,26 +503,24 @@ uint32_t Cutil::GetHugeFileSizeHandle(uint64_t* size, HANDLE file, WCHAR* errorT
 
 uint32_t Cutil::RaiseProgress(uint32_t code, uint64_t value)
 {
-    m_lastCallbackResult = static_cast<uint32_t>(m_callback(m_callbackContext, code, nullptr, value));
+    m_lastCallbackResult =
+        static_cast<uint32_t>(m_callback(m_callbackContext, code, nullptr, value));
     return m_lastCallbackResult;
 }
 
 void Cutil::ReportCancelled(uint32_t* systemError, int32_t logErrors, const WCHAR* format)
 {
-    *systemError = kRequestAborted;
-    m_cancelCode = kRequestAborted;
-    if (logErrors != 0) {
-        WCHAR message[kLogLineCapacity];
-        FormatW(message, kLogLineCapacity, format, static_cast<int32_t>(m_lastCallbackResult));
-        Log(kTypeInformation, kFileLogLevel, message);
-    }
+    *systemError = ERROR_REQUEST_ABORTED;
+    m_cancelCode = ERROR_REQUEST_ABORTED;
+    if (logErrors != 0)
+        LogFormat(kTypeInformation, kFileLogLevel, format,
+                  static_cast<int32_t>(m_lastCallbackResult));
 }
 
 uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
                              uint32_t* systemError, uint32_t* step, int32_t report,
                              int32_t logErrors)
 {
-    WCHAR message[kLogLineCapacity];
     m_lastCallbackResult = 0;
     *step = kStepNone;
     *systemError = 0;
@@ -561,26 +529,23 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
     void* buffer = AllocateMemory(kCrcBlockSize);
     if (buffer == nullptr) {
         *systemError = GetLastError();
-        if (logErrors != 0) {
-            FormatW(message, kLogLineCapacity,
-                    u"Cutil::GetCrc32Disk AllocateMemory failed on (%s) win32error (%d)", path,
-                    *systemError);
-            Log(kTypeError, kFileLogLevel, message);
-        }
+        if (logErrors != 0)
+            LogFormat(kTypeError, kFileLogLevel,
+                      u"Cutil::GetCrc32Disk AllocateMemory failed on (%s) win32error (%d)", path,
+                      *systemError);
         return 0;
     }
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *systemError = GetLastError();
         FreePacket(buffer);
         *step = kStepOpen;
-        if (logErrors != 0) {
-            FormatW(message, kLogLineCapacity,
-                    u"Cutil::GetCrc32Disk Create File failed on (%s) win32error (%d)", path,
-                    *systemError);
-            Log(kTypeError, kFileLogLevel, message);
-        }
+        if (logErrors != 0)
+            LogFormat(kTypeError, kFileLogLevel,
+                      u"Cutil::GetCrc32Disk Create File failed on (%s) win32error (%d)", path,
+                      *systemError);
         return 0;
     }
 
@@ -589,10 +554,8 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
     uint64_t size = 0;
     const bool progress = report == 1 && m_callback != nullptr;
     if (!GetHugeFileSizeHandle(&size, file, errorText, systemError)) {
-        if (logErrors != 0) {
-            FormatW(message, kLogLineCapacity, u"Cutil::GetCrc32Disk (%s)", errorText);
-            Log(kTypeError, kFileLogLevel, message);
-        }
+        if (logErrors != 0)
+            LogFormat(kTypeError, kFileLogLevel, u"Cutil::GetCrc32Disk (%s)", errorText);
     } else if (progress && RaiseProgress(kCodeSetDataSize, size) != 0) {
         ReportCancelled(systemError, logErrors,
                         u"Cutil::GetCrc32Disk callback CONTROL_PROCESS_SETDATASIZE returned (%d)");
@@ -602,11 +565,9 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
             if (!ReadFile(file, buffer, kCrcBlockSize, &read, nullptr)) {
                 *step = kStepOpen;
                 *systemError = GetLastError();
-                if (logErrors != 0) {
-                    FormatW(message, kLogLineCapacity, u"Cutil::GetCrc32Disk (%s) win32error %ld",
-                            u"ReadFile failed", *systemError);
-                    Log(kTypeError, kFileLogLevel, message);
-                }
+                if (logErrors != 0)
+                    LogFormat(kTypeError, kFileLogLevel, u"Cutil::GetCrc32Disk (%s) win32error %ld",
+                              u"ReadFile failed", *systemError);
                 break;
             }
             if (read == 0) {
@@ -628,7 +589,7 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
 
 uint32_t Cutil::CreateDirectoryTree(const WCHAR* path)
 {
-    size_t length = TextLength(path);
+    size_t length = lstrlenW(path);
     if (length < 4)
         return 0;
     if (length > kDirectoryPathCapacity - 1) {
@@ -648,9 +609,9 @@ uint32_t Cutil::CreateDirectoryTree(const WCHAR* path)
             DWORD error = GetLastError();
             if (error == ERROR_ALREADY_EXISTS)
                 continue;
-            std::fputs(FormatString("CreateDirectory error win32error %ld on %s\n", error, folder)
-                           .c_str(),
-                       stdout);
+            std::fputs(
+                FormatString("CreateDirectory error win32error %ld on %s\n", error, folder).c_str(),
+                stdout);
             SetLastError(error);
             return 0;
         }
@@ -677,12 +638,10 @@ uint32_t Cutil::SetFileTime(const WCHAR* path, int32_t time)
 
 void* Cutil::AllocateMemory(uint32_t size)
 {
-    WCHAR message[kLogLineCapacity];
     void* pages = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (pages == nullptr) {
-        FormatW(message, kLogLineCapacity, u"VirtualAlloc NULL %ld win32error %ld", size,
-                GetLastError());
-        Log(kTypeAllocation, kAllocationLogLevel, message);
+        LogFormat(kTypeAllocation, kAllocationLogLevel, u"VirtualAlloc NULL %ld win32error %ld",
+                  size, GetLastError());
         return nullptr;
     }
     const char16_t* failedCheck = nullptr;
@@ -691,8 +650,7 @@ void* Cutil::AllocateMemory(uint32_t size)
     else if (IsBadReadPtr(pages, size))
         failedCheck = u"IsBadReadPtr %ld win32error %ld";
     if (failedCheck != nullptr) {
-        FormatW(message, kLogLineCapacity, failedCheck, size, GetLastError());
-        Log(kTypeAllocation, kAllocationLogLevel, message);
+        LogFormat(kTypeAllocation, kAllocationLogLevel, failedCheck, size, GetLastError());
         FreePacket(pages);
         return nullptr;
     }

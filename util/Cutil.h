@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "kelvane.h"
+#include "platform/format.h"
 #include "platform/types.h"
 
 class Cutil {
@@ -82,13 +83,22 @@ public:
     static void FreePacket(void* packet);
 
 private:
+    static constexpr int32_t kMessageCapacity = 4096;
+
+    // Formats a message and hands it to the log rule, which may drop it.
+    template <typename... Args>
+    void LogFormat(int32_t type, int32_t level, const WCHAR* format, const Args&... args)
+    {
+        WCHAR message[kMessageCapacity];
+        FormatW(message, kMessageCapacity, format, args...);
+        Log(type, level, message);
+    }
     // Calls the host with a progress code and keeps its answer.
     uint32_t RaiseProgress(uint32_t code, uint64_t value);
     // Records a checksum cancelled by the host and reports it with the host's answer.
     void ReportCancelled(uint32_t* systemError, int32_t logErrors, const WCHAR* format);
 
     uint32_t m_cancelCode;
-    uint32_t m_wow64;
     WCHAR m_logPath[kLogPathCapacity];
     int32_t m_logLevel;
     uint32_t m_logAllErrors;

@@ -1,0 +1,231 @@
+#include "connection/CTransport.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/module.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr DWORD kFrameHeaderLength = 8;
+constexpr DWORD kMinimumTimerFrequency = 1000;
+constexpr INT kWideLogCapacity = 4096;
+
+void WriteLine(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+}
+
+CTransport::CTransport()
+    : m_timerFrequency(kMinimumTimerFrequency),
+      m_proxyActive(0),
+      m_lastError(kErrorNone),
+      m_callback(nullptr),
+      m_callbackContext(0),
+      m_sendSleep(10),
+      m_sendChunkSize(0x400000),
+      m_getPacketSize(0x100000),
+      m_waitTimeout(3600),
+      m_logLevel(0),
+      m_authValueA(0),
+      m_authValueB(0)
+{
+    InitTimer();
+}
+
+BOOL CTransport::SendMsg(const void* payload, DWORD length, DWORD* socketError)
+{
+    DWORD localError = 0;
+    if (socketError == nullptr)
+        socketError = &localError;
+    // A frame whose size cannot be expressed in 32 bits cannot be allocated either.
+    if (length > 0xFFFFFFFFu - kSendSlack)
+        return FALSE;
+    char* frame = static_cast<char*>(Cutil::AllocatePacket(length + kSendSlack));
+    if (frame == nullptr)
+        return FALSE;
+    DWORD cbData = length + 4;
+    DWORD crc = 0;
+    Cutil::Crc32(payload, length, &crc, 1);
+    std::memcpy(frame, &cbData, sizeof cbData);
+    std::memcpy(frame + 4, &crc, sizeof crc);
+    if (length != 0)
+        std::memcpy(frame + kFrameHeaderLength, payload, length);
+    BOOL sent = SendData(frame, length + kFrameHeaderLength, length, socketError);
+    Cutil::FreePacket(frame);
+    if (!sent)
+        return FALSE;
+    if (m_callback != nullptr)
+        PollCallback(kCodeMessageSent, length);
+    else if (m_sendSleep > 0)
+        Sleep(static_cast<DWORD>(m_sendSleep));
+    LogFormatA(kTypeInformation, 40, "thread %ld: SendMsg [%lu]", GetCurrentThreadId(), length);
+    return TRUE;
+}
+
+DWORD CTransport::ReceiveMsg(void** payload)
+{
+    *payload = nullptr;
+    DWORD cbData;
+    DWORD crcPacket;
+    if (!ReceiveFrameWord(&cbData, "cbData") || !ReceiveFrameWord(&crcPacket, "dwCrcPacket"))
+        return 0;
+    // The length comes from the peer: refuse what cannot be a frame, or cannot be allocated
+    // with its slack, before anything is read into a buffer.
+    if (cbData < 4 || cbData > 0xFFFFFFFFu - kReceiveSlack) {
+        CloseSocket(0);
+        LogFormatA(kTypeError, 30, "ReceiveMsg: invalid cbData %lu", cbData);
+        return 0;
+    }
+    char* buffer = static_cast<char*>(Cutil::AllocatePacket(cbData + kReceiveSlack));
+    if (buffer == nullptr) {
+        CloseSocket(0);
+        return 0;
+    }
+    *payload = buffer;
+    DWORD length = cbData - 4;
+    if (!ReceiveDataUntil(buffer, length)) {
+        Cutil::FreePacket(buffer);
+        *payload = nullptr;
+        CloseSocket(0);
+        LogFormatA(kTypeInformation, 30, "ReceiveMsg: ReceiveDataUntil failed on cbData2 %ld bytes",
+                   length);
+        return 0;
+    }
+    DWORD crc = 0;
+    Cutil::Crc32(buffer, length, &crc, 1);
+    LogFormatA(kTypeInformation, 40, "thread %ld: ReceiveMsg cbData [%lu] crc[%ld] crc[%ld]",
+               GetCurrentThreadId(), length, static_cast<INT>(crcPacket), static_cast<INT>(crc));
+    if (crc != crcPacket) {
+        Cutil::FreePacket(buffer);
+        *payload = nullptr;
+        CloseSocket(0);
+        return 0;
+    }
+    LogFormatA(kTypeInformation, 40, "thread %ld: ReceiveMsg [%lu]", GetCurrentThreadId(), length);
+    return length;
+}
+
+BOOL CTransport::ReceiveFrameWord(DWORD* word, const char* name)
+{
+    if (ReceiveDataUntil(word, sizeof *word))
+        return TRUE;
+    CloseSocket(0);
+    LogFormatA(kTypeInformation, 30, "ReceiveMsg: ReceiveDataUntil failed on %s %ld bytes", name,
+               static_cast<INT>(sizeof *word));
+    return FALSE;
+}
+
+BOOL CTransport::ReceiveDataUntil(void* buffer, DWORD n)
+{
+    if (ReceiveData(buffer, n) != 0)
+        return TRUE;
+    LogFormatA(kTypeInformation, 30, "ReceiveDataUntil: ReceiveData failed on %ld bytes", n);
+    return FALSE;
+}
+
+void CTransport::LogW(INT type, INT level, const WCHAR* text)
+{
+    if (!IsLogged(level))
+        return;
+    if (m_callback != nullptr) {
+        m_callback(m_callbackContext, kCodeLog, text, static_cast<uint64_t>(int64_t{type}));
+        return;
+    }
+    WriteLine(Utf16ToUtf8(text));
+}
+
+void CTransport::LogA(INT type, INT level, const char* text)
+{
+    if (!IsLogged(level))
+        return;
+    if (m_callback == nullptr) {
+        WriteLine(text);
+        return;
+    }
+    WCHAR wide[kWideLogCapacity];
+    if (Cutil::AnsiToWide(text, wide, kWideLogCapacity) == 0)
+        return;
+    m_callback(m_callbackContext, kCodeLog, wide, static_cast<uint64_t>(int64_t{type}));
+}
+
+void CTransport::SetCallback(uintptr_t context, TransportCallback function)
+{
+    m_callback = function;
+    m_callbackContext = context;
+    m_util.SetCallback(context, function);
+}
+
+void CTransport::SetLogLevel(INT level)
+{
+    m_logLevel = level;
+    m_util.SetLogLevel(level);
+}
+
+INT CTransport::GetLogLevel() const
+{
+    return m_logLevel;
+}
+
+void CTransport::SetGetPacketSize(DWORD bytes)
+{
+    m_getPacketSize = bytes;
+}
+
+void CTransport::SetAuthValueA(DWORD value)
+{
+    m_authValueA = value;
+}
+
+void CTransport::SetAuthValueB(DWORD value)
+{
+    m_authValueB = value;
+}
+
+void CTransport::InitTimer()
+{
+    LARGE_INTEGER frequency;
+    if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart < kMinimumTimerFrequency)
+        m_timerFrequency = kMinimumTimerFrequency;
+    else
+        m_timerFrequency = static_cast<ULONGLONG>(frequency.QuadPart);
+}
+
+BOOL CTransport::GetTimestamp(ULONGLONG* timestamp) const
+{
+    LARGE_INTEGER counter;
+    if (QueryPerformanceCounter(&counter) && counter.QuadPart > 0)
+        *timestamp = static_cast<ULONGLONG>(counter.QuadPart);
+    else
+        *timestamp = GetTickCount();
+    return TRUE;
+}
+
+bool CTransport::IsLogged(INT level) const
+{
+    return m_logLevel != 0 && m_logLevel >= level;
+}
+
+DWORD CTransport::PollCallback(DWORD code, ULONGLONG value)
+{
+    m_lastError = static_cast<DWORD>(m_callback(m_callbackContext, code, nullptr, value));
+    return m_lastError;
+}
+
+ULONGLONG CTransport::DeadlineAfter(ULONGLONG start, ULONGLONG timeoutSeconds) const
+{
+    ULONGLONG frequency = m_timerFrequency != 0 ? m_timerFrequency : kMinimumTimerFrequency;
+    return start + timeoutSeconds * frequency;
+}
+
+ULONGLONG CTransport::ElapsedMilliseconds(ULONGLONG start, ULONGLONG end) const
+{
+    ULONGLONG frequency = m_timerFrequency != 0 ? m_timerFrequency : kMinimumTimerFrequency;
+    return (end - start) * 1000 / frequency;
+}

@@ -1,0 +1,800 @@
+#include "connection/CTransportSocket.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/module.h"
+#include "platform/text.h"
+
+namespace {
+
+// The longest single wait in select; the waits loop until their deadline.
+constexpr ULONGLONG kWaitSliceMilliseconds = 1000;
+// Largest "user:password" whose Base64 and terminator fit the authorization field.
+constexpr size_t kMaximumCredentialPair = 765;
+constexpr DWORD kProxyAnswerCapacity = 4095;
+constexpr DWORD kHelloAnswerCapacity = 4096;
+
+const char kProxyRequest[] =
+    "CONNECT %s:%d HTTP/1.0\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0)\r\n"
+    "Host: %s\r\nContent-Length: 0\r\nProxy-Connection: Keep-Alive\r\nPragma: no-cache\r\n\r\n";
+const char kProxyRequestWithAuthorization[] =
+    "CONNECT %s:%d HTTP/1.0\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0)\r\n"
+    "Host: %s\r\nContent-Length: 0\r\nProxy-Connection: Keep-Alive\r\nPragma: no-cache\r\n"
+    "Proxy-Authorization: Basic %s\r\n\r\n";
+
+// Sent through a proxy tunnel once it stands: a CLIENT-HELLO record of SSL 2.0 form that
+// announces version 3.0, with 17 cipher codes and a fixed challenge, and one zero byte.
+constexpr DWORD kHelloRecordLength = 79;
+const BYTE kHelloRecord[kHelloRecordLength] = {
+    0x80, 0x4C, 0x01, 0x03, 0x00, 0x00, 0x33, 0x00, 0x00, 0x00, 0x10,
+    0x00, 0x00, 0x04, 0x00, 0x00, 0x05, 0x00, 0x00, 0x0A, 0x01, 0x00, 0x80,
+    0x07, 0x00, 0xC0, 0x03, 0x00, 0x80, 0x00, 0x00, 0x09, 0x06, 0x00, 0x40,
+    0x00, 0x00, 0x64, 0x00, 0x00, 0x62, 0x00, 0x00, 0x03, 0x00, 0x00, 0x06,
+    0x02, 0x00, 0x80, 0x04, 0x00, 0x80, 0x00, 0x00, 0x13, 0x00, 0x00, 0x12,
+    0x00, 0x00, 0x63,
+    0xCC, 0xA6, 0xF8, 0x01, 0x0F, 0x43, 0x45, 0x01, 0x5B, 0x23, 0x9C, 0x58,
+    0x64, 0xAD, 0x64, 0xDB,
+    0x00};
+
+const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+template <typename... Args>
+void PrintLine(const char* format, const Args&... args)
+{
+    char text[256];
+    FormatA(text, sizeof text, format, args...);
+    std::fputs(text, stdout);
+}
+
+// The status code of a proxy's status line: the number after its first blank (or at its
+// start when it has none), 0 when there is none.
+INT ProxyStatus(const char* afterBlank)
+{
+    const char* digits = afterBlank;
+    while (*digits == ' ')
+        ++digits;
+    INT status = 0;
+    for (; *digits >= '0' && *digits <= '9' && status < 100000; ++digits)
+        status = status * 10 + (*digits - '0');
+    return status;
+}
+
+}
+
+CTransportSocket::CTransportSocket()
+    : m_machineMode(0),
+      m_autoSession(0),
+      m_keepAliveMode(1),
+      m_machineKey{},
+      m_connected(0),
+      m_socket(INVALID_SOCKET),
+      m_commandIndex(0),
+      m_cancel(0),
+      m_proxyHost{},
+      m_proxyPort(0),
+      m_proxyUser{},
+      m_proxyPassword{},
+      m_proxyAuthorization{},
+      m_serverPort(kDefaultServerPort),
+      m_serverHost{},
+      m_authenticated(0),
+      m_loginStatus(0),
+      m_sessionFlag2(0),
+      m_sessionFlag4(0),
+      m_sessionFlag8(0),
+      m_sessionFlag80(1),
+      m_sessionFlag100(1),
+      m_sessionFlag400(0),
+      m_sessionFlagX(0),
+      m_machineId(0),
+      m_recvSleep(10),
+      m_waitBeforeChunk(0),
+      m_proxyFallback(0),
+      m_sessionValueA(0),
+      m_sessionValueB(0),
+      m_sessionValueC(0)
+{
+    std::strcpy(m_serverHost, kDefaultServerHost);
+}
+
+// ---- Sending ----
+
+BOOL CTransportSocket::SendData(const void* buffer, DWORD length, DWORD payloadLength,
+                                DWORD* socketError)
+{
+    const char* bytes = static_cast<const char*>(buffer);
+    if (m_logLevel >= 30)
+        return SendDataLogged(bytes, length);
+    return SendDataWhole(bytes, length, socketError);
+}
+
+BOOL CTransportSocket::SendDataWhole(const char* buffer, DWORD length, DWORD* socketError)
+{
+    m_lastError = kErrorNone;
+    if (m_socket == INVALID_SOCKET) {
+        m_lastError = kErrorNoSocket;
+        return FALSE;
+    }
+    DWORD sent = 0;
+    while (sent < length) {
+        int piece = static_cast<int>(std::min<DWORD>(length - sent, 0x7FFFFFFF));
+        int result = send(m_socket, buffer + sent, piece, 0);
+        if (result == SOCKET_ERROR || result == 0) {
+            *socketError = static_cast<DWORD>(WSAGetLastError());
+            CloseSocket(0);
+            m_lastError = result == 0 ? kErrorClosedByPeer : kErrorTimeout;
+            return FALSE;
+        }
+        sent += static_cast<DWORD>(result);
+    }
+    return TRUE;
+}
+
+BOOL CTransportSocket::SendDataLogged(const char* buffer, DWORD length)
+{
+    m_lastError = kErrorNone;
+    if (m_socket == INVALID_SOCKET) {
+        m_lastError = kErrorNoSocket;
+        return FALSE;
+    }
+    LogFormatA(kTypeInformation, 40, "thread %ld: SendData [%lu]", GetCurrentThreadId(), length);
+    ULONGLONG t0;
+    GetTimestamp(&t0);
+    DWORD sent = 0;
+    while (sent < length) {
+        DWORD pieceEnd = sent + std::min(m_sendChunkSize, length - sent);
+        if (m_waitBeforeChunk) {
+            DWORD selectFailed = 0;
+            BOOL writable = m_logLevel >= 40 ? WaitToSendData(m_waitTimeout, &selectFailed)
+                                             : WaitWritable(m_socket, m_waitTimeout, &selectFailed);
+            if (!writable) {
+                CloseSocket(0);
+                m_lastError = kErrorTimeout;
+                if (!selectFailed)
+                    LogFormatA(kTypeError, 30, "timeout waiting to send (%ld,%ld,%ld,%ld)", sent,
+                               length, pieceEnd, m_sendChunkSize);
+                return FALSE;
+            }
+        }
+        int piece = static_cast<int>(std::min<DWORD>(pieceEnd - sent, 0x7FFFFFFF));
+        int result = send(m_socket, buffer + sent, piece, 0);
+        if (result == SOCKET_ERROR) {
+            int error = WSAGetLastError();
+            CloseSocket(0);
+            m_lastError = kErrorTimeout;
+            LogFormatA(kTypeError, 30, "SendData: send error wsaerror %d (%ld,%ld,%ld)", error, sent,
+                       length, pieceEnd);
+            return FALSE;
+        }
+        if (result == 0) {
+            CloseSocket(0);
+            m_lastError = kErrorClosedByPeer;
+            LogFormatA(kTypeError, 30, "SendData: connection closed");
+            return FALSE;
+        }
+        sent += static_cast<DWORD>(result);
+        LogFormatA(kTypeInformation, 40, "thread %ld: SendDataChunk [%lu]", GetCurrentThreadId(),
+                   result);
+    }
+    ULONGLONG t1;
+    GetTimestamp(&t1);
+    if (m_logLevel == 50)
+        LogFormatA(kTypeError, 50, "thread %ld: SendData", GetCurrentThreadId());
+    LogFormatA(kTypeInformation, 40, "thread %ld: SendData ok [%lu][%I64u][%I64u][%I64u][%I64u]",
+               GetCurrentThreadId(), sent, ElapsedMilliseconds(t0, t1), t0, t1, m_timerFrequency);
+    return TRUE;
+}
+
+// ---- Receiving ----
+
+DWORD CTransportSocket::ReceiveData(void* buffer, DWORD n)
+{
+    char* bytes = static_cast<char*>(buffer);
+    if (m_logLevel < 30)
+        return ReceiveDataFast(bytes, n);
+    return ReceiveDataLogged(bytes, n);
+}
+
+DWORD CTransportSocket::ReceiveDataFast(char* buffer, DWORD n)
+{
+    if (m_socket == INVALID_SOCKET)
+        return 0;
+    // Nothing to wait for: an empty receive fails at once instead of after the wait.
+    if (n == 0)
+        return 0;
+    DWORD selectFailed = 0;
+    if (!WaitToRecvData(n, m_waitTimeout, &selectFailed)) {
+        if (selectFailed) {
+            CloseSocket(1);
+            m_lastError = kErrorTimeout;
+            return 0;
+        }
+        std::fputs("ReceiveDataFast: WaitTo RecvData failed\n", stdout);
+        CloseSocket(0);
+        return 0;
+    }
+    DWORD pieceSize = std::max<DWORD>(m_getPacketSize, 1);
+    DWORD received = 0;
+    while (received < n) {
+        int piece = static_cast<int>(std::min({pieceSize, n - received, DWORD{0x7FFFFFFF}}));
+        int result = recv(m_socket, buffer + received, piece, 0);
+        if (result == SOCKET_ERROR || result == 0) {
+            PrintLine(result == 0 ? "thread %ld: ReceiveDataFast: recv2 failed wsaerror (%ld)\n"
+                                  : "thread %ld: ReceiveDataFast: recv1 failed wsaerror (%ld)\n",
+                      GetCurrentThreadId(), WSAGetLastError());
+            CloseSocket(0);
+            return 0;
+        }
+        received += static_cast<DWORD>(result);
+        if (!ContinueAfterPiece(false))
+            return 0;
+    }
+    return n;
+}
+
+DWORD CTransportSocket::ReceiveDataLogged(char* buffer, DWORD n)
+{
+    if (m_socket == INVALID_SOCKET)
+        return 0;
+    LogFormatA(kTypeInformation, 40, "thread %ld: ReceiveData [%lu]", GetCurrentThreadId(), n);
+    if (m_waitBeforeChunk && n != 0) {
+        DWORD selectFailed = 0;
+        if (!WaitToRecvData(std::min<DWORD>(n, 16), m_waitTimeout, &selectFailed)) {
+            if (selectFailed) {
+                CloseSocket(1);
+                m_lastError = kErrorTimeout;
+                return 0;
+            }
+            int error = WSAGetLastError();
+            CloseSocket(0);
+            LogFormatA(kTypeError, 30,
+                       "CTransportSocket::ReceiveData WaitTo RecvData timeout wsaerror (%d) on (%ld)",
+                       error, n);
+            return 0;
+        }
+    }
+    DWORD pieceSize = std::max<DWORD>(m_getPacketSize, 1);
+    DWORD received = 0;
+    while (received < n) {
+        int piece = static_cast<int>(std::min({pieceSize, n - received, DWORD{0x7FFFFFFF}}));
+        int result = recv(m_socket, buffer + received, piece, 0);
+        if (result == SOCKET_ERROR) {
+            int error = WSAGetLastError();
+            CloseSocket(0);
+            LogFormatA(kTypeError, 30, "CTransportSocket::ReceiveData recv error wsaerror %d", error);
+            return 0;
+        }
+        if (result == 0) {
+            LogFormatA(kTypeInformation, 30, "ReceiveData nRecv == 0");
+            CloseSocket(0);
+            return 0;
+        }
+        received += static_cast<DWORD>(result);
+        if (m_logLevel == 50)
+            LogFormatA(kTypeError, 50, "thread %ld: ReceiveData", GetCurrentThreadId());
+        if (!ContinueAfterPiece(true))
+            return 0;
+    }
+    LogFormatA(kTypeInformation, 40, "thread %ld: ReceiveData ok [%lu]", GetCurrentThreadId(),
+               received);
+    return received;
+}
+
+bool CTransportSocket::ContinueAfterPiece(bool logged)
+{
+    if (m_recvSleep > 0)
+        Sleep(static_cast<DWORD>(m_recvSleep));
+    if (m_callback == nullptr)
+        return true;
+    DWORD answer = PollCallback(kCodeCancelPoll, 0);
+    if (answer == 0)
+        return true;
+    if (logged)
+        LogFormatA(kTypeInformation, 30, "ReceiveData m_callback [%lu]", answer);
+    m_cancel = 1;
+    CloseSocket(0);
+    return false;
+}
+
+// ---- Waiting ----
+
+BOOL CTransportSocket::WaitToRecvData(DWORD count, ULONGLONG timeoutSeconds, DWORD* selectFailed)
+{
+    return Wait(m_socket, WaitFor::Reading, timeoutSeconds, selectFailed);
+}
+
+BOOL CTransportSocket::WaitToSendData(ULONGLONG timeoutSeconds, DWORD* selectFailed)
+{
+    return Wait(m_socket, WaitFor::WritingLogged, timeoutSeconds, selectFailed);
+}
+
+BOOL CTransportSocket::WaitWritable(SOCKET socket, ULONGLONG timeoutSeconds, DWORD* selectFailed)
+{
+    return Wait(socket, WaitFor::Writing, timeoutSeconds, selectFailed);
+}
+
+BOOL CTransportSocket::Wait(SOCKET socket, WaitFor kind, ULONGLONG timeoutSeconds,
+                            DWORD* selectFailed)
+{
+    *selectFailed = 0;
+    ULONGLONG start;
+    GetTimestamp(&start);
+    ULONGLONG deadline = DeadlineAfter(start, timeoutSeconds);
+    if (deadline <= start)
+        return FALSE;
+    const bool logged = kind == WaitFor::WritingLogged;
+    ULONGLONG now = start;
+    for (;;) {
+        // Sleep in select until the socket is ready or the deadline comes, in slices.
+        ULONGLONG remaining = (deadline - now) * 1000;
+        ULONGLONG sliceMs = std::min(kWaitSliceMilliseconds,
+                                     (remaining + m_timerFrequency - 1) / m_timerFrequency);
+        TIMEVAL slice{static_cast<LONG>(sliceMs / 1000), static_cast<LONG>(sliceMs % 1000 * 1000)};
+        FD_SET ready;
+        FD_ZERO(&ready);
+        FD_SET(socket, &ready);
+        FD_SET emptyRead;
+        FD_SET emptyExcept;
+        FD_ZERO(&emptyRead);
+        FD_ZERO(&emptyExcept);
+        int result;
+        if (kind == WaitFor::Reading)
+            result = select(0, &ready, NULL, NULL, &slice);
+        else if (kind == WaitFor::Writing)
+            result = select(0, NULL, &ready, NULL, &slice);
+        else
+            result = select(0, &emptyRead, &ready, &emptyExcept, &slice);
+        if (result == SOCKET_ERROR) {
+            *selectFailed = 1;
+            return FALSE;
+        }
+        GetTimestamp(&now);
+        if (logged)
+            LogFormatA(kTypeInformation, 40,
+                       "WaitTo SendData WAIT rc=%ld t=%I64u s=%I64u e=%I64u c=%I64u f=%I64u", result,
+                       timeoutSeconds, start, deadline, now, m_timerFrequency);
+        if (FD_ISSET(socket, &ready)) {
+            if (logged)
+                LogFormatA(kTypeInformation, 40,
+                           "WaitTo SendData OK t=%I64u s=%I64u e=%I64u c=%I64u f=%I64u",
+                           timeoutSeconds, start, deadline, now, m_timerFrequency);
+            return TRUE;
+        }
+        if (now >= deadline) {
+            if (logged)
+                LogFormatA(kTypeInformation, 40,
+                           "WaitTo SendData timeout t=%I64u s=%I64u e=%I64u c=%I64u f=%I64u",
+                           timeoutSeconds, start, deadline, now, m_timerFrequency);
+            return FALSE;
+        }
+    }
+}
+
+// ---- Closing ----
+
+BOOL CTransportSocket::CloseSocket(INT abortive)
+{
+    m_commandIndex = 0;
+    m_connected = 0;
+    m_authenticated = 0;
+    m_loginStatus = 0;
+    if (m_socket == INVALID_SOCKET)
+        return TRUE;
+    shutdown(m_socket, SD_SEND);
+    // Abortive: a linger time of 0 resets the connection; otherwise what is queued gets up to
+    // four seconds to leave.
+    LINGER linger{1, static_cast<u_short>(abortive == 1 ? 0 : 4)};
+    setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&linger),
+               sizeof linger);
+    closesocket(m_socket);
+    m_socket = INVALID_SOCKET;
+    return TRUE;
+}
+
+// ---- Connecting ----
+
+BOOL CTransportSocket::SocketConnect(WCHAR* errText)
+{
+    m_connected = 0;
+    m_authenticated = 0;
+    m_loginStatus = 0;
+    m_cancel = 0;
+    LogFormatA(kTypeInformation, 40, "CreateConnectedSocket to %s port %d", m_serverHost,
+               m_serverPort);
+    if (!CreateConnectedSocket(m_serverHost, m_serverPort, errText)) {
+        LogFormatA(kTypeInformation, 30, "CreateConnectedSocket to %s port %d failed.", m_serverHost,
+                   m_serverPort);
+        return FALSE;
+    }
+    m_connected = 1;
+    LogFormatA(kTypeInformation, 40, "connected to %s port %u ok ci (%I64u)", m_serverHost,
+               m_serverPort, m_commandIndex);
+    return TRUE;
+}
+
+BOOL CTransportSocket::CreateConnectedSocket(const char* host, DWORD port, WCHAR* errText)
+{
+    FormatW(errText, kErrorTextCapacity, u"undefined error");
+    if (m_proxyActive == 1)
+        LogFormatA(kTypeInformation, 30, "Create Connected Socket: proxy active (%d)", 1);
+    if (m_socket != INVALID_SOCKET)
+        CloseSocket(0);
+    if (!OpenSocket(errText))
+        return FALSE;
+    if (m_proxyActive == 1) {
+        if (TryProxyConnect(host, port, errText)) {
+            LogFormatA(kTypeInformation, 30, "Create Connected Socket: TryProxyConnect OK");
+            return TRUE;
+        }
+        CloseSocket(1);
+        if (!m_proxyFallback || !OpenSocket(errText))
+            return FALSE;
+    }
+    return ConnectDirect(host, port, errText);
+}
+
+BOOL CTransportSocket::OpenSocket(WCHAR* errText)
+{
+    m_socket = socket(AF_INET, SOCK_STREAM, 0);
+    if (m_socket != INVALID_SOCKET)
+        return TRUE;
+    FormatW(errText, kErrorTextCapacity, u"CreateConnectedSocket: socket error wsaerror %d",
+            WSAGetLastError());
+    if (IsLogged(10))
+        LogW(kTypeError, 10, errText);
+    return FALSE;
+}
+
+BOOL CTransportSocket::ConnectDirect(const char* host, DWORD port, WCHAR* errText)
+{
+    LogFormatA(kTypeInformation, 30, "Create Connected Socket: Trying direct connection ...");
+    SOCKADDR_IN address;
+    if (!ResolveAddress(host, port, &address)) {
+        FormatW(errText, kErrorTextCapacity,
+                u"gethostbyname failed for [%S] wsaerror %d. check internet connection or dns.", host,
+                WSAGetLastError());
+        if (IsLogged(10))
+            LogW(kTypeError, 10, errText);
+        CloseSocket(0);
+        return FALSE;
+    }
+    char dotted[16];
+    FormatDottedAddress(address, dotted, sizeof dotted);
+    LogFormatA(kTypeInformation, 40, "CreateConnectedSocket: call connect to %s (%s)", host, dotted);
+    if (connect(m_socket, reinterpret_cast<const SOCKADDR*>(&address), sizeof address) ==
+        SOCKET_ERROR) {
+        FormatW(errText, kErrorTextCapacity, u"CreateConnectedSocket: connect wsaerror %d %S (%S) (%d)",
+                WSAGetLastError(), host, dotted, port);
+        CloseSocket(0);
+        LogFormatA(kTypeInformation, 30, "CreateConnectedSocket: connect wsaerror %d",
+                   WSAGetLastError());
+        return FALSE;
+    }
+    LogFormatA(kTypeInformation, 40, "CreateConnectedSocket: call connect to %s complete.", host);
+    m_connected = 1;
+    m_proxyActive = 0;
+    return TRUE;
+}
+
+BOOL CTransportSocket::TryProxyConnect(const char* host, DWORD port, WCHAR* errText)
+{
+    errText[0] = 0;
+    LogFormatA(kTypeInformation, 30, "TryProxyConnect: (%s) (%d)", m_proxyHost, m_proxyPort);
+    SOCKADDR_IN proxy;
+    if (!ResolveAddress(m_proxyHost, m_proxyPort, &proxy)) {
+        LogFormatA(kTypeError, 30, "TryProxyConnect: gethostbyname wsaerror %d for %s",
+                   WSAGetLastError(), m_proxyHost);
+        return FALSE;
+    }
+    char dotted[16];
+    FormatDottedAddress(proxy, dotted, sizeof dotted);
+    LogFormatA(kTypeInformation, 30, "TryProxyConnect: found (%s) at (%s)", m_proxyHost, dotted);
+    if (connect(m_socket, reinterpret_cast<const SOCKADDR*>(&proxy), sizeof proxy) == SOCKET_ERROR) {
+        int error = WSAGetLastError();
+        FormatW(errText, kErrorTextCapacity, u"Proxy Connection Failed with Error - %d", error);
+        LogFormatA(kTypeError, 30, "TryProxyConnect: connect error wsaerror %d", error);
+        return FALSE;
+    }
+    LogFormatA(kTypeInformation, 30, "TryProxyConnect: connect %d for %s OK", m_proxyPort,
+               m_proxyHost);
+    if (!SendProxyRequest(host, port)) {
+        FormatW(errText, kErrorTextCapacity, u"Proxy Connection Failed");
+        LogFormatA(kTypeError, 30, "TryProxyConnect: socketclient.sendmessage wsaerror %d",
+                   WSAGetLastError());
+        return FALSE;
+    }
+    LogFormatA(kTypeInformation, 30, "TryProxyConnect: SendData ok call recv");
+    char answer[kProxyAnswerCapacity + 1];
+    INT received = ReceivePendingData(answer, kProxyAnswerCapacity);
+    if (received <= 0) {
+        FormatW(errText, kErrorTextCapacity, u"Proxy Connection Failed");
+        LogFormatA(kTypeError, 30, "TryProxyConnect: socketclient.recv message wsaerror %d",
+                   WSAGetLastError());
+        return FALSE;
+    }
+    answer[received] = 0;
+    answer[std::strcspn(answer, "\r\n")] = 0;
+    LogFormatA(kTypeInformation, 30, "TryProxyConnect: recv message [%s]", answer);
+    const char* blank = std::strchr(answer, ' ');
+    const char* status = blank != nullptr ? blank : answer;
+    INT code = ProxyStatus(status);
+    if (code == 200) {
+        DWORD socketError = 0;
+        if (!SendData(kHelloRecord, kHelloRecordLength, kHelloRecordLength, &socketError)) {
+            LogFormatA(kTypeError, 30, "TryProxyConnect: socketclient.SendData sslhello wsaerror %d",
+                       WSAGetLastError());
+            return FALSE;
+        }
+        char helloAnswer[kHelloAnswerCapacity];
+        if (ReceivePendingData(helloAnswer, kHelloAnswerCapacity) <= 0)
+            LogFormatA(kTypeError, 30, "TryProxyConnect: socketclient.ReceiveMsg sslhello wsaerror %d",
+                       WSAGetLastError());
+        return TRUE;
+    }
+    if (code == 401 || code == 407) {
+        FormatW(errText, kErrorTextCapacity, u"HTTP_STATUS_PROXY_AUTH_REQ");
+        return FALSE;
+    }
+    FormatW(errText, kErrorTextCapacity, u"proxy resp: %d", code);
+    LogFormatA(kTypeError, 30, "TryProxyConnect: Proxy Error [%s]", status);
+    return FALSE;
+}
+
+BOOL CTransportSocket::SendProxyRequest(const char* host, DWORD port)
+{
+    // Two host names and the authorization, each under 1024 bytes, and the fixed text.
+    char request[4096];
+    int length;
+    if (m_proxyAuthorization[0] != 0)
+        length = FormatA(request, sizeof request, kProxyRequestWithAuthorization, host, port, host,
+                         m_proxyAuthorization);
+    else
+        length = FormatA(request, sizeof request, kProxyRequest, host, port, host);
+    if (length < 0)
+        return FALSE;
+    DWORD socketError = 0;
+    return SendData(request, static_cast<DWORD>(length), static_cast<DWORD>(length), &socketError);
+}
+
+INT CTransportSocket::ReceivePendingData(char* buffer, DWORD size)
+{
+    if (m_socket == INVALID_SOCKET)
+        return 0;
+    if (m_waitBeforeChunk) {
+        DWORD selectFailed = 0;
+        if (!WaitToRecvData(4, m_waitTimeout, &selectFailed)) {
+            CloseSocket(selectFailed ? 1 : 0);
+            m_lastError = kErrorTimeout;
+            if (!selectFailed)
+                LogFormatA(kTypeInformation, 30, "timeout waiting to recv (%ld) win32error (%ld)", 4,
+                           GetLastError());
+            return 0;
+        }
+    }
+    int received = recv(m_socket, buffer, static_cast<int>(size), 0);
+    if (received == SOCKET_ERROR) {
+        int error = WSAGetLastError();
+        CloseSocket(0);
+        LogFormatA(kTypeError, 30, "ReceivePendingData: recv wsaerror %d", error);
+        return 0;
+    }
+    if (received == 0) {
+        CloseSocket(0);
+        return 0;
+    }
+    if (m_recvSleep > 0)
+        Sleep(static_cast<DWORD>(m_recvSleep));
+    LogFormatA(kTypeInformation, 40, "ReceivePendingData %ld bytes", received);
+    return received;
+}
+
+bool CTransportSocket::ResolveAddress(const char* host, DWORD port, SOCKADDR_IN* address)
+{
+    std::memset(address, 0, sizeof *address);
+    address->sin_family = AF_INET;
+    address->sin_port = htons(static_cast<u_short>(port));
+    ULONG dotted = inet_addr(host);
+    if (dotted != INADDR_NONE) {
+        address->sin_addr.S_un.S_addr = dotted;
+        return true;
+    }
+    HOSTENT* entry = gethostbyname(host);
+    if (entry == nullptr || entry->h_addr_list[0] == nullptr)
+        return false;
+    std::memcpy(&address->sin_addr, entry->h_addr_list[0], sizeof address->sin_addr);
+    return true;
+}
+
+void CTransportSocket::FormatDottedAddress(const SOCKADDR_IN& address, char* text, size_t capacity)
+{
+    const auto& bytes = address.sin_addr.S_un.S_un_b;
+    FormatA(text, capacity, "%u.%u.%u.%u", bytes.s_b1, bytes.s_b2, bytes.s_b3, bytes.s_b4);
+}
+
+// ---- Settings ----
+
+void CTransportSocket::StoreAnsiText(const WCHAR* text, char* field)
+{
+    if (text == nullptr)
+        return;
+    char converted[kTextFieldSize];
+    int length = WideCharToMultiByte(CP_ACP, 0, text, -1, converted, sizeof converted, nullptr,
+                                     nullptr);
+    if (length > 0)
+        std::memcpy(field, converted, static_cast<size_t>(length));
+}
+
+void CTransportSocket::SetUseProxy(DWORD on)
+{
+    m_proxyActive = on;
+}
+
+void CTransportSocket::SetProxy(const WCHAR* host, DWORD port)
+{
+    StoreAnsiText(host, m_proxyHost);
+    m_proxyPort = port;
+}
+
+void CTransportSocket::SetProxyCredentials(const WCHAR* user, const WCHAR* password)
+{
+    StoreAnsiText(user, m_proxyUser);
+    StoreAnsiText(password, m_proxyPassword);
+    if (user == nullptr || user[0] == 0)
+        return;
+    char pair[kTextFieldSize];
+    int length = FormatA(pair, sizeof pair, "%s:%s", m_proxyUser, m_proxyPassword);
+    if (length < 0 || static_cast<size_t>(length) > kMaximumCredentialPair)
+        return;
+    Base64Encode(m_proxyAuthorization, pair);
+}
+
+void CTransportSocket::SetProxyFallback(DWORD on)
+{
+    m_proxyFallback = on;
+}
+
+void CTransportSocket::SetWaitBeforeChunk(DWORD on)
+{
+    m_waitBeforeChunk = on;
+}
+
+void CTransportSocket::SetSendSleep(INT milliseconds)
+{
+    m_sendSleep = milliseconds;
+}
+
+void CTransportSocket::SetRecvSleep(INT milliseconds)
+{
+    m_recvSleep = milliseconds;
+}
+
+void CTransportSocket::SetAutoSession(DWORD on)
+{
+    m_autoSession = on;
+}
+
+void CTransportSocket::SetMachineKey(const char* key)
+{
+    if (key != nullptr && std::strlen(key) < kTextFieldSize)
+        std::strcpy(m_machineKey, key);
+    m_machineMode = 1;
+}
+
+void CTransportSocket::SetMachineId(DWORD low, DWORD high)
+{
+    m_machineId = (ULONGLONG{high} << 32) | low;
+}
+
+DWORD CTransportSocket::IsConnected() const
+{
+    return m_connected;
+}
+
+DWORD CTransportSocket::IsAuthenticated() const
+{
+    return m_authenticated;
+}
+
+DWORD CTransportSocket::GetSessionFlag40() const
+{
+    return m_loginStatus;
+}
+
+DWORD CTransportSocket::GetSessionFlag80() const
+{
+    return m_sessionFlag80;
+}
+
+void CTransportSocket::SetSessionFlag80(DWORD value)
+{
+    m_sessionFlag80 = value;
+}
+
+DWORD CTransportSocket::GetSessionFlag100() const
+{
+    return m_sessionFlag100;
+}
+
+void CTransportSocket::SetSessionFlag100(DWORD value)
+{
+    m_sessionFlag100 = value;
+}
+
+DWORD CTransportSocket::GetSessionFlag2() const
+{
+    return m_sessionFlag2;
+}
+
+void CTransportSocket::SetSessionFlag2(DWORD value)
+{
+    m_sessionFlag2 = value;
+}
+
+DWORD CTransportSocket::GetSessionFlag4() const
+{
+    return m_sessionFlag4;
+}
+
+void CTransportSocket::SetSessionFlag4(DWORD value)
+{
+    m_sessionFlag4 = value;
+}
+
+DWORD CTransportSocket::GetSessionFlag8() const
+{
+    return m_sessionFlag8;
+}
+
+void CTransportSocket::SetSessionFlag8(DWORD value)
+{
+    m_sessionFlag8 = value;
+}
+
+DWORD CTransportSocket::GetSessionFlag400() const
+{
+    return m_sessionFlag400;
+}
+
+void CTransportSocket::SetSessionFlagX(DWORD value)
+{
+    m_sessionFlagX = value;
+}
+
+void CTransportSocket::SetSessionValueA(DWORD value)
+{
+    m_sessionValueA = value;
+}
+
+void CTransportSocket::SetSessionValueB(DWORD value)
+{
+    m_sessionValueB = value;
+}
+
+void CTransportSocket::SetSessionValueC(DWORD value)
+{
+    m_sessionValueC = value;
+}
+
+void Base64Encode(char* out, const char* text)
+{
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    size_t length = std::strlen(text);
+    size_t written = 0;
+    for (size_t i = 0; i < length; i += 3) {
+        size_t left = length - i;
+        uint32_t group = uint32_t{bytes[i]} << 16;
+        if (left > 1)
+            group |= uint32_t{bytes[i + 1]} << 8;
+        if (left > 2)
+            group |= bytes[i + 2];
+        out[written++] = kBase64Alphabet[(group >> 18) & 0x3F];
+        out[written++] = kBase64Alphabet[(group >> 12) & 0x3F];
+        out[written++] = left > 1 ? kBase64Alphabet[(group >> 6) & 0x3F] : '=';
+        out[written++] = left > 2 ? kBase64Alphabet[group & 0x3F] : '=';
+    }
+    out[written] = 0;
+}

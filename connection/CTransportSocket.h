@@ -1,0 +1,126 @@
+// The TCP part of a channel: sending and receiving over the socket, the waits for
+// readability and writability, closing, and connecting directly or through an HTTP proxy
+// tunnel; with the server, proxy and login-state fields that belong to the connection.
+#pragma once
+
+#include "connection/CTransport.h"
+#include "platform/winsock.h"
+
+class CTransportSocket : public CTransport {
+public:
+    // Capacity, in characters with the terminator, of the error-text buffer that a connect
+    // takes; longer texts are cut to fit.
+    static constexpr size_t kErrorTextCapacity = 1024;
+    static constexpr DWORD kDefaultServerPort = 443;
+    // Never resolves: a channel must be told its server before it connects.
+    static constexpr const char* kDefaultServerHost = "server.kelvane.invalid";
+
+    BOOL SendData(const void* buffer, DWORD length, DWORD payloadLength,
+                  DWORD* socketError) override;
+    DWORD ReceiveData(void* buffer, DWORD n) override;
+    BOOL WaitToSendData(ULONGLONG timeoutSeconds, DWORD* selectFailed) override;
+    BOOL WaitToRecvData(DWORD count, ULONGLONG timeoutSeconds, DWORD* selectFailed) override;
+    BOOL CloseSocket(INT abortive) override;
+    virtual BOOL SocketConnect(WCHAR* errText);
+
+    BOOL WaitWritable(SOCKET socket, ULONGLONG timeoutSeconds, DWORD* selectFailed);
+
+    DWORD IsConnected() const;
+    DWORD IsAuthenticated() const;
+
+    void SetUseProxy(DWORD on);
+    void SetProxy(const WCHAR* host, DWORD port);
+    void SetProxyCredentials(const WCHAR* user, const WCHAR* password);
+    void SetProxyFallback(DWORD on);
+    void SetWaitBeforeChunk(DWORD on);
+    void SetSendSleep(INT milliseconds);
+    void SetRecvSleep(INT milliseconds);
+    void SetAutoSession(DWORD on);
+    void SetMachineKey(const char* key);
+    void SetMachineId(DWORD low, DWORD high);
+
+    DWORD GetSessionFlag40() const;
+    DWORD GetSessionFlag80() const;
+    void SetSessionFlag80(DWORD value);
+    DWORD GetSessionFlag100() const;
+    void SetSessionFlag100(DWORD value);
+    DWORD GetSessionFlag2() const;
+    void SetSessionFlag2(DWORD value);
+    DWORD GetSessionFlag4() const;
+    void SetSessionFlag4(DWORD value);
+    DWORD GetSessionFlag8() const;
+    void SetSessionFlag8(DWORD value);
+    DWORD GetSessionFlag400() const;
+    void SetSessionFlagX(DWORD value);
+    void SetSessionValueA(DWORD value);
+    void SetSessionValueB(DWORD value);
+    void SetSessionValueC(DWORD value);
+
+protected:
+    static constexpr size_t kTextFieldSize = 1024;
+
+    CTransportSocket();
+    ~CTransportSocket() = default;
+
+    // Converts a UTF-16 text with the ANSI code page into a narrow field of
+    // kTextFieldSize bytes; a null text or one that does not fit leaves the field as it was.
+    static void StoreAnsiText(const WCHAR* text, char* field);
+
+    DWORD m_machineMode;
+    DWORD m_autoSession;
+    DWORD m_keepAliveMode;
+    char m_machineKey[kTextFieldSize];
+    DWORD m_connected;
+    SOCKET m_socket;
+    ULONGLONG m_commandIndex;
+    DWORD m_cancel;
+    char m_proxyHost[kTextFieldSize];
+    DWORD m_proxyPort;
+    char m_proxyUser[kTextFieldSize];
+    char m_proxyPassword[kTextFieldSize];
+    char m_proxyAuthorization[kTextFieldSize];
+    DWORD m_serverPort;
+    char m_serverHost[kTextFieldSize];
+    DWORD m_authenticated;
+    DWORD m_loginStatus;
+    DWORD m_sessionFlag2;
+    DWORD m_sessionFlag4;
+    DWORD m_sessionFlag8;
+    DWORD m_sessionFlag80;
+    DWORD m_sessionFlag100;
+    DWORD m_sessionFlag400;
+    DWORD m_sessionFlagX;
+    ULONGLONG m_machineId;
+    INT m_recvSleep;
+    DWORD m_waitBeforeChunk;
+    DWORD m_proxyFallback;
+    DWORD m_sessionValueA;
+    DWORD m_sessionValueB;
+    DWORD m_sessionValueC;
+
+private:
+    enum class WaitFor { Reading, Writing, WritingLogged };
+
+    BOOL SendDataWhole(const char* buffer, DWORD length, DWORD* socketError);
+    BOOL SendDataLogged(const char* buffer, DWORD length);
+    DWORD ReceiveDataFast(char* buffer, DWORD n);
+    DWORD ReceiveDataLogged(char* buffer, DWORD n);
+    // Sleeps the receive sleep and polls the host for a cancellation after a received
+    // piece; false when the host cancelled (the socket is closed then).
+    bool ContinueAfterPiece(bool logged);
+    BOOL Wait(SOCKET socket, WaitFor kind, ULONGLONG timeoutSeconds, DWORD* selectFailed);
+
+    BOOL CreateConnectedSocket(const char* host, DWORD port, WCHAR* errText);
+    BOOL TryProxyConnect(const char* host, DWORD port, WCHAR* errText);
+    BOOL OpenSocket(WCHAR* errText);
+    BOOL ConnectDirect(const char* host, DWORD port, WCHAR* errText);
+    // Reads a host name or dotted address into an IPv4 address; false when it has none.
+    static bool ResolveAddress(const char* host, DWORD port, SOCKADDR_IN* address);
+    static void FormatDottedAddress(const SOCKADDR_IN& address, char* text, size_t capacity);
+    BOOL SendProxyRequest(const char* host, DWORD port);
+    INT ReceivePendingData(char* buffer, DWORD size);
+};
+
+// Writes the standard Base64 of a NUL-terminated text and a terminator; out must hold
+// 4 * ceil(length / 3) + 1 bytes.
+void Base64Encode(char* out, const char* text);

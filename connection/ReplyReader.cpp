@@ -1,0 +1,53 @@
+#include "connection/ReplyReader.h"
+
+ReplyReader::ReplyReader(const void* payload, DWORD length, DWORD offset)
+    : m_payload(static_cast<const BYTE*>(payload)),
+      m_length(payload ? length : 0),
+      m_offset(offset)
+{
+}
+
+bool ReplyReader::U32(DWORD* value)
+{
+    if (!Has(4))
+        return false;
+    const BYTE* at = m_payload + m_offset;
+    *value = static_cast<DWORD>(at[0]) | static_cast<DWORD>(at[1]) << 8 |
+             static_cast<DWORD>(at[2]) << 16 | static_cast<DWORD>(at[3]) << 24;
+    m_offset += 4;
+    return true;
+}
+
+bool ReplyReader::U64(ULONGLONG* value)
+{
+    if (!Has(8))
+        return false;
+    DWORD low = 0;
+    DWORD high = 0;
+    U32(&low);
+    U32(&high);
+    *value = static_cast<ULONGLONG>(high) << 32 | low;
+    return true;
+}
+
+bool ReplyReader::Counted(const BYTE** data, DWORD* count)
+{
+    const DWORD start = m_offset;
+    DWORD length = 0;
+    if (!U32(&length) || !Has(length)) {
+        m_offset = start;
+        return false;
+    }
+    *data = m_payload + m_offset;
+    *count = length;
+    m_offset += length;
+    return true;
+}
+
+bool ReplyReader::Skip(DWORD count)
+{
+    if (!Has(count))
+        return false;
+    m_offset += count;
+    return true;
+}

@@ -1,0 +1,25 @@
+// Reads the fields of a reply payload at a running offset. Replies come from the network, so
+// every read is checked against the payload's length: a field that would run past the end
+// is refused and the offset stays where it was.
+#pragma once
+
+#include "platform/types.h"
+
+class ReplyReader {
+public:
+    ReplyReader(const void* payload, DWORD length, DWORD offset = 0);
+
+    bool U32(DWORD* value);
+    bool U64(ULONGLONG* value);
+    // A u32 byte count and the bytes after it; data points into the payload.
+    bool Counted(const BYTE** data, DWORD* count);
+    bool Skip(DWORD count);
+    DWORD Offset() const { return m_offset; }
+
+private:
+    bool Has(ULONGLONG count) const { return m_offset + count <= m_length; }
+
+    const BYTE* m_payload;
+    DWORD m_length;
+    DWORD m_offset;
+};

@@ -1,0 +1,146 @@
+#include "connection/ServerChannel.h"
+#include "support/ScriptedProxy.h"
+#include "support/Tinyproxy.h"
+
+namespace {
+
+class Proxy : public ServerChannel {
+protected:
+    void UseProxy(DWORD port)
+    {
+        channel.SetUseProxy(1);
+        channel.SetProxy(u"127.0.0.1", port);
+    }
+
+    std::string Connect()
+    {
+        WCHAR errText[CTransportSocket::kErrorTextCapacity] = {};
+        return channel.Connect(errText) ? "connected" : Utf16ToUtf8(errText);
+    }
+
+    std::string ConnectRequest(const std::string& authorization = "") const
+    {
+        const std::string& host = server->Address();
+        return "CONNECT " + host + ":443 HTTP/1.0\r\n"
+               "User-Agent: Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0)\r\n"
+               "Host: " + host + "\r\n"
+               "Content-Length: 0\r\nProxy-Connection: Keep-Alive\r\nPragma: no-cache\r\n" +
+               (authorization.empty() ? "" : "Proxy-Authorization: Basic " + authorization + "\r\n") +
+               "\r\n";
+    }
+};
+
+const std::vector<BYTE> kHello = {
+    0x80, 0x4C, 0x01, 0x03, 0x00, 0x00, 0x33, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x04, 0x00, 0x00,
+    0x05, 0x00, 0x00, 0x0A, 0x01, 0x00, 0x80, 0x07, 0x00, 0xC0, 0x03, 0x00, 0x80, 0x00, 0x00, 0x09,
+    0x06, 0x00, 0x40, 0x00, 0x00, 0x64, 0x00, 0x00, 0x62, 0x00, 0x00, 0x03, 0x00, 0x00, 0x06, 0x02,
+    0x00, 0x80, 0x04, 0x00, 0x80, 0x00, 0x00, 0x13, 0x00, 0x00, 0x12, 0x00, 0x00, 0x63, 0xCC, 0xA6,
+    0xF8, 0x01, 0x0F, 0x43, 0x45, 0x01, 0x5B, 0x23, 0x9C, 0x58, 0x64, 0xAD, 0x64, 0xDB, 0x00};
+
+}
+
+TEST_F(Proxy, TinyproxyTunnelsTheHelloAndTheFrames)
+{
+    Tinyproxy proxy;
+    ASSERT_TRUE(proxy.Start()) << proxy.Log();
+    UseProxy(proxy.Port());
+    ASSERT_EQ(Connect(), "connected") << proxy.Log();
+    EXPECT_EQ(probe.ProxyActive(), 1u);
+    EXPECT_EQ(probe.CommandIndex(), server->Model().LastCommandIndex());
+    EXPECT_EQ(Exchange(EchoRequest("through the tunnel")), "through the tunnel");
+
+    ASSERT_EQ(Connect(), "connected");
+    std::vector<RecordedHello> hellos = server->Log().Hellos();
+    ASSERT_EQ(hellos.size(), 2u);
+    EXPECT_EQ(hellos[0].bytes, kHello);
+    std::vector<RecordedRequest> requests = server->Log().Requests(75);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_TRUE(requests[0].tunnelled);
+    EXPECT_TRUE(requests[1].tunnelled);
+}
+
+TEST_F(Proxy, TinyproxyWithBasicAuthenticationLetsOnlyTheRightCredentialsIn)
+{
+    Tinyproxy proxy;
+    ASSERT_TRUE(proxy.Start("user", "password")) << proxy.Log();
+    UseProxy(proxy.Port());
+    EXPECT_EQ(Connect(), "HTTP_STATUS_PROXY_AUTH_REQ");
+    EXPECT_EQ(channel.IsConnected(), 0u);
+    EXPECT_FALSE(probe.HasSocket());
+    channel.SetProxyCredentials(u"user", u"wrong");
+    EXPECT_EQ(Connect(), "HTTP_STATUS_PROXY_AUTH_REQ");
+    channel.SetProxyCredentials(u"user", u"password");
+    EXPECT_EQ(Connect(), "connected") << proxy.Log();
+    EXPECT_EQ(server->Log().Hellos().size(), 1u);
+}
+
+TEST_F(Proxy, ARefusedConnectGivesTheProxysStatus)
+{
+    Tinyproxy proxy;
+    ASSERT_TRUE(proxy.Start()) << proxy.Log();
+    UseProxy(proxy.Port());
+    channel.SetServer(Utf8ToUtf16(server->Address()).c_str(), 444);
+    EXPECT_EQ(Connect(), "proxy resp: 403");
+    EXPECT_FALSE(probe.HasSocket());
+}
+
+TEST_F(Proxy, OnlyTheFirstLineOfTheAnswerIsJudged)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"HTTP/1.1 401 Unauthorized\r\n\r\n", "HTTP_STATUS_PROXY_AUTH_REQ"},
+        {"HTTP/1.0 407 Proxy Authentication Required\r\n\r\n", "HTTP_STATUS_PROXY_AUTH_REQ"},
+        {"HTTP/1.0 502 Bad Gateway\r\nX-Status: 200\r\n\r\n", "proxy resp: 502"},
+        {"nonsense\r\n\r\n", "proxy resp: 0"},
+        {"HTTP/1.0\n200 Connection established\r\n\r\n", "proxy resp: 0"},
+        {"HTTP/1.0 forbidden 200\r\n\r\n", "proxy resp: 0"}};
+    for (const auto& [answer, result] : cases) {
+        ScriptedProxy proxy(answer);
+        ASSERT_TRUE(proxy.Start());
+        UseProxy(proxy.Port());
+        EXPECT_EQ(Connect(), result) << answer;
+    }
+}
+
+TEST_F(Proxy, TheConnectRequestCarriesTheAuthorizationOnlyWhenThereIsOne)
+{
+    ScriptedProxy proxy("HTTP/1.0 407 Proxy Authentication Required\r\n\r\n");
+    ASSERT_TRUE(proxy.Start());
+    UseProxy(proxy.Port());
+    Connect();
+    channel.SetProxyCredentials(u"user", u"");
+    Connect();
+    std::vector<std::string> requests = proxy.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0], ConnectRequest());
+    EXPECT_EQ(requests[1], ConnectRequest("dXNlcjo="));
+}
+
+TEST_F(Proxy, AnUnreachableProxyFallsBackToDirectConnectionsWhenAllowed)
+{
+    // Nothing listens on port 1 of the server's address.
+    channel.SetUseProxy(1);
+    channel.SetProxy(Utf8ToUtf16(server->Address()).c_str(), 1);
+    EXPECT_EQ(Connect(), "Proxy Connection Failed with Error - 10061");
+    EXPECT_EQ(probe.ProxyActive(), 1u);
+
+    channel.SetProxyFallback(1);
+    EXPECT_EQ(Connect(), "connected");
+    EXPECT_EQ(probe.ProxyActive(), 0u);
+    EXPECT_EQ(Connect(), "connected");
+    EXPECT_EQ(server->Log().ConnectionCount(), 2u);
+    EXPECT_TRUE(server->Log().Hellos().empty());
+    for (const RecordedRequest& request : server->Log().Requests())
+        EXPECT_FALSE(request.tunnelled);
+}
+
+TEST_F(Proxy, AServerThatDropsTheHelloFailsTheFirstExchange)
+{
+    Tinyproxy proxy;
+    ASSERT_TRUE(proxy.Start()) << proxy.Log();
+    ServerFault fault;
+    fault.kind = FaultKind::NoHelloAnswer;
+    server->SetFault(fault);
+    UseProxy(proxy.Port());
+    EXPECT_EQ(Connect().rfind("GetCommandIndex: Sendmsg failed (700) wsaerror (", 0), 0u);
+    EXPECT_EQ(server->Log().Hellos().size(), 1u);
+}

@@ -1,0 +1,45 @@
+#include "tools/server/CommandTable.h"
+
+CommandTable::CommandTable()
+{
+    m_handlers[kDisconnect] = Disconnect;
+    m_handlers[kGetCommandIndex] = GetCommandIndex;
+}
+
+void CommandTable::Set(DWORD code, CommandHandler handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_handlers[code] = std::move(handler);
+}
+
+void CommandTable::Dispatch(RequestReader& request, ReplyWriter& reply, ServerModel& model) const
+{
+    CommandHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto found = m_handlers.find(request.Code());
+        if (found != m_handlers.end())
+            handler = found->second;
+    }
+    if (!handler) {
+        reply.PutU32(0);
+        reply.PutU32(0);
+        return;
+    }
+    handler(request, reply, model);
+}
+
+// The farewell of a client: no reply, the connection ends.
+void CommandTable::Disconnect(RequestReader&, ReplyWriter& reply, ServerModel&)
+{
+    reply.NoReply();
+    reply.CloseConnection();
+}
+
+// Result 1, the connection's command index, a word the client keeps.
+void CommandTable::GetCommandIndex(RequestReader&, ReplyWriter& reply, ServerModel& model)
+{
+    reply.PutU32(1);
+    reply.PutU64(model.NextCommandIndex());
+    reply.PutU32(0);
+}

@@ -1,0 +1,62 @@
+#include "tools/server/RequestReader.h"
+
+#include <cstring>
+
+RequestReader::RequestReader(const std::vector<BYTE>& payload)
+    : m_payload(payload), m_offset(sizeof(DWORD)), m_failed(payload.size() < sizeof(DWORD))
+{
+}
+
+DWORD RequestReader::Code() const
+{
+    if (m_payload.size() < sizeof(DWORD))
+        return kNoCode;
+    DWORD code;
+    std::memcpy(&code, m_payload.data(), sizeof code);
+    return code;
+}
+
+bool RequestReader::ReadBytes(size_t count, std::string* bytes)
+{
+    if (m_failed || count > Remaining()) {
+        m_failed = true;
+        return false;
+    }
+    bytes->assign(reinterpret_cast<const char*>(m_payload.data() + m_offset), count);
+    m_offset += count;
+    return true;
+}
+
+bool RequestReader::ReadU32(DWORD* value)
+{
+    std::string bytes;
+    if (!ReadBytes(sizeof *value, &bytes))
+        return false;
+    std::memcpy(value, bytes.data(), sizeof *value);
+    return true;
+}
+
+bool RequestReader::ReadU64(ULONGLONG* value)
+{
+    std::string bytes;
+    if (!ReadBytes(sizeof *value, &bytes))
+        return false;
+    std::memcpy(value, bytes.data(), sizeof *value);
+    return true;
+}
+
+bool RequestReader::ReadCountedBytes(std::string* bytes)
+{
+    DWORD count;
+    return ReadU32(&count) && ReadBytes(count, bytes);
+}
+
+size_t RequestReader::Remaining() const
+{
+    return m_offset <= m_payload.size() ? m_payload.size() - m_offset : 0;
+}
+
+bool RequestReader::Failed() const
+{
+    return m_failed;
+}

@@ -1,0 +1,31 @@
+// Reads the fields of one request payload in order. Every read is checked against the
+// payload's length: a read past the end fails and leaves the reader failed.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+class RequestReader {
+public:
+    explicit RequestReader(const std::vector<BYTE>& payload);
+
+    // The command code, or kNoCode when the payload is shorter than a code.
+    static constexpr DWORD kNoCode = 0xFFFFFFFF;
+    DWORD Code() const;
+
+    bool ReadU32(DWORD* value);
+    bool ReadU64(ULONGLONG* value);
+    // A u32 byte count followed by that many bytes.
+    bool ReadCountedBytes(std::string* bytes);
+    bool ReadBytes(size_t count, std::string* bytes);
+    size_t Remaining() const;
+    bool Failed() const;
+
+private:
+    const std::vector<BYTE>& m_payload;
+    size_t m_offset;
+    bool m_failed;
+};

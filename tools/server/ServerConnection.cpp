@@ -1,0 +1,179 @@
+#include "tools/server/ServerConnection.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "util/Cutil.h"
+
+namespace {
+
+constexpr size_t kHelloLength = 79;
+const BYTE kHelloStart[4] = {0x80, 0x4C, 0x01, 0x03};
+// What the server sends back for a hello: a handshake record that ends the greeting.
+const BYTE kHelloAnswer[] = {0x16, 0x03, 0x00, 0x00, 0x04, 0x0E, 0x00, 0x00, 0x00};
+constexpr DWORD kOversizedCbData = 0xFFFFFFF0;
+
+DWORD Crc32Of(const std::vector<BYTE>& bytes)
+{
+    DWORD crc = 0;
+    Cutil::Crc32(bytes.data(), static_cast<DWORD>(bytes.size()), &crc, 1);
+    return crc;
+}
+
+void AppendWord(std::vector<BYTE>* frame, DWORD word)
+{
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&word);
+    frame->insert(frame->end(), bytes, bytes + sizeof word);
+}
+
+}
+
+ServerConnection::ServerConnection(SOCKET socket, size_t id, const CommandTable& commands,
+                                   ServerModel& model, RequestLog& log, const ServerFaults& faults)
+    : m_socket(socket), m_id(id), m_tunnelled(false), m_commands(commands), m_model(model),
+      m_log(log), m_faults(faults)
+{
+}
+
+ServerConnection::~ServerConnection()
+{
+    Close();
+}
+
+void ServerConnection::Run()
+{
+    BYTE first[4];
+    if (!ReadExact(first, sizeof first))
+        return Close();
+    DWORD cbData;
+    if (std::memcmp(first, kHelloStart, sizeof first) == 0) {
+        if (!AnswerHello(first) || !ReadExact(&cbData, sizeof cbData))
+            return Close();
+    } else {
+        std::memcpy(&cbData, first, sizeof cbData);
+    }
+    while (ServeFrame(cbData)) {
+        if (!ReadExact(&cbData, sizeof cbData))
+            break;
+    }
+    Close();
+}
+
+bool ServerConnection::AnswerHello(const BYTE* firstBytes)
+{
+    m_tunnelled = true;
+    RecordedHello hello{m_id, std::vector<BYTE>(firstBytes, firstBytes + 4)};
+    hello.bytes.resize(kHelloLength);
+    if (!ReadExact(hello.bytes.data() + 4, kHelloLength - 4))
+        return false;
+    m_log.AddHello(hello);
+    if (m_faults.Current().kind == FaultKind::NoHelloAnswer)
+        return false;
+    return SendAll(kHelloAnswer, sizeof kHelloAnswer);
+}
+
+bool ServerConnection::ServeFrame(DWORD cbData)
+{
+    RecordedRequest request{m_id, m_tunnelled, cbData, 0, false, RequestReader::kNoCode, {}};
+    bool sizeValid = cbData >= 4 && cbData - 4 <= kMaximumPayload;
+    if (!ReadExact(&request.crcPacket, sizeof request.crcPacket))
+        return false;
+    if (!sizeValid) {
+        m_log.AddRequest(request);
+        return false;
+    }
+    request.payload.resize(cbData - 4);
+    if (!ReadExact(request.payload.data(), request.payload.size()))
+        return false;
+    request.crcValid = Crc32Of(request.payload) == request.crcPacket;
+    RequestReader reader(request.payload);
+    request.code = reader.Code();
+    m_log.AddRequest(request);
+    if (!request.crcValid)
+        return false;
+    ReplyWriter reply;
+    m_commands.Dispatch(reader, reply, m_model);
+    if (reply.HasReply() && !SendReply(request.code, reply.Payload()))
+        return false;
+    return !reply.ClosesConnection();
+}
+
+bool ServerConnection::SendReply(DWORD code, const std::vector<BYTE>& payload)
+{
+    ServerFault fault = m_faults.Current();
+    if (!fault.AppliesTo(code))
+        fault.kind = FaultKind::None;
+    if (fault.kind == FaultKind::NoAnswer)
+        return true;
+    std::vector<BYTE> frame;
+    frame.reserve(payload.size() + 8);
+    DWORD crc = Crc32Of(payload);
+    switch (fault.kind) {
+    case FaultKind::EmptyPayload:
+        AppendWord(&frame, 4);
+        AppendWord(&frame, 0);
+        return SendAll(frame.data(), frame.size());
+    case FaultKind::OversizedFrame:
+        AppendWord(&frame, kOversizedCbData);
+        break;
+    case FaultKind::GivenCbData:
+        AppendWord(&frame, fault.cbData);
+        break;
+    default:
+        AppendWord(&frame, static_cast<DWORD>(payload.size() + 4));
+        break;
+    }
+    AppendWord(&frame, fault.kind == FaultKind::WrongCrc ? crc ^ 0x5A5A5A5A : crc);
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    if (fault.kind == FaultKind::TruncatedFrame)
+        return SendAll(frame.data(), 8);
+    if (fault.kind == FaultKind::CloseMidMessage) {
+        SendAll(frame.data(), 8 + payload.size() / 2);
+        return false;
+    }
+    return SendAll(frame.data(), frame.size());
+}
+
+bool ServerConnection::ReadExact(void* buffer, size_t length)
+{
+    char* bytes = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        int piece = static_cast<int>(std::min<size_t>(length - done, 1 << 20));
+        int received = recv(m_socket, bytes + done, piece, 0);
+        if (received <= 0)
+            return false;
+        done += static_cast<size_t>(received);
+    }
+    return true;
+}
+
+bool ServerConnection::SendAll(const void* buffer, size_t length)
+{
+    const char* bytes = static_cast<const char*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        int piece = static_cast<int>(std::min<size_t>(length - done, 1 << 20));
+        int sent = send(m_socket, bytes + done, piece, 0);
+        if (sent <= 0)
+            return false;
+        done += static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+void ServerConnection::Stop()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_socket != INVALID_SOCKET)
+        shutdown(m_socket, SD_BOTH);
+}
+
+void ServerConnection::Close()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_socket == INVALID_SOCKET)
+        return;
+    closesocket(m_socket);
+    m_socket = INVALID_SOCKET;
+}

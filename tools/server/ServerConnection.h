@@ -1,0 +1,49 @@
+// One client connection of the stand-in server: tells a tunnelled connection (which starts
+// with the 79-byte hello record) from a direct one (which starts with a frame), answers the
+// hello, then reads request frames, records them, dispatches them and writes the replies,
+// applying the server's fault when one is set.
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+#include "platform/winsock.h"
+#include "tools/server/CommandTable.h"
+#include "tools/server/RequestLog.h"
+#include "tools/server/ServerFaults.h"
+#include "tools/server/ServerModel.h"
+
+class ServerConnection {
+public:
+    // The largest request payload the server takes.
+    static constexpr DWORD kMaximumPayload = 256u << 20;
+
+    ServerConnection(SOCKET socket, size_t id, const CommandTable& commands, ServerModel& model,
+                     RequestLog& log, const ServerFaults& faults);
+    ~ServerConnection();
+    ServerConnection(const ServerConnection&) = delete;
+    ServerConnection& operator=(const ServerConnection&) = delete;
+
+    // Serves the connection until the client leaves, a request ends it or Stop is called.
+    void Run();
+    // Wakes a running Run and makes it end; safe from another thread.
+    void Stop();
+
+private:
+    bool ReadExact(void* buffer, size_t length);
+    bool SendAll(const void* buffer, size_t length);
+    bool AnswerHello(const BYTE* firstBytes);
+    // Reads the rest of a frame whose first word is cbData; false ends the connection.
+    bool ServeFrame(DWORD cbData);
+    bool SendReply(DWORD code, const std::vector<BYTE>& payload);
+    void Close();
+
+    std::mutex m_mutex;
+    SOCKET m_socket;
+    size_t m_id;
+    bool m_tunnelled;
+    const CommandTable& m_commands;
+    ServerModel& m_model;
+    RequestLog& m_log;
+    const ServerFaults& m_faults;
+};

@@ -1,0 +1,36 @@
+// kelvane-server: the stand-in server as a program.
+//   kelvane-server [--address A.B.C.D] [--port N]
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tools/server/StandinServer.h"
+
+int main(int argc, char** argv)
+{
+    std::string address = "0.0.0.0";
+    DWORD port = StandinServer::kDefaultPort;
+    for (int i = 1; i < argc; ++i) {
+        bool hasValue = i + 1 < argc;
+        if (std::strcmp(argv[i], "--address") == 0 && hasValue) {
+            address = argv[++i];
+        } else if (std::strcmp(argv[i], "--port") == 0 && hasValue) {
+            port = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
+        } else {
+            std::fprintf(stderr, "usage: %s [--address A.B.C.D] [--port N]\n", argv[0]);
+            return 2;
+        }
+    }
+    StandinServer server(address, port);
+    if (!server.Start()) {
+        std::fprintf(stderr, "kelvane-server: cannot listen on %s:%u (wsaerror %d)\n",
+                     address.c_str(), static_cast<unsigned>(port), WSAGetLastError());
+        return 1;
+    }
+    std::printf("kelvane-server: listening on %s:%u\n", address.c_str(),
+                static_cast<unsigned>(server.Port()));
+    std::fflush(stdout);
+    server.Wait();
+    return 0;
+}
