@@ -11,6 +11,7 @@
 namespace {
 
 constexpr DWORD kFrameHeaderLength = 8;
+constexpr DWORD kSmallFrameSize = 4096;
 constexpr DWORD kMinimumTimerFrequency = 1000;
 constexpr INT kWideLogCapacity = 4096;
 
@@ -34,7 +35,9 @@ CTransport::CTransport()
       m_waitTimeout(3600),
       m_logLevel(0),
       m_authValueA(0),
-      m_authValueB(0)
+      m_authValueB(0),
+      m_foldingPayload(false),
+      m_payloadCrc(0)
 {
     InitTimer();
 }
@@ -47,7 +50,12 @@ BOOL CTransport::SendMsg(const void* payload, DWORD length, DWORD* socketError)
     // A frame whose size cannot be expressed in 32 bits cannot be allocated either.
     if (length > 0xFFFFFFFFu - kSendSlack)
         return FALSE;
-    char* frame = static_cast<char*>(Cutil::AllocatePacket(length + kSendSlack));
+    // Small frames are built on the stack: mapping and unmapping pages for them would cost
+    // more than the exchange itself.
+    char smallFrame[kSmallFrameSize];
+    char* frame = length <= kSmallFrameSize - kSendSlack
+                      ? smallFrame
+                      : static_cast<char*>(Cutil::AllocatePacket(length + kSendSlack));
     if (frame == nullptr)
         return FALSE;
     DWORD cbData = length + 4;
@@ -58,7 +66,8 @@ BOOL CTransport::SendMsg(const void* payload, DWORD length, DWORD* socketError)
     if (length != 0)
         std::memcpy(frame + kFrameHeaderLength, payload, length);
     BOOL sent = SendData(frame, length + kFrameHeaderLength, length, socketError);
-    Cutil::FreePacket(frame);
+    if (frame != smallFrame)
+        Cutil::FreePacket(frame);
     if (!sent)
         return FALSE;
     if (m_callback != nullptr)
@@ -90,7 +99,11 @@ DWORD CTransport::ReceiveMsg(void** payload)
     }
     *payload = buffer;
     DWORD length = cbData - 4;
-    if (!ReceiveDataUntil(buffer, length)) {
+    m_foldingPayload = true;
+    m_payloadCrc = 0;
+    BOOL received = ReceiveDataUntil(buffer, length);
+    m_foldingPayload = false;
+    if (!received) {
         Cutil::FreePacket(buffer);
         *payload = nullptr;
         CloseSocket(0);
@@ -98,8 +111,7 @@ DWORD CTransport::ReceiveMsg(void** payload)
                    length);
         return 0;
     }
-    DWORD crc = 0;
-    Cutil::Crc32(buffer, length, &crc, 1);
+    DWORD crc = m_payloadCrc;
     LogFormatA(kTypeInformation, 40, "thread %ld: ReceiveMsg cbData [%lu] crc[%ld] crc[%ld]",
                GetCurrentThreadId(), length, static_cast<INT>(crcPacket), static_cast<INT>(crc));
     if (crc != crcPacket) {
@@ -210,6 +222,16 @@ BOOL CTransport::GetTimestamp(ULONGLONG* timestamp) const
 bool CTransport::IsLogged(INT level) const
 {
     return m_logLevel != 0 && m_logLevel >= level;
+}
+
+void CTransport::FoldPayloadPiece(const void* piece, DWORD length)
+{
+    if (!m_foldingPayload)
+        return;
+    // Continuing a CRC-32 starts from the register, the complement of the CRC so far.
+    DWORD crc = ~m_payloadCrc;
+    Cutil::Crc32(piece, length, &crc, 0);
+    m_payloadCrc = crc;
 }
 
 DWORD CTransport::PollCallback(DWORD code, ULONGLONG value)

@@ -74,6 +74,10 @@ protected:
     // Formats a message for slot 3 when its level is logged.
     template <typename... Args>
     void LogFormatA(INT type, INT level, const char* format, const Args&... args);
+    // Folds a received piece into the CRC-32 of the frame payload being received, if any:
+    // the payload is checked piece by piece while each is still in the cache and while the
+    // peer goes on sending.
+    void FoldPayloadPiece(const void* piece, DWORD length);
     // Calls the host with an event code and no text, and keeps its answer as the last error.
     DWORD PollCallback(DWORD code, ULONGLONG value);
     // The deadline of a wait of timeoutSeconds from start, in ticks of the time base.
@@ -98,6 +102,10 @@ protected:
 private:
     // Receives one of the two header words of a frame.
     BOOL ReceiveFrameWord(DWORD* word, const char* name);
+
+    bool m_foldingPayload;
+    // The CRC-32 of the payload's pieces received so far.
+    DWORD m_payloadCrc;
 };
 
 template <typename... Args>

@@ -229,6 +229,7 @@ DWORD CTransportSocket::ReceiveDataFast(char* buffer, DWORD n)
             CloseSocket(0);
             return 0;
         }
+        FoldPayloadPiece(buffer + received, static_cast<DWORD>(result));
         received += static_cast<DWORD>(result);
         if (!ContinueAfterPiece(false))
             return 0;
@@ -273,6 +274,7 @@ DWORD CTransportSocket::ReceiveDataLogged(char* buffer, DWORD n)
             CloseSocket(0);
             return 0;
         }
+        FoldPayloadPiece(buffer + received, static_cast<DWORD>(result));
         received += static_cast<DWORD>(result);
         if (m_logLevel == 50)
             LogFormatA(kTypeError, 50, "thread %ld: ReceiveData", GetCurrentThreadId());

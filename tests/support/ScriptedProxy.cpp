@@ -13,7 +13,8 @@ ScriptedProxy::~ScriptedProxy()
             shutdown(m_client, SD_BOTH);
     }
     shutdown(m_listener, SD_BOTH);
-    m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
     closesocket(m_listener);
 }
 

@@ -1,5 +1,5 @@
 // kelvane-server: the stand-in server as a program.
-//   kelvane-server [--address A.B.C.D] [--port N]
+//   kelvane-server [--address A.B.C.D] [--port N]      (default 127.0.0.1, port 443)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv)
 {
-    std::string address = "0.0.0.0";
+    std::string address = "127.0.0.1";
     DWORD port = StandinServer::kDefaultPort;
     for (int i = 1; i < argc; ++i) {
         bool hasValue = i + 1 < argc;
