@@ -5,7 +5,6 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "platform/types.h"
 
@@ -48,8 +47,3 @@ std::shared_ptr<T> ReferenceHandle(HANDLE handle)
 // Removes the handle from the table; the object goes when its last user lets go. Gives
 // false (last error ERROR_INVALID_HANDLE) for a handle that names nothing.
 bool UnregisterHandle(HANDLE handle);
-
-// Opens the client end of the named pipe "\\.\Pipe\<name>" for CreateFileW. The pipe layer
-// defines it; in a program linked without that layer the name is not there
-// (ERROR_FILE_NOT_FOUND), as for a pipe that no server offers.
-HANDLE OpenPipeClient(const std::u16string& name, DWORD access) __attribute__((weak));

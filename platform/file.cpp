@@ -19,6 +19,7 @@
 #include "platform/KernelObject.h"
 #include "platform/error.h"
 #include "platform/path.h"
+#include "platform/pipe.h"
 #include "platform/text.h"
 
 namespace {
@@ -395,15 +396,6 @@ bool IsPipeName(const std::u16string& path)
     return true;
 }
 
-HANDLE OpenPipe(const std::u16string& path, DWORD access)
-{
-    if (OpenPipeClient == nullptr) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    return OpenPipeClient(path.substr(9), access);
-}
-
 int OpenOrRetry(const char* path, int flags, mode_t mode)
 {
     int fd;
@@ -597,7 +589,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile)
 {
     if (path != nullptr && IsPipeName(path))
-        return OpenPipe(path, access);
+        return OpenPipeClient(std::u16string(path).substr(9), access);
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
         (disposition == TRUNCATE_EXISTING && !(access & (GENERIC_WRITE | GENERIC_ALL)))) {
         SetLastError(ERROR_INVALID_PARAMETER);

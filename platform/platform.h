@@ -9,6 +9,7 @@
 #include "platform/memory.h"
 #include "platform/module.h"
 #include "platform/path.h"
+#include "platform/pipe.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
 #include "platform/text.h"
