@@ -35,6 +35,7 @@ Csocketclient::Csocketclient()
 
 Csocketclient::~Csocketclient()
 {
+    CloseOpenHandle();
     std::memset(m_userName, 0, sizeof m_userName);
     std::memset(m_password, 0, sizeof m_password);
     Disconnect(1);

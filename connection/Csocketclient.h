@@ -5,7 +5,10 @@
 // destructor), so no class derives from it.
 #pragma once
 
+#include <memory>
+
 #include "connection/CTransportSocket.h"
+#include "util/Cutil.h"
 
 class Csocketclient final : public CTransportSocket {
 public:
@@ -75,9 +78,104 @@ public:
     static BOOL ReadReplyString(const void* payload, DWORD length, DWORD* offset, WCHAR* out,
                                 DWORD capacity);
 
+    // Server commands (CsocketclientCommands.cpp). Each runs the session check, sends its
+    // request and reads the reply's words and fields into the caller's out-parameters (all
+    // of them valid pointers). 64-bit codes travel as two 32-bit words, low word first.
+    // Replies are checked before anything is written: a reply too short for the fields it
+    // claims, or a text too long for the caller's buffer, fails the call ("<name>: reply
+    // malformed" in the channel log) and leaves every out-parameter but the presets alone.
+    // Text buffers that come without a capacity hold kReplyTextCapacity units, the
+    // terminator included (bytes for 8-bit texts, UTF-16 units for wide ones).
+    // The list methods hand the received payload to the caller, who releases it with
+    // Cutil::FreePacket; *replyLength (when not null) receives its length in bytes, the
+    // bound for walking its records.
+    static constexpr DWORD kReplyTextCapacity = 1024;
+    // The channel's cache file that CloseOpenHandle removes on the server.
+    static constexpr size_t kCacheNameSize = 1024;
+
+    BOOL DeleteServerFolder(DWORD machineIdLow, DWORD machineIdHigh, DWORD volumeIdLow,
+                            DWORD volumeIdHigh, DWORD folderLow, DWORD folderHigh, DWORD* status);
+    BOOL DeleteServerFile(DWORD machineIdLow, DWORD machineIdHigh, DWORD volumeIdLow,
+                          DWORD volumeIdHigh, DWORD folderLow, DWORD folderHigh, DWORD fileLow,
+                          DWORD fileHigh, DWORD archiveLow, DWORD archiveHigh, DWORD* status);
+    BOOL UpdateUsernamePassword(LPCWSTR memberAuth, LPCWSTR userName, LPCWSTR password,
+                                DWORD* status);
+    BOOL LastRestoreInfo(ULONGLONG* value1, ULONGLONG* value2, ULONGLONG* value3, DWORD* status);
+    BOOL CancellationReasons(LPCWSTR text, DWORD value, void** reply, DWORD* count, DWORD* status,
+                             DWORD* replyLength = nullptr);
+    BOOL CreateAccount(LPCWSTR userName, LPCWSTR password, LPCWSTR email, LPCWSTR language,
+                       LPCWSTR firstName, LPCWSTR lastName, LPCWSTR phone, DWORD* status);
+    BOOL ProductList(LPCWSTR text, DWORD value1, DWORD value2, void** reply, DWORD* count,
+                     DWORD* status, DWORD* replyLength = nullptr);
+    BOOL MachineListEx(DWORD value, void** reply, DWORD* count, DWORD* replyLength = nullptr);
+    BOOL CancelAccount(LPCWSTR serviceTag, DWORD reason, DWORD* status);
+    BOOL SetMachinePlan(LPCWSTR text1, LPCWSTR text2, LPCWSTR text3, LPCWSTR text4, DWORD value1,
+                        DWORD value2);
+    BOOL IsWebPortalEnabledEx(DWORD* enabled);
+    BOOL GetMemberStats(void** reply, DWORD* replyLength = nullptr);
+    DWORD DeleteMember(LPCWSTR userName);
+    DWORD GetMemberAuth(char* key);
+    DWORD SetActiveMachine(LPCWSTR machine);
+    BOOL CheckFile(DWORD volumeLow, DWORD volumeHigh, LPCWSTR folderPath, LPCWSTR fileName,
+                   DWORD a, DWORD b, DWORD c, DWORD d, DWORD e, ULONGLONG* value1,
+                   ULONGLONG* value2, ULONGLONG* value3, DWORD* result, DWORD* status);
+    DWORD CheckUsername(LPCWSTR userName, DWORD* status);
+    BOOL Search(void** reply, DWORD machineIdLow, DWORD machineIdHigh, LPCWSTR text,
+                DWORD* replyLength = nullptr);
+    DWORD GetMachineAuth(DWORD machineIdLow, DWORD machineIdHigh, DWORD machineCodeLow,
+                         DWORD machineCodeHigh, char* key);
+    // GetMachineAuth for the machine that logged in on this channel.
+    DWORD GetMachineInformation(DWORD machineCodeLow, DWORD machineCodeHigh, char* key);
+    // mode does not reach the request.
+    BOOL GetDirectory(DWORD mode, void** reply, DWORD machineLow, DWORD machineHigh,
+                      DWORD volumeLow, DWORD volumeHigh, DWORD folderLow, DWORD folderHigh,
+                      DWORD* count, DWORD* replyLength = nullptr);
+    BOOL GetRootDirectory(DWORD mode, void** reply, DWORD machineLow, DWORD machineHigh,
+                          DWORD volumeLow, DWORD volumeHigh, LPCWSTR folderPath, DWORD* count,
+                          DWORD* replyLength = nullptr);
+    // Waits for its reply in rounds, polling the host callback between them for a cancel.
+    BOOL MachineList(DWORD value, void** reply, DWORD* count, DWORD* replyLength = nullptr);
+    BOOL GetVersions(void** reply, DWORD machineLow, DWORD machineHigh, DWORD volumeLow,
+                     DWORD volumeHigh, DWORD folderLow, DWORD folderHigh, DWORD fileLow,
+                     DWORD fileHigh, DWORD* count, DWORD* replyLength = nullptr);
+    BOOL GetVolumeList(void** reply, DWORD* count, DWORD* replyLength = nullptr);
+    BOOL UpdateAccountInfo(LPCWSTR name, LPCWSTR address1, LPCWSTR address2, LPCWSTR city,
+                           LPCWSTR province, LPCWSTR postalCode, LPCWSTR country, LPCWSTR phone);
+    BOOL GetAccountInfo(WCHAR* name, WCHAR* address1, WCHAR* address2, WCHAR* city,
+                        WCHAR* province, WCHAR* postalCode, WCHAR* country, WCHAR* phone);
+    BOOL UpdateMemberExtendedInfo(LPCWSTR userName, LPCWSTR secondText, LPCWSTR email,
+                                  LPCWSTR language, LPCWSTR firstName, LPCWSTR lastName,
+                                  LPCWSTR phone);
+    BOOL GetMemberInfo(WCHAR* text1, WCHAR* text2, WCHAR* text3, WCHAR* text4, WCHAR* text5,
+                       WCHAR* text6, ULONGLONG* a, ULONGLONG* b, DWORD* value1, DWORD* value2,
+                       DWORD* value3, DWORD* value4, DWORD* value5, DWORD* value6);
+    DWORD RemoveCacheFile(LPCSTR cacheName, DWORD reason, DWORD flag, DWORD needAuth);
+    // Also run by the destructor.
+    DWORD CloseOpenHandle();
+    BOOL CreateMachineByAuth(LPCSTR memberAuth, LPCSTR machineName, LPCSTR hostName,
+                             DWORD sourceId, ULONGLONG* machineId, char* key, DWORD* status);
+    BOOL GetMachineBucketDetailsEx(ULONGLONG* quota, ULONGLONG* used, ULONGLONG* expiry,
+                                   DWORD* value1, DWORD* value2, DWORD* value3, DWORD* value4,
+                                   DWORD* value5, DWORD* value6, WCHAR* text1, WCHAR* text2,
+                                   DWORD* last);
+    // GetMachineBucketDetailsEx without the sixth word.
+    BOOL GetMachineBucketDetails(ULONGLONG* quota, ULONGLONG* used, ULONGLONG* expiry,
+                                 DWORD* value1, DWORD* value2, DWORD* value3, DWORD* value4,
+                                 DWORD* value5, WCHAR* text1, WCHAR* text2, DWORD* last);
+    // Checks a file named by its full path; volume code 0 takes the code of the path's drive.
+    BOOL MyCheckFile(DWORD volumeLow, DWORD volumeHigh, LPCWSTR path, DWORD a, DWORD b, DWORD c,
+                     DWORD d, DWORD e, ULONGLONG* value1, ULONGLONG* value2, ULONGLONG* value3,
+                     DWORD* result, DWORD* status);
+    // The volume code of the path's drive letter, 0 when there is none.
+    void GetVolumeCode(LPCWSTR path, ULONGLONG* code);
+    // Seal and open parameter texts (out holds 4096 characters).
+    DWORD SetParameters(LPCWSTR text, WCHAR* out);
+    DWORD GetParameters(LPCWSTR sealed, WCHAR* out);
+
 private:
     friend class ChannelProbe;
     friend class SessionProbe;
+    friend class CommandProbe;
 
     // Session and authentication (CsocketclientSession.cpp)
     BOOL SendPacket(void* packet, DWORD length);
@@ -89,6 +187,48 @@ private:
                          DWORD* lockedout);
     // Tests a live connection and closes it when it no longer answers.
     void CheckConnection();
+
+    // How one command travels (CsocketclientCommands.cpp).
+    struct CommandRun {
+        // The name in front of the command's log lines.
+        const char* logName = nullptr;
+        bool checkSession = true;
+        DWORD needAuth = 1;
+        // The command leaves 1000, 1100, 1200 or 1400 as the last error when it fails.
+        bool keepsErrors = false;
+        bool clearsCancel = false;
+        // The reply is awaited with cancel polls before it is received.
+        bool pollsWhileWaiting = false;
+    };
+    // A received reply, released with the object unless it is handed over.
+    struct CommandReply {
+        const char* logName = nullptr;
+        std::unique_ptr<void, void (*)(void*)> payload{nullptr, Cutil::FreePacket};
+        DWORD length = 0;
+        explicit operator bool() const { return payload != nullptr; }
+    };
+
+    // Session check, request built by build(&packet), sent, released and answered.
+    template <typename Build>
+    CommandReply RunCommand(const CommandRun& run, Build build);
+    CommandReply ExchangePacket(const CommandRun& run, void* packet, DWORD length);
+    CommandReply FailCommand(const CommandRun& run, DWORD error);
+    BOOL WaitForReply();
+    // Logs the reply as malformed; gives 0.
+    BOOL RefuseReply(const CommandReply& reply);
+    // The readers give the result word, 0 when there is no reply or it is malformed.
+    DWORD ReadResultWord(const CommandReply& reply);
+    DWORD ReadStatusReply(const CommandReply& reply, DWORD* status);
+    DWORD ReadValueReply(const CommandReply& reply, DWORD* status, ULONGLONG* value1,
+                         ULONGLONG* value2, ULONGLONG* value3);
+    // Hand the payload over when it holds at least its leading words.
+    BOOL HandOverReply(CommandReply& reply, DWORD minimum, void** out, DWORD* replyLength);
+    BOOL HandOverList(CommandReply& reply, void** out, DWORD* count, DWORD* replyLength);
+    BOOL HandOverCountedReply(CommandReply& reply, void** out, DWORD* count, DWORD* status,
+                              DWORD* replyLength);
+    // An error line of MyCheckFile naming the path (level 10).
+    void LogCheckFilePath(const WCHAR* format, LPCWSTR path);
+
 
     void ReadDataFolder();
     void ReadHostName();
@@ -109,4 +249,5 @@ private:
     DWORD m_sessionValue = 1;
     // The maintenance word of the session check's logins; nothing reads it.
     DWORD m_sessionMaintenance = 0;
+    char m_pendingCacheName[kCacheNameSize] = {};
 };

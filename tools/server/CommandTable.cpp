@@ -1,9 +1,12 @@
 #include "tools/server/CommandTable.h"
 
+#include "tools/server/CommandHandlers.h"
+
 CommandTable::CommandTable()
 {
     m_handlers[kDisconnect] = Disconnect;
     m_handlers[kGetCommandIndex] = GetCommandIndex;
+    RegisterCommandHandlers(*this);
 }
 
 void CommandTable::Set(DWORD code, CommandHandler handler)

@@ -20,3 +20,8 @@ ULONGLONG ServerModel::LastCommandIndex() const
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_lastCommandIndex;
 }
+
+ServiceStore& ServerModel::Service()
+{
+    return m_service;
+}

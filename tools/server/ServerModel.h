@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/types.h"
+#include "tools/server/ServiceStore.h"
 
 class ServerModel {
 public:
@@ -16,8 +17,12 @@ public:
     // The index handed out last, 0 before the first.
     ULONGLONG LastCommandIndex() const;
 
+    // The member's data that the browsing, account and machine commands serve.
+    ServiceStore& Service();
+
 private:
     mutable std::mutex m_mutex;
     ULONGLONG m_nextCommandIndex;
     ULONGLONG m_lastCommandIndex;
+    ServiceStore m_service;
 };

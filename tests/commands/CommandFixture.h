@@ -1,0 +1,263 @@
+// A stand-in server on a loopback address of its own, with the login service and one known
+// user, and a channel pointed at it; with helpers to fill the server's store, to replace a
+// command's answer by chosen bytes, and to catch the channel's log lines and cancel polls.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "commands/CommandProbe.h"
+#include "connection/RegistryFile.h"
+#include "platform/text.h"
+#include "support/LoopbackServer.h"
+#include "tools/server/CommandHandlers.h"
+#include "tools/server/LoginService.h"
+
+// Records the channel's log lines and answers its cancel polls from a queue (0 when empty).
+class HostCallback {
+public:
+    void Install(Csocketclient& channel)
+    {
+        channel.SetCallback(reinterpret_cast<uintptr_t>(this), Callback);
+    }
+    void AnswerPolls(std::deque<int32_t> answers) { m_pollAnswers = std::move(answers); }
+    size_t Polls() const { return m_polls; }
+    const std::vector<std::string>& Lines() const { return m_lines; }
+    bool Logged(const std::string& line) const
+    {
+        return std::find(m_lines.begin(), m_lines.end(), line) != m_lines.end();
+    }
+
+private:
+    static int32_t Callback(uintptr_t context, uint32_t code, const char16_t* text, uint64_t)
+    {
+        auto* self = reinterpret_cast<HostCallback*>(context);
+        if (code == 1 && text != nullptr)
+            self->m_lines.push_back(Utf16ToUtf8(text));
+        if (code != 4)
+            return 0;
+        ++self->m_polls;
+        if (self->m_pollAnswers.empty())
+            return 0;
+        int32_t answer = self->m_pollAnswers.front();
+        self->m_pollAnswers.pop_front();
+        return answer;
+    }
+
+    std::deque<int32_t> m_pollAnswers;
+    size_t m_polls = 0;
+    std::vector<std::string> m_lines;
+};
+
+class CommandFixture : public testing::Test {
+protected:
+    static constexpr const char* kUser = "alice";
+    static constexpr const char* kPassword = "secret";
+
+    void SetUp() override
+    {
+        server = StartLoopbackServer();
+        ASSERT_TRUE(server) << "no loopback address could be bound on port 443";
+        logins.AddUser(kUser, kPassword);
+        logins.Register(server->Commands());
+        channel.SetServer(Utf8ToUtf16(server->Address()).c_str(), 443);
+        channel.SetSendSleep(0);
+        channel.SetRecvSleep(0);
+    }
+
+    void TearDown() override
+    {
+        if (server)
+            server->Stop();
+    }
+
+    // Connects and fetches the command index; nobody is logged in.
+    void Connect()
+    {
+        WCHAR errText[CTransportSocket::kErrorTextCapacity] = {};
+        ASSERT_EQ(channel.Connect(errText), 1) << Utf16ToUtf8(errText);
+    }
+
+    // Logs the user in (connecting first when needed) with the session kept up
+    // automatically.
+    void LogIn(const char* password = kPassword)
+    {
+        if (!channel.IsConnected())
+            Connect();
+        channel.SetUserCredentials(Utf8ToUtf16(kUser).c_str(), Utf8ToUtf16(password).c_str());
+        DWORD maintenance = 0;
+        DWORD lockedOut = 0;
+        ASSERT_EQ(channel.LoginUser(&maintenance, &lockedOut), 1);
+        channel.SetAutoSession(1);
+    }
+
+    template <typename Work>
+    auto Store(Work work)
+    {
+        return server->Model().Service().With(work);
+    }
+
+    // One machine with one volume: a root folder holding "docs" and "boot.ini", and "docs"
+    // holding "report.txt" (two versions) and "notes.md".
+    static constexpr ULONGLONG kMachine = 501;
+    static constexpr ULONGLONG kVolume = 0x7000000001ull;
+    static constexpr ULONGLONG kRoot = 1;
+    static constexpr ULONGLONG kDocs = 2;
+    static constexpr ULONGLONG kReport = 21;
+
+    void FillOffice()
+    {
+        Store([](ServiceState& state) {
+            StoredVolume volume;
+            volume.code = kVolume;
+            volume.label = u"C:";
+            volume.used = 4096;
+            StoredEntry docs{.name = u"docs", .isFolder = true, .folderCode = kDocs};
+            StoredEntry boot{u"boot.ini", false, kRoot, 11, 70, 1500000000, 0x20,
+                             {{8001, 70, 1500000000}}};
+            volume.folders[kRoot] = StoredFolder{u"\\", {docs, boot}};
+            StoredEntry report{u"report.txt", false, kDocs, kReport, 1300, 1600003600, 0x20,
+                               {{9001, 1200, 1600000000}, {9002, 1300, 1600003600}}};
+            StoredEntry notes{u"notes.md", false, kDocs, 22, 5, 1600000000, 0x20,
+                              {{9101, 5, 1600000000}}};
+            volume.folders[kDocs] = StoredFolder{u"\\docs\\", {report, notes}};
+            StoredMachine machine;
+            machine.id = kMachine;
+            machine.name = u"Office PC";
+            machine.active = 1;
+            machine.system = u"Windows";
+            machine.hostName = u"office";
+            machine.key = "office-key";
+            machine.volumes.push_back(volume);
+            state.machines.push_back(machine);
+            state.activeMachine = kMachine;
+        });
+    }
+
+    // The command is answered by exactly these bytes from now on.
+    void Answer(DWORD code, const std::vector<BYTE>& bytes)
+    {
+        server->Commands().Set(code, [bytes](RequestReader&, ReplyWriter& reply, ServerModel&) {
+            reply.PutBytes(bytes.data(), bytes.size());
+        });
+    }
+
+    // The payloads of the requests with this code that the server received.
+    std::vector<std::vector<BYTE>> Sent(DWORD code) const
+    {
+        std::vector<std::vector<BYTE>> payloads;
+        for (const RecordedRequest& request : server->Log().Requests(code))
+            payloads.push_back(request.payload);
+        return payloads;
+    }
+
+    RegistryFile registry;
+    LoginService logins;
+    std::unique_ptr<StandinServer> server;
+    // Outlives the channel, whose destructor may still log.
+    HostCallback host;
+    Csocketclient channel;
+    CommandProbe probe{channel};
+};
+
+// Builds expected request payloads and chosen reply payloads, little-endian.
+class Bytes {
+public:
+    Bytes& U32(DWORD value)
+    {
+        for (int i = 0; i < 4; ++i)
+            m_bytes.push_back(static_cast<BYTE>(value >> (8 * i)));
+        return *this;
+    }
+    Bytes& U64(ULONGLONG value)
+    {
+        return U32(static_cast<DWORD>(value)).U32(static_cast<DWORD>(value >> 32));
+    }
+    // A count and the bytes, as narrow and UTF-8 fields are sent.
+    Bytes& Text8(const std::string& text)
+    {
+        U32(static_cast<DWORD>(text.size()));
+        m_bytes.insert(m_bytes.end(), text.begin(), text.end());
+        return *this;
+    }
+    // A count and UTF-16LE bytes.
+    Bytes& Text16(const std::u16string& text)
+    {
+        U32(static_cast<DWORD>(text.size() * 2));
+        for (char16_t unit : text) {
+            m_bytes.push_back(static_cast<BYTE>(unit & 0xFF));
+            m_bytes.push_back(static_cast<BYTE>(unit >> 8));
+        }
+        return *this;
+    }
+    Bytes& Fill(size_t count, BYTE value)
+    {
+        m_bytes.insert(m_bytes.end(), count, value);
+        return *this;
+    }
+    operator const std::vector<BYTE>&() const { return m_bytes; }
+    const std::vector<BYTE>& Get() const { return m_bytes; }
+
+private:
+    std::vector<BYTE> m_bytes;
+};
+
+// Walks a reply buffer that a command handed over; every read is checked against its length.
+class Walker {
+public:
+    Walker(const void* data, DWORD length, DWORD offset = 0)
+        : m_data(static_cast<const BYTE*>(data)), m_length(length), m_offset(offset)
+    {
+    }
+    DWORD U32()
+    {
+        DWORD value = 0;
+        Take(&value, sizeof value);
+        return value;
+    }
+    ULONGLONG U64()
+    {
+        ULONGLONG value = 0;
+        Take(&value, sizeof value);
+        return value;
+    }
+    std::u16string Text16()
+    {
+        DWORD count = U32();
+        std::u16string text(count / 2, u'\0');
+        Take(text.data(), count);
+        return text;
+    }
+    std::string Text8()
+    {
+        DWORD count = U32();
+        std::string text(count, '\0');
+        Take(text.data(), count);
+        return text;
+    }
+    void Skip(DWORD count) { m_offset += count; }
+    DWORD Offset() const { return m_offset; }
+    bool Overran() const { return m_overran; }
+
+private:
+    void Take(void* out, DWORD count)
+    {
+        if (static_cast<ULONGLONG>(m_offset) + count > m_length) {
+            m_overran = true;
+            return;
+        }
+        std::memcpy(out, m_data + m_offset, count);
+        m_offset += count;
+    }
+
+    const BYTE* m_data;
+    DWORD m_length;
+    DWORD m_offset;
+    bool m_overran = false;
+};
