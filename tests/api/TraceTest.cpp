@@ -157,3 +157,38 @@ TEST_F(TraceTest, FailuresWriteTheirErrorLinesAndExitNumbers)
     EXPECT_EQ(CountContaining(lines, "secret"), 0u);
     EXPECT_EQ(CountContaining(lines, "wrong"), 0u);
 }
+
+TEST_F(TraceTest, MachineLoginMovesWithAWarningAndCommandsTraceTheirOutcome)
+{
+    LoginServer dataServer;
+    ASSERT_TRUE(dataServer.Started());
+    server.NameDataServer(dataServer.Address());
+    RunHost("open-machine " + server.Address() + " machine-key web-portal machine-info 99 " +
+            "set-active-machine nowhere close");
+    std::vector<std::string> lines = TraceLines();
+    EXPECT_TRUE(HasInOrder(lines, {
+        "{ OpenChannelEx():278",
+        " { AuthenticateMachine():2670",
+        "  } VerifyServer():2774 -> 1",
+        "  var: &myhost[0] = " + dataServer.Address(),
+        "  var: mysocket->m_host = " + server.Address(),
+        "  !Warning: Comparison failed.",
+        "  { ConnectServer():22",
+        "  } ConnectServer():35 -> 1",
+        "  var: maintenance = 0",
+        "  var: lockedout = 0",
+        " } AuthenticateMachine():2735 -> 1",
+        " var: isAuthenticated = 1",
+        "{ WebPortalIsEnabled():2779",
+        " var: IsEnabled = 0",
+        "} WebPortalIsEnabled():2795 -> 1",
+        "{ GetMachineInformation():505",
+        " var: MachineCode = 99",
+        "# #Error:   in File: Kelvane Function: GetMachineInformation at line: 521",
+        "# Unable to get machine authentication.",
+        "} GetMachineInformation():524 -> 0",
+        "{ SetActiveMachine():498",
+        "} SetActiveMachine():500 -> 0",
+    }));
+    EXPECT_EQ(CountContaining(lines, "machine-key"), 1u);
+}
