@@ -172,10 +172,25 @@ public:
     DWORD SetParameters(LPCWSTR text, WCHAR* out);
     DWORD GetParameters(LPCWSTR sealed, WCHAR* out);
 
+    // File download (restore/CsocketclientDownload.cpp)
+    // The cache name of a cached transfer, its terminator included.
+    static constexpr size_t kDownloadNameSize = 2048;
+    // Builds the file request from its eleven words and runs GetFile with it; 0 when the
+    // request cannot be built (the out-values are then untouched).
+    INT RequestFile(DWORD w1, DWORD w2, DWORD w3, DWORD w4, DWORD w5, DWORD w6, DWORD w7,
+                    DWORD w8, DWORD w9, DWORD w10, const WCHAR* path, const WCHAR* finalPath,
+                    DWORD w11, DWORD* word, DWORD* done, DWORD* fileTime);
+    // Sends a file request (and releases it in every case), then receives the file as one
+    // compressed reply written to finalPath or as a cached transfer written to path. Gives 1
+    // when the file is there; on 0 the file it was writing is deleted.
+    INT GetFile(DWORD requestLength, void* request, const WCHAR* path, const WCHAR* finalPath,
+                DWORD* word, DWORD* done, DWORD* fileTime);
+
 private:
     friend class ChannelProbe;
     friend class SessionProbe;
     friend class CommandProbe;
+    friend class DownloadProbe;
 
     // Session and authentication (CsocketclientSession.cpp)
     BOOL SendPacket(void* packet, DWORD length);
@@ -229,6 +244,32 @@ private:
     // An error line of MyCheckFile naming the path (level 10).
     void LogCheckFilePath(const WCHAR* format, LPCWSTR path);
 
+    // File download (restore/CsocketclientDownload.cpp)
+    struct Download;
+    struct CachePacket;
+    enum class ReplyWait { Ready, SelectFailed, Cancelled };
+    ReplyWait WaitForFileReply();
+    INT ReceiveSingleFile(Download& download, void* reply, DWORD length);
+    INT WriteSingleFile(Download& download, void* data, DWORD length, DWORD compressedSize);
+    INT ReceiveCachedFile(Download& download, void* reply, DWORD length);
+    bool ReadCacheName(Download& download, void* reply, DWORD length);
+    enum class CacheExchange { Received, NotBuilt, SendFailed, ReceiveFailed, Cancelled };
+    CacheExchange ExchangeCachePacket(const Download& download, ULONGLONG offset, DWORD attempts,
+                                      void** reply, DWORD* length);
+    bool TryAgain(DWORD* attempts, const WCHAR* retryFormat);
+    bool AppendToFile(Download& download, const BYTE* data, DWORD length);
+    INT FinishCachedFile(Download& download, ULONGLONG received, ULONGLONG total);
+    // Ends a cached transfer early: asks the server to remove its cache file for reason,
+    // deletes the local file and gives 0.
+    INT AbandonCachedFile(Download& download, DWORD reason);
+    // Closes and deletes the local file of a failed download; gives 0.
+    INT DiscardFile(Download& download);
+    // Raises an event whose answer is ignored; nothing without a callback.
+    void RaiseEvent(DWORD code, const WCHAR* text, ULONGLONG value);
+    // Raises an event whose answer is kept as the last error; a non-zero answer sets the
+    // cancel flag and gives true. Never cancels without a callback.
+    bool HostCancels(DWORD code, ULONGLONG value);
+    void RaiseServerText(const BYTE* text, DWORD length);
 
     void ReadDataFolder();
     void ReadHostName();
@@ -250,4 +291,9 @@ private:
     // The maintenance word of the session check's logins; nothing reads it.
     DWORD m_sessionMaintenance = 0;
     char m_pendingCacheName[kCacheNameSize] = {};
+
+    // The cache file of the running (or last) cached transfer.
+    char m_cacheName[kDownloadNameSize] = {};
+    // The system error of the download's last failed folder creation or file write.
+    DWORD m_systemError = 0;
 };

@@ -1,0 +1,138 @@
+// A stand-in server that logs users in and serves files, a channel to it with the settings
+// that the restore exports give (128 KiB chunks, automatic session) and a recording host.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "DownloadProbe.h"
+#include "HostRecorder.h"
+#include "connection/RegistryFile.h"
+#include "support/LoopbackServer.h"
+#include "support/TempDir.h"
+#include "tools/server/DownloadHandlers.h"
+#include "tools/server/LoginService.h"
+
+class DownloadFixture : public testing::Test {
+public:
+    static constexpr DWORD kChunk = 0x20000;
+    static constexpr DWORD kFileTime = 1300000000;
+    static constexpr DownloadHandlers::FileCodes kCodes{7, 0x100000002ull, 3, 0xFFFFFFFFFFFFFFFFull,
+                                                        5};
+
+protected:
+    void SetUp() override
+    {
+        server = StartLoopbackServer();
+        ASSERT_TRUE(server) << "no loopback address could be bound on port 443";
+        logins.Register(server->Commands());
+        logins.AddUser("ab", "p");
+        LoginReplyFields fields;
+        fields.logLevel = 30;
+        logins.SetLoginReply(fields);
+        files.Register(server->Commands());
+        channel.SetServer(Utf8ToUtf16(server->Address()).c_str(), 443);
+        channel.SetSendSleep(0);
+        channel.SetRecvSleep(0);
+        channel.SetUserCredentials(u"ab", u"p");
+        channel.SetAutoSession(1);
+        channel.SetGetPacketSize(kChunk);
+        host.Install(channel);
+        target = dir.file("restored.bin");
+    }
+
+    void TearDown() override
+    {
+        if (server)
+            server->Stop();
+    }
+
+    // Deterministic bytes that do not compress.
+    static std::string Noise(size_t size, uint32_t seed = 1)
+    {
+        std::string bytes(size, '\0');
+        for (char& byte : bytes) {
+            seed = seed * 1103515245u + 12345u;
+            byte = static_cast<char>(seed >> 23);
+        }
+        return bytes;
+    }
+
+    void Serve(const std::string& contents, DownloadHandlers::Form form)
+    {
+        files.AddFile(kCodes, contents, kFileTime);
+        DownloadHandlers::Behaviour behaviour;
+        behaviour.form = form;
+        files.SetBehaviour(behaviour);
+    }
+
+    // RequestFile for kCodes into path (final path finalPath, the target by default).
+    INT Restore(const std::u16string& path, const std::u16string& finalPath)
+    {
+        return channel.RequestFile(Low(kCodes[0]), High(kCodes[0]), Low(kCodes[1]), High(kCodes[1]),
+                                   Low(kCodes[2]), High(kCodes[2]), Low(kCodes[3]), High(kCodes[3]),
+                                   Low(kCodes[4]), High(kCodes[4]), path.c_str(), finalPath.c_str(),
+                                   0, &word, &done, &fileTime);
+    }
+    INT Restore() { return Restore(target, target); }
+
+    static std::string ReadFile(const std::u16string& path)
+    {
+        std::ifstream in(std::filesystem::path(path), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    static bool Exists(const std::u16string& path)
+    {
+        return std::filesystem::exists(std::filesystem::path(path));
+    }
+    // The cache file removals that reached the server, in order.
+    struct Removal {
+        std::string cacheName;
+        DWORD reason = 0;
+        DWORD flag = 0;
+    };
+    std::vector<Removal> Removals() const
+    {
+        std::vector<Removal> removals;
+        for (const auto& request : server->Log().Requests(CCreatePacket::kRemoveCacheFile)) {
+            RequestReader reader(request.payload);
+            Removal removal;
+            reader.ReadCountedBytes(&removal.cacheName);
+            reader.ReadU32(&removal.reason);
+            reader.ReadU32(&removal.flag);
+            EXPECT_FALSE(reader.Failed());
+            EXPECT_EQ(reader.Remaining(), 0u);
+            removals.push_back(removal);
+        }
+        return removals;
+    }
+    std::vector<DWORD> RemovalReasons() const
+    {
+        std::vector<DWORD> reasons;
+        for (const Removal& removal : Removals())
+            reasons.push_back(removal.reason);
+        return reasons;
+    }
+
+    static DWORD Low(ULONGLONG value) { return static_cast<DWORD>(value); }
+    static DWORD High(ULONGLONG value) { return static_cast<DWORD>(value >> 32); }
+
+    RegistryFile registry;
+    TempDir dir;
+    std::u16string target;
+    LoginService logins;
+    DownloadHandlers files;
+    std::unique_ptr<StandinServer> server;
+    // Outlives the channel, whose farewell may still call it.
+    HostRecorder host;
+    Csocketclient channel;
+    DownloadProbe probe{channel};
+    DWORD word = 0xA5A5A5A5;
+    DWORD done = 9;
+    DWORD fileTime = 9;
+};
