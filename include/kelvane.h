@@ -70,6 +70,60 @@ KELVANE_EXPORT int32_t SetActiveMachine(Csocketclient* channel, const char16_t* 
 KELVANE_EXPORT int32_t GetMachineInformation(Csocketclient* channel, uint32_t MachineCodeLow,
                                              uint32_t MachineCodeHigh, char* text);
 
+/* Channel settings and proxy check. SetCallBack installs the host's callback on a channel
+ * (replacing any earlier one; a NULL function switches it off), ResetCallBack removes it.
+ * SetGetPacketSize sets the size of the pieces in which the channel reads from its socket.
+ * CheckProxySettings connects a channel of its own through the proxy to RemoteServer:RemotePort
+ * and gives it up again; it returns the connect result (0 for failure), and on failure copies
+ * the connection's error text into errText, which holds errTextLen units with the NUL (a text
+ * that does not fit leaves errText empty). */
+KELVANE_EXPORT int32_t SetCallBack(Csocketclient* channel, void* context,
+                                   TransportCallback function);
+KELVANE_EXPORT int32_t ResetCallBack(Csocketclient* channel);
+KELVANE_EXPORT int32_t SetGetPacketSize(Csocketclient* channel, uint32_t packetsize);
+KELVANE_EXPORT int32_t CheckProxySettings(const char16_t* ProxyHost, int32_t ProxyPort,
+                                          const char16_t* proxyUser,
+                                          const char16_t* proxyPassword,
+                                          const char16_t* RemoteServer, int32_t RemotePort,
+                                          char16_t* errText, int32_t errTextLen);
+
+/* Browsing. Each list export returns the server's reply as a buffer that the host owns until
+ * it passes it to FreeBuffer, with its item count in *count and its byte size in *size; NULL
+ * when there is nothing to hand over. A buffer starts with its u32 item count (Search: a u32
+ * result word, then the count) and holds the records back to back; a text in a record is a
+ * u32 byte count and that many bytes. */
+KELVANE_EXPORT void* loadVersion(Csocketclient* channel, uint32_t* count, uint32_t* size,
+                                 uint32_t machineCodeLow, uint32_t machineCodeHigh,
+                                 uint32_t volumeCodeLow, uint32_t volumeCodeHigh,
+                                 uint32_t folderCodeLow, uint32_t folderCodeHigh,
+                                 uint32_t fileCodeLow, uint32_t fileCodeHigh);
+KELVANE_EXPORT void* Search(Csocketclient* channel, uint32_t machineidLow,
+                            uint32_t machineidHigh, const char16_t* searchstring,
+                            uint32_t* size);
+KELVANE_EXPORT void* loadMachines(Csocketclient* channel, uint32_t* count, uint32_t* size);
+KELVANE_EXPORT void* loadMachinesEx(Csocketclient* channel, uint32_t* count, uint32_t* size);
+KELVANE_EXPORT void* loadVolumes(Csocketclient* channel, uint32_t* count, uint32_t* size);
+/* The two folder exports hand over an empty folder too (count 0, size 4). */
+KELVANE_EXPORT void* loadFolderByFolderCode(Csocketclient* channel, uint32_t* count,
+                                            uint32_t* size, uint32_t machineCodeLow,
+                                            uint32_t machineCodeHigh, uint32_t volumeCodeLow,
+                                            uint32_t volumeCodeHigh, uint32_t folderCodeLow,
+                                            uint32_t folderCodeHigh);
+KELVANE_EXPORT void* loadRootFolder(Csocketclient* channel, uint32_t* count, uint32_t* size,
+                                    uint32_t machineCodeLow, uint32_t machineCodeHigh,
+                                    uint32_t volumeCodeLow, uint32_t volumeCodeHigh);
+/* Gives back a buffer of the list exports; anything else (NULL included) is left alone. */
+KELVANE_EXPORT void FreeBuffer(void* buffer);
+/* Asks the server about its copy of the file at a local path; 1 when the server answered with
+ * a result word other than 0. */
+KELVANE_EXPORT int32_t CheckFile(Csocketclient* channel, const char16_t* path, uint32_t a,
+                                 uint32_t b, uint32_t c, uint32_t d, uint64_t* value1,
+                                 uint64_t* value2, uint64_t* value3, uint32_t* result,
+                                 uint32_t* status);
+/* The values of the last restore; 0 on a channel that is not logged in. */
+KELVANE_EXPORT int32_t LastRestoreInfo(Csocketclient* channel, uint64_t* value1,
+                                       uint64_t* value2, uint64_t* value3, uint32_t* status);
+
 #ifdef __cplusplus
 }
 #endif

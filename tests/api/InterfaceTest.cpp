@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "HostInC.h"
-#include "KelvaneLibrary.h"
+#include "support/KelvaneLibrary.h"
 
 namespace {
 
@@ -45,6 +45,11 @@ TEST(ExportedInterface, ExportsExactlyTheInterfaceFunctionsUnmangled)
         "OpenChannel",         "OpenChannelEx",  "OpenChannelNoUser",
         "CloseChannel",        "AuthenticateMachine", "VerifyServer",
         "WebPortalIsEnabled",  "SetActiveMachine",    "GetMachineInformation",
+        // Channel settings and proxy check; browsing.
+        "SetCallBack", "ResetCallBack", "SetGetPacketSize", "CheckProxySettings",
+        "loadVersion", "Search", "loadMachines", "loadMachinesEx", "loadVolumes",
+        "loadFolderByFolderCode", "loadRootFolder", "FreeBuffer", "CheckFile",
+        "LastRestoreInfo",
     };
     EXPECT_EQ(DefinedDynamicSymbols(KelvaneLibrary::Path()), expected);
 }

@@ -57,17 +57,19 @@ Tinyproxy::~Tinyproxy()
     Kill();
 }
 
-bool Tinyproxy::Start(const std::string& user, const std::string& password)
+bool Tinyproxy::Start(const std::string& user, const std::string& password,
+                      unsigned connectPort)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
-        if (Launch(user, password))
+        if (Launch(user, password, connectPort))
             return true;
         Kill();
     }
     return false;
 }
 
-bool Tinyproxy::Launch(const std::string& user, const std::string& password)
+bool Tinyproxy::Launch(const std::string& user, const std::string& password,
+                       unsigned connectPort)
 {
     m_port = FreePort();
     if (m_port == 0)
@@ -83,7 +85,7 @@ bool Tinyproxy::Launch(const std::string& user, const std::string& password)
              << "LogFile \"" << (m_dir.path() / "tinyproxy.log").string() << "\"\n"
              << "LogLevel Info\n"
              << "Allow 127.0.0.1\n"
-             << "ConnectPort 443\n";
+             << "ConnectPort " << connectPort << "\n";
         if (!user.empty())
             file << "BasicAuth " << user << " " << password << "\n";
     }

@@ -1,6 +1,7 @@
 // A real tinyproxy (/usr/bin/tinyproxy) on 127.0.0.1 and a free port, run in the foreground
-// with its own configuration in a temporary folder: CONNECT allowed to port 443 only, and
-// Basic authentication when a user is given. Killed when the object goes.
+// with its own configuration in a temporary folder: CONNECT allowed to one port (443 unless
+// told otherwise) only, and Basic authentication when a user is given. Killed when the object
+// goes.
 #pragma once
 
 #include <string>
@@ -17,13 +18,14 @@ public:
 
     // Starts it and waits until it accepts connections; with a user, only clients that
     // authenticate as user with password get through.
-    bool Start(const std::string& user = "", const std::string& password = "");
+    bool Start(const std::string& user = "", const std::string& password = "",
+               unsigned connectPort = 443);
     unsigned Port() const { return m_port; }
     // What tinyproxy logged, for failure messages.
     std::string Log() const;
 
 private:
-    bool Launch(const std::string& user, const std::string& password);
+    bool Launch(const std::string& user, const std::string& password, unsigned connectPort);
     void Kill();
 
     TempDir m_dir;

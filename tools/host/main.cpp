@@ -27,10 +27,25 @@ constexpr const char* kUsage =
     "  web-portal                       ask whether the web portal is on\n"
     "  set-active-machine NAME          select the machine that later calls work on\n"
     "  machine-info CODE                read the authentication text of a machine\n"
+    "  callback                         print the channel's events from now on\n"
+    "  reset-callback                   stop printing the channel's events\n"
+    "  packet-size BYTES                read from the socket in pieces of BYTES\n"
+    "  check-proxy SERVER PORT          test the --proxy on a channel of its own\n"
+    "  machines                         list the member's machines\n"
+    "  machines-ex                      list the member's machines, extended form\n"
+    "  volumes                          list the volumes of the active machine\n"
+    "  root-folder MACHINE VOLUME       list the root folder of a volume\n"
+    "  folder MACHINE VOLUME FOLDER     list a folder by its code\n"
+    "  versions MACHINE VOLUME FOLDER FILE  list the stored versions of a file\n"
+    "  search MACHINE TEXT              search the stored files of a machine\n"
+    "  check-file PATH                  ask about the stored copy of a local file\n"
+    "  last-restore                     read the values of the last restore\n"
     "  close                            close the channel\n";
 
 // Size of the 8-bit out-buffers that the library fills without a capacity.
 constexpr size_t kTextBufferSize = 1024;
+// Units of the error text that the proxy check may fill.
+constexpr int32_t kProxyErrorTextSize = 1024;
 
 // The exported functions, looked up by name.
 struct Library {
@@ -44,6 +59,20 @@ struct Library {
     decltype(&WebPortalIsEnabled) webPortalIsEnabled = nullptr;
     decltype(&SetActiveMachine) setActiveMachine = nullptr;
     decltype(&GetMachineInformation) getMachineInformation = nullptr;
+    decltype(&SetCallBack) setCallBack = nullptr;
+    decltype(&ResetCallBack) resetCallBack = nullptr;
+    decltype(&SetGetPacketSize) setGetPacketSize = nullptr;
+    decltype(&CheckProxySettings) checkProxySettings = nullptr;
+    decltype(&::loadMachines) loadMachineList = nullptr;
+    decltype(&::loadMachinesEx) loadMachineListEx = nullptr;
+    decltype(&::loadVolumes) loadVolumeList = nullptr;
+    decltype(&::loadRootFolder) loadRoot = nullptr;
+    decltype(&::loadFolderByFolderCode) loadFolder = nullptr;
+    decltype(&::loadVersion) loadVersions = nullptr;
+    decltype(&::Search) search = nullptr;
+    decltype(&FreeBuffer) freeBuffer = nullptr;
+    decltype(&CheckFile) checkFile = nullptr;
+    decltype(&LastRestoreInfo) lastRestoreInfo = nullptr;
 };
 
 struct Proxy {
@@ -105,7 +134,21 @@ bool LoadLibrary(const std::string& path, Library& library)
            Bind(h, "VerifyServer", library.verifyServer) &&
            Bind(h, "WebPortalIsEnabled", library.webPortalIsEnabled) &&
            Bind(h, "SetActiveMachine", library.setActiveMachine) &&
-           Bind(h, "GetMachineInformation", library.getMachineInformation);
+           Bind(h, "GetMachineInformation", library.getMachineInformation) &&
+           Bind(h, "SetCallBack", library.setCallBack) &&
+           Bind(h, "ResetCallBack", library.resetCallBack) &&
+           Bind(h, "SetGetPacketSize", library.setGetPacketSize) &&
+           Bind(h, "CheckProxySettings", library.checkProxySettings) &&
+           Bind(h, "loadMachines", library.loadMachineList) &&
+           Bind(h, "loadMachinesEx", library.loadMachineListEx) &&
+           Bind(h, "loadVolumes", library.loadVolumeList) &&
+           Bind(h, "loadRootFolder", library.loadRoot) &&
+           Bind(h, "loadFolderByFolderCode", library.loadFolder) &&
+           Bind(h, "loadVersion", library.loadVersions) &&
+           Bind(h, "Search", library.search) &&
+           Bind(h, "FreeBuffer", library.freeBuffer) &&
+           Bind(h, "CheckFile", library.checkFile) &&
+           Bind(h, "LastRestoreInfo", library.lastRestoreInfo);
 }
 
 void PrintFlags(uint32_t flags)
@@ -223,6 +266,178 @@ bool MachineInformation(Session& session, const char* code)
     return result != 0;
 }
 
+// Prints what the channel reports to the host; never asks a transfer to stop.
+int32_t PrintEvent(uintptr_t, uint32_t code, const char16_t* text, uint64_t value)
+{
+    if (text != nullptr)
+        std::printf("  event %u: %s\n", code, Utf16ToUtf8(text).c_str());
+    else
+        std::printf("  event %u: %llu\n", code, static_cast<unsigned long long>(value));
+    return 0;
+}
+
+bool InstallCallback(Session& session)
+{
+    int32_t result = session.library.setCallBack(session.channel, nullptr, PrintEvent);
+    std::printf("SetCallBack -> %d\n", result);
+    return result != 0;
+}
+
+bool RemoveCallback(Session& session)
+{
+    int32_t result = session.library.resetCallBack(session.channel);
+    std::printf("ResetCallBack -> %d\n", result);
+    return result != 0;
+}
+
+bool PacketSize(Session& session, const char* bytes)
+{
+    uint32_t size = static_cast<uint32_t>(std::strtoul(bytes, nullptr, 10));
+    int32_t result = session.library.setGetPacketSize(session.channel, size);
+    std::printf("SetGetPacketSize -> %d\n", result);
+    return result != 0;
+}
+
+bool CheckProxy(Session& session, const char* server, const char* port)
+{
+    const Proxy& proxy = session.proxy;
+    char16_t errText[kProxyErrorTextSize] = {};
+    int32_t result = session.library.checkProxySettings(
+        proxy.host.c_str(), proxy.port, proxy.user.c_str(), proxy.password.c_str(),
+        Utf8ToUtf16(server).c_str(), std::atoi(port), errText, kProxyErrorTextSize);
+    std::printf("CheckProxySettings -> %d  \"%s\"\n", result, Utf16ToUtf8(errText).c_str());
+    return result != 0;
+}
+
+// Reports a list that the library handed over and gives its buffer back.
+bool ReportList(Session& session, const char* call, void* buffer, uint32_t count,
+                uint32_t size)
+{
+    std::printf("%s -> %s  count %u  size %u\n", call, buffer != nullptr ? "buffer" : "NULL",
+                count, size);
+    session.library.freeBuffer(buffer);
+    return buffer != nullptr;
+}
+
+uint64_t ParseCode(const char* text)
+{
+    return std::strtoull(text, nullptr, 10);
+}
+
+uint32_t Low(uint64_t code)
+{
+    return static_cast<uint32_t>(code);
+}
+
+uint32_t High(uint64_t code)
+{
+    return static_cast<uint32_t>(code >> 32);
+}
+
+bool Machines(Session& session)
+{
+    uint32_t count = 0;
+    uint32_t size = 0;
+    void* buffer = session.library.loadMachineList(session.channel, &count, &size);
+    return ReportList(session, "loadMachines", buffer, count, size);
+}
+
+bool MachinesEx(Session& session)
+{
+    uint32_t count = 0;
+    uint32_t size = 0;
+    void* buffer = session.library.loadMachineListEx(session.channel, &count, &size);
+    return ReportList(session, "loadMachinesEx", buffer, count, size);
+}
+
+bool Volumes(Session& session)
+{
+    uint32_t count = 0;
+    uint32_t size = 0;
+    void* buffer = session.library.loadVolumeList(session.channel, &count, &size);
+    return ReportList(session, "loadVolumes", buffer, count, size);
+}
+
+bool RootFolder(Session& session, const char* machine, const char* volume)
+{
+    uint32_t count = 0;
+    uint32_t size = 0;
+    uint64_t machineCode = ParseCode(machine);
+    uint64_t volumeCode = ParseCode(volume);
+    void* buffer = session.library.loadRoot(session.channel, &count, &size,
+                                                  Low(machineCode), High(machineCode),
+                                                  Low(volumeCode), High(volumeCode));
+    return ReportList(session, "loadRootFolder", buffer, count, size);
+}
+
+bool Folder(Session& session, const char* machine, const char* volume, const char* folder)
+{
+    uint32_t count = 0;
+    uint32_t size = 0;
+    uint64_t machineCode = ParseCode(machine);
+    uint64_t volumeCode = ParseCode(volume);
+    uint64_t folderCode = ParseCode(folder);
+    void* buffer = session.library.loadFolder(
+        session.channel, &count, &size, Low(machineCode), High(machineCode), Low(volumeCode),
+        High(volumeCode), Low(folderCode), High(folderCode));
+    return ReportList(session, "loadFolderByFolderCode", buffer, count, size);
+}
+
+bool Versions(Session& session, const char* machine, const char* volume, const char* folder,
+              const char* file)
+{
+    uint32_t count = 0;
+    uint32_t size = 0;
+    uint64_t machineCode = ParseCode(machine);
+    uint64_t volumeCode = ParseCode(volume);
+    uint64_t folderCode = ParseCode(folder);
+    uint64_t fileCode = ParseCode(file);
+    void* buffer = session.library.loadVersions(
+        session.channel, &count, &size, Low(machineCode), High(machineCode), Low(volumeCode),
+        High(volumeCode), Low(folderCode), High(folderCode), Low(fileCode), High(fileCode));
+    return ReportList(session, "loadVersion", buffer, count, size);
+}
+
+bool SearchFiles(Session& session, const char* machine, const char* text)
+{
+    uint32_t size = 0;
+    uint64_t machineId = ParseCode(machine);
+    void* buffer = session.library.search(session.channel, Low(machineId), High(machineId),
+                                          Utf8ToUtf16(text).c_str(), &size);
+    uint32_t count = 0;
+    if (buffer != nullptr && size >= 8)
+        std::memcpy(&count, static_cast<const char*>(buffer) + 4, sizeof count);
+    return ReportList(session, "Search", buffer, count, size);
+}
+
+bool CheckStoredFile(Session& session, const char* path)
+{
+    uint64_t values[3] = {};
+    uint32_t word = 0;
+    uint32_t status = 0;
+    int32_t result = session.library.checkFile(session.channel, Utf8ToUtf16(path).c_str(), 0, 0,
+                                               0, 0, &values[0], &values[1], &values[2], &word,
+                                               &status);
+    std::printf("CheckFile -> %d  result %u  status %u  values %llu %llu %llu\n", result, word,
+                status, static_cast<unsigned long long>(values[0]),
+                static_cast<unsigned long long>(values[1]),
+                static_cast<unsigned long long>(values[2]));
+    return result != 0;
+}
+
+bool LastRestore(Session& session)
+{
+    uint64_t values[3] = {};
+    uint32_t status = 0;
+    int32_t result = session.library.lastRestoreInfo(session.channel, &values[0], &values[1],
+                                                     &values[2], &status);
+    std::printf("LastRestoreInfo -> %d  status %u  values %llu %llu %llu\n", result, status,
+                static_cast<unsigned long long>(values[0]),
+                static_cast<unsigned long long>(values[1]),
+                static_cast<unsigned long long>(values[2]));
+    return result != 0;
+}
+
 bool Close(Session& session)
 {
     session.library.closeChannel(session.channel);
@@ -256,6 +471,37 @@ bool RunStep(Session& session, int argc, char** argv, int& i)
         succeeded = SelectMachine(session, argv[i++]);
     } else if (step == "machine-info" && values(1)) {
         succeeded = MachineInformation(session, argv[i++]);
+    } else if (step == "callback") {
+        succeeded = InstallCallback(session);
+    } else if (step == "reset-callback") {
+        succeeded = RemoveCallback(session);
+    } else if (step == "packet-size" && values(1)) {
+        succeeded = PacketSize(session, argv[i++]);
+    } else if (step == "check-proxy" && values(2)) {
+        succeeded = CheckProxy(session, argv[i], argv[i + 1]);
+        i += 2;
+    } else if (step == "machines") {
+        succeeded = Machines(session);
+    } else if (step == "machines-ex") {
+        succeeded = MachinesEx(session);
+    } else if (step == "volumes") {
+        succeeded = Volumes(session);
+    } else if (step == "root-folder" && values(2)) {
+        succeeded = RootFolder(session, argv[i], argv[i + 1]);
+        i += 2;
+    } else if (step == "folder" && values(3)) {
+        succeeded = Folder(session, argv[i], argv[i + 1], argv[i + 2]);
+        i += 3;
+    } else if (step == "versions" && values(4)) {
+        succeeded = Versions(session, argv[i], argv[i + 1], argv[i + 2], argv[i + 3]);
+        i += 4;
+    } else if (step == "search" && values(2)) {
+        succeeded = SearchFiles(session, argv[i], argv[i + 1]);
+        i += 2;
+    } else if (step == "check-file" && values(1)) {
+        succeeded = CheckStoredFile(session, argv[i++]);
+    } else if (step == "last-restore") {
+        succeeded = LastRestore(session);
     } else if (step == "close") {
         succeeded = Close(session);
     } else {

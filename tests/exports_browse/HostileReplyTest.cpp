@@ -1,0 +1,222 @@
+// List replies whose byte counts do not fit the payload they came in: the exports walk the
+// records only within the received length and refuse such a reply whole.
+#include <functional>
+
+#include "BrowseFixture.h"
+#include "connection/CCreatePacket.h"
+
+namespace {
+
+// Builds reply payloads, little-endian.
+class Bytes {
+public:
+    Bytes& U32(DWORD value)
+    {
+        m_writer.PutU32(value);
+        return *this;
+    }
+    // A counted text of this many bytes.
+    Bytes& Text(DWORD length)
+    {
+        U32(length);
+        return Fill(length);
+    }
+    Bytes& Fill(size_t count)
+    {
+        const std::vector<BYTE> bytes(count, 0x5A);
+        m_writer.PutBytes(bytes.data(), bytes.size());
+        return *this;
+    }
+    std::vector<BYTE> Get() const { return m_writer.Payload(); }
+
+private:
+    ReplyWriter m_writer;
+};
+
+// One record of each list, with texts of these lengths.
+std::vector<BYTE> MachineRecord(DWORD l1, DWORD l2, DWORD l3)
+{
+    return Bytes().Text(l1).Fill(12).Text(l2).Fill(16).Text(l3).Get();
+}
+
+std::vector<BYTE> MachineExRecord(DWORD l1, DWORD l2, DWORD l3, DWORD l4)
+{
+    std::vector<BYTE> record = MachineRecord(l1, l2, l3);
+    std::vector<BYTE> rest = Bytes().Fill(4).Text(l4).Fill(16).Get();
+    record.insert(record.end(), rest.begin(), rest.end());
+    return record;
+}
+
+std::vector<BYTE> Join(DWORD first, std::initializer_list<std::vector<BYTE>> records)
+{
+    std::vector<BYTE> payload = Bytes().U32(first).Get();
+    for (const std::vector<BYTE>& record : records)
+        payload.insert(payload.end(), record.begin(), record.end());
+    return payload;
+}
+
+struct ListCase {
+    const char* name;
+    DWORD code;
+    // Two good records of the list.
+    std::vector<BYTE> records;
+    std::function<HostBuffer()> load;
+};
+
+class HostileReplyTest : public BrowseFixture {
+protected:
+    std::vector<ListCase> Lists()
+    {
+        return {
+            {"loadMachines", CCreatePacket::kMachineList,
+             Join(2, {MachineRecord(6, 0, 10), MachineRecord(2, 4, 0)}),
+             [this] { return Machines(); }},
+            {"loadMachinesEx", CCreatePacket::kMachineListEx,
+             Join(2, {MachineExRecord(2, 4, 6, 8), MachineExRecord(0, 0, 0, 0)}),
+             [this] { return MachinesEx(); }},
+            {"loadVolumes", CCreatePacket::kGetVolumeList,
+             Join(2, {Bytes().Text(4).Fill(16).Get(), Bytes().Text(0).Fill(16).Get()}),
+             [this] { return Volumes(); }},
+            {"loadFolderByFolderCode", CCreatePacket::kGetDirectory,
+             Join(2, {Bytes().Text(10).Fill(52).Get(), Bytes().Text(2).Fill(52).Get()}),
+             [this] { return Folder(1, 2, 3); }},
+            {"loadRootFolder", CCreatePacket::kGetRootDirectory,
+             Join(2, {Bytes().Text(10).Fill(52).Get(), Bytes().Text(2).Fill(52).Get()}),
+             [this] { return RootFolder(1, 2); }},
+            {"loadVersion", CCreatePacket::kGetVersions,
+             Join(2, {Bytes().Fill(20).Get(), Bytes().Fill(20).Get()}),
+             [this] { return Versions(1, 2, 3, 4); }},
+        };
+    }
+
+    static std::vector<BYTE> WithCount(std::vector<BYTE> payload, DWORD count)
+    {
+        std::memcpy(payload.data(), &count, sizeof count);
+        return payload;
+    }
+};
+
+std::vector<BYTE> SearchRecord(DWORD l1, DWORD l2)
+{
+    return Bytes().Fill(60).Text(l1).Text(l2).Get();
+}
+
+} // namespace
+
+TEST_F(HostileReplyTest, RecordsEndingExactlyAtThePayloadEndAreHandedOver)
+{
+    for (const ListCase& list : Lists()) {
+        SCOPED_TRACE(list.name);
+        Answer(list.code, list.records);
+        HostBuffer buffer = list.load();
+        ASSERT_NE(buffer.get(), nullptr);
+        EXPECT_EQ(buffer.count(), 2u);
+        EXPECT_EQ(buffer.size(), list.records.size());
+        EXPECT_EQ(buffer.Bytes(), list.records);
+    }
+}
+
+TEST_F(HostileReplyTest, BytesBehindTheLastRecordAreNotCounted)
+{
+    for (const ListCase& list : Lists()) {
+        SCOPED_TRACE(list.name);
+        std::vector<BYTE> longer = list.records;
+        longer.insert(longer.end(), 7, 0xEE);
+        Answer(list.code, longer);
+        HostBuffer buffer = list.load();
+        ASSERT_NE(buffer.get(), nullptr);
+        EXPECT_EQ(buffer.size(), list.records.size());
+    }
+}
+
+TEST_F(HostileReplyTest, ARecordOneByteShortIsRefused)
+{
+    for (const ListCase& list : Lists()) {
+        SCOPED_TRACE(list.name);
+        std::vector<BYTE> shorter(list.records.begin(), list.records.end() - 1);
+        Answer(list.code, shorter);
+        HostBuffer buffer = list.load();
+        EXPECT_EQ(buffer.get(), nullptr);
+        EXPECT_EQ(buffer.count(), 0u);
+    }
+}
+
+TEST_F(HostileReplyTest, ACountBeyondTheRecordsIsRefused)
+{
+    for (const ListCase& list : Lists()) {
+        SCOPED_TRACE(list.name);
+        for (DWORD count : {DWORD{3}, DWORD{0xFFFFFFFF}}) {
+            Answer(list.code, WithCount(list.records, count));
+            HostBuffer buffer = list.load();
+            EXPECT_EQ(buffer.get(), nullptr);
+            EXPECT_EQ(buffer.count(), 0u);
+        }
+    }
+}
+
+TEST_F(HostileReplyTest, ByteCountsThatWouldWrapAroundAreRefused)
+{
+    // The text's count word and 0xFFFFFFFC bytes make 4 GiB, which is 0 in 32 bits: a walk
+    // that wrapped would find the record's fixed part inside the payload.
+    Answer(CCreatePacket::kGetVolumeList, Join(1, {Bytes().U32(0xFFFFFFFC).Fill(16).Get()}));
+    uint32_t count = 0;
+    uint32_t size = 0xDEADBEEF;
+    EXPECT_EQ(exports.loadVolumes(channel, &count, &size), nullptr);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(size, 0u);
+    Answer(CCreatePacket::kMachineList,
+           Join(1, {Bytes().U32(0xFFFFFFFF).Fill(12).Text(0).Fill(16).Text(0).Get()}));
+    HostBuffer machines = Machines();
+    EXPECT_EQ(machines.get(), nullptr);
+    EXPECT_EQ(machines.size(), 0u);
+}
+
+TEST_F(HostileReplyTest, RepliesWithoutTheirLeadingWordsAreRefused)
+{
+    Answer(CCreatePacket::kMachineList, {1, 0});
+    HostBuffer machines = Machines();
+    EXPECT_EQ(machines.get(), nullptr);
+    EXPECT_EQ(machines.count(), 0u);
+    Answer(CCreatePacket::kSearch, Bytes().U32(1).Get());
+    uint32_t size = 0xDEADBEEF;
+    EXPECT_EQ(exports.Search(channel, 1, 0, u"x", &size), nullptr);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST_F(HostileReplyTest, SearchRecordsAreWalkedWithinTheReply)
+{
+    std::vector<BYTE> good = Bytes().U32(1).U32(2).Get();
+    for (const std::vector<BYTE>& record : {SearchRecord(8, 12), SearchRecord(0, 2)})
+        good.insert(good.end(), record.begin(), record.end());
+    Answer(CCreatePacket::kSearch, good);
+    HostBuffer hits = SearchFiles(1, u"x");
+    ASSERT_NE(hits.get(), nullptr);
+    EXPECT_EQ(hits.size(), 8u + (68 + 20) + (68 + 2));
+    EXPECT_EQ(hits.size(), good.size());
+
+    std::vector<BYTE> shorter(good.begin(), good.end() - 1);
+    Answer(CCreatePacket::kSearch, shorter);
+    uint32_t size = 0xDEADBEEF;
+    EXPECT_EQ(exports.Search(channel, 1, 0, u"x", &size), nullptr);
+    EXPECT_EQ(size, 0u);
+
+    std::vector<BYTE> miscounted = good;
+    miscounted[4] = 3;
+    Answer(CCreatePacket::kSearch, miscounted);
+    size = 0xDEADBEEF;
+    EXPECT_EQ(exports.Search(channel, 1, 0, u"x", &size), nullptr);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST_F(HostileReplyTest, SearchResultWordDecidesBeforeTheCount)
+{
+    // Result 0 with a count that no payload holds: nothing is walked.
+    Answer(CCreatePacket::kSearch, Bytes().U32(0).U32(0xFFFFFFFF).Get());
+    uint32_t size = 0xDEADBEEF;
+    EXPECT_EQ(exports.Search(channel, 1, 0, u"x", &size), nullptr);
+    EXPECT_EQ(size, 0u);
+    Answer(CCreatePacket::kSearch, Bytes().U32(1).U32(0).Get());
+    HostBuffer none = SearchFiles(1, u"x");
+    ASSERT_NE(none.get(), nullptr);
+    EXPECT_EQ(none.size(), 8u);
+}
