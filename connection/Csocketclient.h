@@ -29,6 +29,8 @@ public:
     BOOL ResetSession();
     BOOL SetServer(const WCHAR* host, DWORD port);
     BOOL SetUserCredentials(const WCHAR* user, const WCHAR* password);
+    // This computer's name as the channel sends it to the server.
+    const char* GetHostName() const { return m_hostName; }
 
     // Connection (Csocketclient.cpp)
     virtual BOOL Connect(WCHAR* errText);

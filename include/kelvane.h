@@ -124,6 +124,100 @@ KELVANE_EXPORT int32_t CheckFile(Csocketclient* channel, const char16_t* path, u
 KELVANE_EXPORT int32_t LastRestoreInfo(Csocketclient* channel, uint64_t* value1,
                                        uint64_t* value2, uint64_t* value3, uint32_t* status);
 
+/* Local service */
+/* These talk to the backup service on this computer, not to a channel. The control calls
+ * return the result word of the service's last reply, 0 when it did not answer; the status
+ * calls report nothing when it did not answer. */
+typedef int32_t (*ProgressStatusCallback)(int32_t totalProgress, uint32_t estimatedFiles,
+                                          uint32_t backedUpFiles, const char16_t* lastStatusFile);
+typedef int32_t (*CurrentStepCallback)(const char16_t* lastStatusFile, uint32_t stepStatusCode);
+KELVANE_EXPORT uint32_t BackupNow(void);
+KELVANE_EXPORT uint32_t CancelBackup(void);
+KELVANE_EXPORT uint32_t StopService(void);
+KELVANE_EXPORT uint32_t SettingsUpdate(void);
+KELVANE_EXPORT uint32_t GenerateCipher(void);
+/* Call cb once with the service's progress; the text is valid during the call only. */
+KELVANE_EXPORT void GetProgressStatus(ProgressStatusCallback cb);
+KELVANE_EXPORT void GetCurrentStep(CurrentStepCallback cb);
+KELVANE_EXPORT bool IsBackinUpNow(void);
+KELVANE_EXPORT bool IsAnimate(void);
+/* statusFlags: 255 without an answer, 1 without user flags, else 2, 4, 8, 16 OR-ed. */
+KELVANE_EXPORT int32_t GetUserStatus(uint32_t* statusFlags);
+
+/* Account and member */
+/* CheckUsername and DeleteMember return the server's result word unchanged (0 when the
+ * exchange failed); the others 1 or 0. */
+KELVANE_EXPORT int32_t CheckUsername(Csocketclient* channel, const char16_t* username,
+                                     uint32_t* reasoncode);
+KELVANE_EXPORT int32_t UpdateUsernamePassword(Csocketclient* channel, const char16_t* memberauth,
+                                              const char16_t* username, const char16_t* password,
+                                              uint32_t* reasonCode);
+KELVANE_EXPORT int32_t GetMemberExtendedInformation(
+    Csocketclient* channel, char16_t* text1, char16_t* text2, char16_t* text3, char16_t* text4,
+    char16_t* text5, char16_t* text6, uint64_t* value1, uint64_t* value2, uint32_t* Suspended,
+    uint32_t* Cancelled, uint32_t* Deleted, uint32_t* Activated, uint32_t* value3);
+KELVANE_EXPORT int32_t UpdateMemberExtendedInfo(Csocketclient* channel, const char16_t* username,
+                                                const char16_t* password, const char16_t* email,
+                                                const char16_t* language,
+                                                const char16_t* firstname,
+                                                const char16_t* lastname, const char16_t* phone);
+KELVANE_EXPORT int32_t GetAccountInformation(Csocketclient* channel, char16_t* name,
+                                             char16_t* address1, char16_t* address2,
+                                             char16_t* city, char16_t* province, char16_t* postal,
+                                             char16_t* country, char16_t* phone);
+KELVANE_EXPORT int32_t UpdateAccountInformation(Csocketclient* channel, const char16_t* name,
+                                                const char16_t* address1,
+                                                const char16_t* address2, const char16_t* city,
+                                                const char16_t* province, const char16_t* postal,
+                                                const char16_t* country, const char16_t* phone);
+KELVANE_EXPORT int32_t UpdateUserInformation(Csocketclient* channel, const char16_t* username,
+                                             const char16_t* password,
+                                             const char16_t* emailaddress,
+                                             const char16_t* language, const char16_t* firstname,
+                                             const char16_t* lastname,
+                                             const char16_t* phonenumber, uint32_t* reasoncode);
+/* The statistics as a reply buffer (release it with FreeBuffer), or NULL. */
+KELVANE_EXPORT void* GetMemberStats(Csocketclient* channel, uint32_t* count, uint32_t* size);
+KELVANE_EXPORT int32_t DeleteMember(Csocketclient* channel, const char16_t* username);
+KELVANE_EXPORT int32_t CancelAccount(Csocketclient* channel, const char16_t* servicetag,
+                                     uint32_t reason, uint32_t* confirmcode);
+/* The cancellation reasons as a reply buffer (release it with FreeBuffer), or NULL. */
+KELVANE_EXPORT void* CancellationReasons(Csocketclient* channel, const char16_t* text,
+                                         uint32_t value, uint32_t* count, uint32_t* size,
+                                         uint32_t* status);
+/* Prints the products on standard output. */
+KELVANE_EXPORT int32_t ProductList(Csocketclient* channel, const char16_t* text, uint32_t value,
+                                   uint32_t needAuth);
+KELVANE_EXPORT bool SetMachinePlanEx(Csocketclient* channel, const char16_t* text1,
+                                     const char16_t* text2, const char16_t* text3,
+                                     const char16_t* text4, uint32_t value1, uint32_t value2);
+/* Obsolete: always 0. UpdateUserInformation changes a member's user data. */
+KELVANE_EXPORT int32_t CreateAccount(void);
+
+/* Machine enrolment and server files */
+/* The expiry text of GetMachineBucketDetails needs expiryCapacity >= 20; a smaller buffer
+ * receives an empty text. */
+KELVANE_EXPORT int32_t GetMemberAuth(Csocketclient* channel, char* memberauth);
+KELVANE_EXPORT int32_t CreateMachineAuth(Csocketclient* channel, char* memberauth,
+                                         const char* machinename, char* machineauth);
+KELVANE_EXPORT int32_t CreateMachineAuthEx(Csocketclient* channel, char* memberauth,
+                                           const char* machinename, char* machineauth);
+KELVANE_EXPORT int32_t GetMachineBucketDetails(
+    Csocketclient* channel, const char16_t* machineauth, uint64_t* quota, uint64_t* used,
+    uint64_t* expirygmt, uint32_t* value, uint32_t* posapos, uint32_t* suspendbackup,
+    uint32_t* suspendmember, uint32_t* suspendaccount, char16_t* expiry, int32_t expiryCapacity,
+    char16_t* PucharseId, char16_t* SubcriptionId, uint32_t* isMigrated);
+KELVANE_EXPORT int32_t DeleteServerFileEx(Csocketclient* channel, uint32_t machineidLow,
+                                          uint32_t machineidHigh, uint32_t volumeidLow,
+                                          uint32_t volumeidHigh, uint32_t foldercodeLow,
+                                          uint32_t foldercodeHigh, uint32_t filecodeLow,
+                                          uint32_t filecodeHigh, uint32_t archivecodeLow,
+                                          uint32_t archivecodeHigh, uint32_t* reasoncode);
+KELVANE_EXPORT int32_t DeleteServerFolderEx(Csocketclient* channel, uint32_t machineidLow,
+                                            uint32_t machineidHigh, uint32_t volumeidLow,
+                                            uint32_t volumeidHigh, uint32_t foldercodeLow,
+                                            uint32_t foldercodeHigh, uint32_t* reasoncode);
+
 #ifdef __cplusplus
 }
 #endif

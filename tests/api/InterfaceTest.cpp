@@ -50,6 +50,15 @@ TEST(ExportedInterface, ExportsExactlyTheInterfaceFunctionsUnmangled)
         "loadVersion", "Search", "loadMachines", "loadMachinesEx", "loadVolumes",
         "loadFolderByFolderCode", "loadRootFolder", "FreeBuffer", "CheckFile",
         "LastRestoreInfo",
+        // Local service, account and member, machine enrolment and server files.
+        "BackupNow", "CancelBackup", "StopService", "SettingsUpdate", "GenerateCipher",
+        "GetProgressStatus", "GetCurrentStep", "IsBackinUpNow", "IsAnimate", "GetUserStatus",
+        "CheckUsername", "UpdateUsernamePassword", "GetMemberExtendedInformation",
+        "UpdateMemberExtendedInfo", "GetAccountInformation", "UpdateAccountInformation",
+        "UpdateUserInformation", "GetMemberStats", "DeleteMember", "CancelAccount",
+        "CancellationReasons", "ProductList", "SetMachinePlanEx", "CreateAccount",
+        "GetMemberAuth", "CreateMachineAuth", "CreateMachineAuthEx", "GetMachineBucketDetails",
+        "DeleteServerFileEx", "DeleteServerFolderEx",
     };
     EXPECT_EQ(DefinedDynamicSymbols(KelvaneLibrary::Path()), expected);
 }

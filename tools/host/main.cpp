@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/AccountSteps.h"
 #include "kelvane.h"
 #include "platform/text.h"
 
@@ -85,6 +86,7 @@ struct Proxy {
 
 struct Session {
     Library library;
+    AccountSteps account;
     Proxy proxy;
     Csocketclient* channel = nullptr;
     // Whether a call failed; the program's exit status says so.
@@ -504,7 +506,7 @@ bool RunStep(Session& session, int argc, char** argv, int& i)
         succeeded = LastRestore(session);
     } else if (step == "close") {
         succeeded = Close(session);
-    } else {
+    } else if (!session.account.Run(step, session.channel, argc, argv, &i, &succeeded)) {
         return false;
     }
     session.failed = session.failed || !succeeded;
@@ -532,20 +534,24 @@ int main(int argc, char** argv)
             session.proxy.password = Utf8ToUtf16(argv[++i]);
         } else {
             std::fputs(kUsage, stderr);
+            std::fputs(AccountSteps::Usage(), stderr);
             return 2;
         }
     }
     if (i == argc) {
         std::fputs(kUsage, stderr);
+        std::fputs(AccountSteps::Usage(), stderr);
         return 2;
     }
-    if (!LoadLibrary(libraryPath, session.library))
+    if (!LoadLibrary(libraryPath, session.library) ||
+        !session.account.Bind(session.library.handle))
         return 1;
     while (i < argc) {
         if (!RunStep(session, argc, argv, i)) {
             std::fprintf(stderr, "kelvane-host: unknown step or missing values: %s\n",
                          argv[i - 1]);
             std::fputs(kUsage, stderr);
+            std::fputs(AccountSteps::Usage(), stderr);
             CloseOpenChannel(session);
             return 2;
         }

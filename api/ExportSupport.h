@@ -1,0 +1,49 @@
+// Small pieces that exports share around their out-parameters and their untraced calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class Csocketclient;
+class ExportFrame;
+
+// Room of a host text buffer that the interface gives no capacity for, terminator included
+// (bytes for 8-bit texts, code units for UTF-16 texts).
+constexpr size_t kHostTextCapacity = 1024;
+
+// The text of the error line for a NULL channel handle.
+constexpr const char16_t* kNoSocketMessage = u"No socket has opened.";
+
+// A NULL handle writes the error line "No socket has opened." at noSocketLine; false then.
+bool RequireChannel(ExportFrame& frame, Csocketclient* channel, uint32_t noSocketLine);
+// RequireChannel, then a channel that is not logged in writes "Authentication failed." at
+// notLoggedInLine; false when either check fails.
+bool RequireLoggedInChannel(ExportFrame& frame, Csocketclient* channel, uint32_t noSocketLine,
+                            uint32_t notLoggedInLine);
+
+// Where an out-value goes when the host passed no pointer for it: the library never writes
+// through a NULL pointer.
+template <typename T>
+T* OutOrScratch(T* out, T& scratch)
+{
+    return out != nullptr ? out : &scratch;
+}
+
+// The same for a host text buffer: scratch is a whole host-sized buffer.
+template <typename Char>
+Char* OutOrScratch(Char* out, Char (&scratch)[kHostTextCapacity])
+{
+    return out != nullptr ? out : scratch;
+}
+
+// Runs the body of an export that writes no trace; whatever it throws ends in the failure
+// result, never across the library's boundary.
+template <typename Result, typename Body>
+Result RunUntraced(Result failure, Body&& body) noexcept
+{
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}

@@ -1,0 +1,247 @@
+// The lists among the account exports: the statistics and the cancellation reasons handed to
+// the host as reply buffers, and the product list printed on standard output. Their counts
+// and byte counts come from the server and are never trusted.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Export.h"
+#include "MemberServer.h"
+#include "tools/server/CommandHandlers.h"
+
+namespace {
+
+using namespace ServerCommand;
+
+// A record of the cancellation reasons (and of the products): texts of these sizes around
+// fixed parts of 12 and 32 bytes.
+Payload& ReasonRecord(Payload& payload, size_t size1, size_t size2, size_t size3)
+{
+    return payload.Counted(std::string(size1, 'a'))
+        .Zeros(12)
+        .Counted(std::string(size2, 'b'))
+        .Zeros(32)
+        .Counted(std::string(size3, 'c'));
+}
+
+Payload& ProductRecord(Payload& payload, const std::string& name, int64_t price)
+{
+    return payload.Counted(name)
+        .U64(static_cast<ULONGLONG>(price))
+        .U32(0)
+        .Counted("text two")
+        .Zeros(32)
+        .Counted("text three");
+}
+
+class ReplyLists : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.Started());
+        channel = server.OpenUser();
+        ASSERT_NE(channel, nullptr);
+    }
+
+    // Runs the product list and gives what it printed.
+    std::string PrintedProducts(int32_t* result, Csocketclient* on, uint32_t needAuth = 0)
+    {
+        testing::internal::CaptureStdout();
+        *result = EXPORT(ProductList)(on, u"list", 5, needAuth);
+        std::fflush(stdout);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    MemberServer server;
+    Csocketclient* channel = nullptr;
+};
+
+TEST_F(ReplyLists, MemberStatsAreHandedOverWithTheirSize)
+{
+    server.Store([](ServiceState& state) {
+        state.member.stats = {{1, 100, 10}, {2, 200, 20}, {3, 300, 30}};
+    });
+    uint32_t count = 0;
+    uint32_t size = 0;
+    void* buffer = EXPORT(GetMemberStats)(channel, &count, &size);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(size, 96u);
+    ULONGLONG lastBytes = 0;
+    std::memcpy(&lastBytes, static_cast<BYTE*>(buffer) + 24 + 2 * 24 + 8, sizeof lastBytes);
+    EXPECT_EQ(lastBytes, 300u);
+    EXPORT(FreeBuffer)(buffer);
+
+    server.Store([](ServiceState& state) { state.member.stats.clear(); });
+    buffer = EXPORT(GetMemberStats)(channel, &count, &size);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(size, 24u);
+    EXPORT(FreeBuffer)(buffer);
+}
+
+TEST_F(ReplyLists, MemberStatsWithoutResultOrWithAnOverlongCountGiveNothing)
+{
+    uint32_t count = 77;
+    uint32_t size = 77;
+    server.AnswerWith(kGetMemberStats, Payload().U32(0).Zeros(16).U32(0).Bytes());
+    EXPECT_EQ(EXPORT(GetMemberStats)(channel, &count, &size), nullptr);
+    server.AnswerWith(kGetMemberStats, Payload().U32(1).Zeros(16).U32(4).Zeros(3 * 24).Bytes());
+    EXPECT_EQ(EXPORT(GetMemberStats)(channel, &count, &size), nullptr);
+    server.AnswerWith(kGetMemberStats, Payload().U32(1).Zeros(12).Bytes());
+    EXPECT_EQ(EXPORT(GetMemberStats)(channel, &count, &size), nullptr);
+    server.AnswerWith(kGetMemberStats, Payload().U32(1).Zeros(16).U32(0xFFFFFFFF).Bytes());
+    EXPECT_EQ(EXPORT(GetMemberStats)(channel, &count, &size), nullptr);
+    EXPECT_EQ(count, 77u);
+    EXPECT_EQ(size, 77u);
+    EXPECT_EQ(EXPORT(GetMemberStats)(nullptr, &count, &size), nullptr);
+}
+
+TEST_F(ReplyLists, CancellationReasonsSizeIsTheSumOfTheirRecords)
+{
+    Payload payload;
+    payload.U32(1).U32(6).U32(2);
+    ReasonRecord(payload, 4, 0, 2);
+    ReasonRecord(payload, 0, 6, 0);
+    server.AnswerWith(kCancellationReasons, payload.Bytes());
+    uint32_t count = 0;
+    uint32_t size = 0;
+    uint32_t status = 0;
+    void* buffer = EXPORT(CancellationReasons)(channel, u"why", 1, &count, &size, &status);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(size, 136u);
+    EXPECT_EQ(status, 6u);
+    EXPECT_EQ(std::memcmp(buffer, payload.Bytes().data(), payload.Bytes().size()), 0);
+    EXPORT(FreeBuffer)(buffer);
+}
+
+TEST_F(ReplyLists, CancellationReasonsFromTheStore)
+{
+    server.Store([](ServiceState& state) {
+        state.reasons = {{1, u"Too expensive", u"", u"Offer"}, {2, u"Moving", u"Gone", u""}};
+    });
+    uint32_t count = 0;
+    uint32_t size = 0;
+    uint32_t status = 9;
+    void* buffer = EXPORT(CancellationReasons)(channel, u"", 0, &count, &size, &status);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(size, 12u + 56 + 26 + 0 + 10 + 56 + 12 + 8 + 0);
+    EXPECT_EQ(status, 0u);
+    EXPORT(FreeBuffer)(buffer);
+}
+
+TEST_F(ReplyLists, CancellationReasonsRefusals)
+{
+    uint32_t count = 5;
+    uint32_t size = 5;
+    uint32_t status = 5;
+    EXPECT_EQ(EXPORT(CancellationReasons)(nullptr, u"", 0, &count, &size, &status), nullptr);
+    EXPECT_EQ(count, 5u);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(status, 5u);
+
+    server.AnswerWith(kCancellationReasons, Payload().U32(1).U32(0).U32(0).Bytes());
+    size = 5;
+    EXPECT_EQ(EXPORT(CancellationReasons)(channel, u"", 0, &count, &size, &status), nullptr);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(size, 0u);
+
+    server.AnswerWith(kCancellationReasons, Payload().U32(0).U32(8).Bytes());
+    count = 5;
+    EXPECT_EQ(EXPORT(CancellationReasons)(channel, u"", 0, &count, &size, &status), nullptr);
+    EXPECT_EQ(count, 5u);
+    EXPECT_EQ(status, 8u);
+
+    // The second record's last text claims more bytes than the reply holds.
+    Payload overrun;
+    overrun.U32(1).U32(0).U32(2);
+    ReasonRecord(overrun, 4, 0, 2);
+    overrun.Counted("abc").Zeros(12).Counted("").Zeros(32).U32(1000).Zeros(10);
+    server.AnswerWith(kCancellationReasons, overrun.Bytes());
+    EXPECT_EQ(EXPORT(CancellationReasons)(channel, u"", 0, &count, &size, &status), nullptr);
+    EXPECT_EQ(count, 5u);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST_F(ReplyLists, CancellationReasonsNeedAConnectedChannel)
+{
+    server.Stop();
+    uint32_t word = 0;
+    EXPECT_EQ(EXPORT(DeleteMember)(channel, u"bob"), 0);
+    uint32_t count = 5;
+    uint32_t size = 5;
+    EXPECT_EQ(EXPORT(CancellationReasons)(channel, u"", 0, &count, &size, &word), nullptr);
+    EXPECT_EQ(count, 5u);
+    EXPECT_EQ(size, 0u);
+    int32_t result = 1;
+    EXPECT_EQ(PrintedProducts(&result, channel), "");
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(ReplyLists, ProductListPrintsOneLinePerProduct)
+{
+    server.Store([](ServiceState& state) {
+        state.products = {{1, "Disk", 1999, "A disk", 0, 12, "USD"},
+                          {2, "Gr\xc3\xbcn", -5, "", 0, 1, ""}};
+    });
+    int32_t result = 0;
+    EXPECT_EQ(PrintedProducts(&result, channel),
+              "Products> name[Disk] price[1999]\nProducts> name[Gr\xc3\xbcn] price[-5]\n");
+    EXPECT_EQ(result, 1);
+    std::vector<RecordedRequest> requests = server.Server().Log().Requests(kProductList);
+    ASSERT_EQ(requests.size(), 1u);
+    const std::vector<BYTE>& sent = requests[0].payload;
+    ASSERT_GE(sent.size(), 12u);
+    EXPECT_EQ(sent[4], 5);
+    EXPECT_EQ(sent[8], 0);
+}
+
+TEST_F(ReplyLists, ProductListEdgeCases)
+{
+    int32_t result = 0;
+    EXPECT_EQ(PrintedProducts(&result, nullptr), "");
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(PrintedProducts(&result, channel), "");
+    EXPECT_EQ(result, 1);
+
+    Csocketclient* connected = server.OpenNoUser();
+    ASSERT_NE(connected, nullptr);
+    size_t sent = server.RequestCount(kProductList);
+    EXPECT_EQ(PrintedProducts(&result, connected, 1), "");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(server.RequestCount(kProductList), sent);
+}
+
+TEST_F(ReplyLists, ProductListRefusesNamesPastItsBufferAndRecordsPastTheReply)
+{
+    Payload longName;
+    longName.U32(1).U32(0).U32(2);
+    ProductRecord(longName, "Disk", 1);
+    ProductRecord(longName, std::string(1024, 'n'), 2);
+    server.AnswerWith(kProductList, longName.Bytes());
+    int32_t result = 1;
+    EXPECT_EQ(PrintedProducts(&result, channel), "");
+    EXPECT_EQ(result, 0);
+
+    Payload fitting;
+    fitting.U32(1).U32(0).U32(1);
+    ProductRecord(fitting, std::string(1023, 'n'), 2);
+    server.AnswerWith(kProductList, fitting.Bytes());
+    EXPECT_EQ(PrintedProducts(&result, channel),
+              "Products> name[" + std::string(1023, 'n') + "] price[2]\n");
+    EXPECT_EQ(result, 1);
+
+    Payload overrun;
+    overrun.U32(1).U32(0).U32(3);
+    ProductRecord(overrun, "Disk", 1);
+    server.AnswerWith(kProductList, overrun.Bytes());
+    EXPECT_EQ(PrintedProducts(&result, channel), "");
+    EXPECT_EQ(result, 0);
+}
+
+} // namespace
