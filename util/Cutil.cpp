@@ -4,8 +4,6 @@
 #include <cstring>
 #include <ctime>
 
-#include <zlib.h>
-
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file.h"
@@ -468,7 +466,7 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
     m_lastCallbackResult = 0;
     *step = kStepNone;
     *systemError = 0;
-    *crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+    *crc = 0;
 
     void* buffer = AllocateMemory(kCrcBlockSize);
     if (buffer == nullptr) {
@@ -518,7 +516,9 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
                 result = 1;
                 break;
             }
-            *crc = static_cast<uint32_t>(crc32(*crc, static_cast<const Bytef*>(buffer), read));
+            // The same CRC as zlib's crc32 continued over the blocks, with the folding kernel
+            // that keeps up with reads from the page cache.
+            *crc = ~Crc32Kernel::Update(~*crc, static_cast<const uint8_t*>(buffer), read);
             if (progress && RaiseProgress(kCodeData, read) != 0) {
                 ReportCancelled(systemError, logErrors,
                                 u"Cutil::GetCrc32Disk callback CONTROL_PROCESS_DATA returned (%d)");
