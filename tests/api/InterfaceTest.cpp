@@ -1,0 +1,65 @@
+// The library's dynamic symbol table and its use from a C host.
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "HostInC.h"
+#include "KelvaneLibrary.h"
+
+namespace {
+
+std::string CommandOutput(const std::string& command)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    EXPECT_NE(pipe, nullptr) << command;
+    std::string output;
+    char buffer[4096];
+    size_t count = 0;
+    while (pipe != nullptr && (count = std::fread(buffer, 1, sizeof(buffer), pipe.get())) > 0)
+        output.append(buffer, count);
+    return output;
+}
+
+// Names of the symbols that the library defines for others: "address type name" lines.
+std::set<std::string> DefinedDynamicSymbols(const std::string& library)
+{
+    std::istringstream lines(CommandOutput("nm -D --defined-only '" + library + "'"));
+    std::set<std::string> names;
+    std::string address;
+    std::string type;
+    std::string name;
+    while (lines >> address >> type >> name)
+        names.insert(name);
+    return names;
+}
+
+} // namespace
+
+TEST(ExportedInterface, ExportsExactlyTheInterfaceFunctionsUnmangled)
+{
+    const std::set<std::string> expected = {
+        "OpenChannel",         "OpenChannelEx",  "OpenChannelNoUser",
+        "CloseChannel",        "AuthenticateMachine", "VerifyServer",
+        "WebPortalIsEnabled",  "SetActiveMachine",    "GetMachineInformation",
+    };
+    EXPECT_EQ(DefinedDynamicSymbols(KelvaneLibrary::Path()), expected);
+}
+
+TEST(ExportedInterface, CarriesItsMajorVersionAsSoname)
+{
+    std::string dynamic = CommandOutput("readelf -d '" + KelvaneLibrary::Path() + "'");
+    EXPECT_NE(dynamic.find("(SONAME)"), std::string::npos);
+    EXPECT_NE(dynamic.find("[libkelvane.so.1]"), std::string::npos) << dynamic;
+}
+
+TEST(ExportedInterface, CHostCallsThroughTheHeaderTypes)
+{
+    KelvaneLibrary& library = KelvaneLibrary::Get();
+    EXPECT_EQ(OpenBlankChannelFromC(library.Symbol("OpenChannelNoUser"),
+                                    library.Symbol("CloseChannel")),
+              1);
+}

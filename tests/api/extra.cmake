@@ -1,0 +1,19 @@
+# The api tests load libkelvane.so at run time, as a host does: it must be built first.
+add_dependencies(test_${dir} kelvane)
+# The trace tests run the host program, each in a folder of its own.
+if(TARGET kelvane-host)
+  add_dependencies(test_${dir} kelvane-host)
+endif()
+# A C translation unit: the public header must serve C hosts as well.
+target_sources(test_${dir} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/HostInC.c)
+
+# Installs the build into a folder of its own and builds a C host against the installed
+# package, once through find_package(Kelvane) and once through pkg-config.
+add_test(NAME api.InstalledPackage
+  COMMAND ${CMAKE_COMMAND}
+    -DBUILD_DIR=${CMAKE_BINARY_DIR}
+    -DCONSUMER_DIR=${CMAKE_CURRENT_SOURCE_DIR}/${dir}/consumer
+    -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/installed-package
+    -DC_COMPILER=${CMAKE_C_COMPILER}
+    -DGENERATOR=${CMAKE_GENERATOR}
+    -P ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/InstalledPackage.cmake)

@@ -1,0 +1,309 @@
+// kelvane-host: a host program for libkelvane.so. Like the managed host it stands in for, it
+// loads the library at run time and calls its exported functions by name. It runs the steps
+// given on its command line in order, on one channel, and prints what each call returned.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kelvane.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kelvane-host [--library PATH] [--proxy HOST PORT [--proxy-user USER PASSWORD]]\n"
+    "                    STEP...\n"
+    "steps, run in order on one channel:\n"
+    "  open-user SERVER USER PASSWORD   open a channel and log a user in\n"
+    "  open-machine SERVER KEY          open a channel and log a machine in\n"
+    "  open-nouser SERVER               open a channel without a login\n"
+    "  authenticate-machine             log the channel's machine in again\n"
+    "  verify-server                    ask for the data server and the maintenance word\n"
+    "  web-portal                       ask whether the web portal is on\n"
+    "  set-active-machine NAME          select the machine that later calls work on\n"
+    "  machine-info CODE                read the authentication text of a machine\n"
+    "  close                            close the channel\n";
+
+// Size of the 8-bit out-buffers that the library fills without a capacity.
+constexpr size_t kTextBufferSize = 1024;
+
+// The exported functions, looked up by name.
+struct Library {
+    void* handle = nullptr;
+    decltype(&OpenChannel) openChannel = nullptr;
+    decltype(&OpenChannelEx) openChannelEx = nullptr;
+    decltype(&OpenChannelNoUser) openChannelNoUser = nullptr;
+    decltype(&CloseChannel) closeChannel = nullptr;
+    decltype(&AuthenticateMachine) authenticateMachine = nullptr;
+    decltype(&VerifyServer) verifyServer = nullptr;
+    decltype(&WebPortalIsEnabled) webPortalIsEnabled = nullptr;
+    decltype(&SetActiveMachine) setActiveMachine = nullptr;
+    decltype(&GetMachineInformation) getMachineInformation = nullptr;
+};
+
+struct Proxy {
+    int32_t use = 0;
+    std::u16string host;
+    int32_t port = 0;
+    std::u16string user;
+    std::u16string password;
+};
+
+struct Session {
+    Library library;
+    Proxy proxy;
+    Csocketclient* channel = nullptr;
+    // Whether a call failed; the program's exit status says so.
+    bool failed = false;
+};
+
+template <typename Function>
+bool Bind(void* handle, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(dlsym(handle, name));
+    if (function == nullptr)
+        std::fprintf(stderr, "kelvane-host: %s is not exported\n", name);
+    return function != nullptr;
+}
+
+// The library beside this program, or one folder up (the build tree), else the loader's
+// own search.
+std::string DefaultLibraryPath()
+{
+    char self[4096] = {};
+    ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (length > 0) {
+        std::string folder(self, static_cast<size_t>(length));
+        folder.erase(folder.find_last_of('/'));
+        for (const std::string& candidate :
+             {folder + "/libkelvane.so", folder + "/../libkelvane.so"}) {
+            if (access(candidate.c_str(), R_OK) == 0)
+                return candidate;
+        }
+    }
+    return "libkelvane.so";
+}
+
+bool LoadLibrary(const std::string& path, Library& library)
+{
+    library.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library.handle == nullptr) {
+        std::fprintf(stderr, "kelvane-host: cannot load %s: %s\n", path.c_str(), dlerror());
+        return false;
+    }
+    void* h = library.handle;
+    return Bind(h, "OpenChannel", library.openChannel) &&
+           Bind(h, "OpenChannelEx", library.openChannelEx) &&
+           Bind(h, "OpenChannelNoUser", library.openChannelNoUser) &&
+           Bind(h, "CloseChannel", library.closeChannel) &&
+           Bind(h, "AuthenticateMachine", library.authenticateMachine) &&
+           Bind(h, "VerifyServer", library.verifyServer) &&
+           Bind(h, "WebPortalIsEnabled", library.webPortalIsEnabled) &&
+           Bind(h, "SetActiveMachine", library.setActiveMachine) &&
+           Bind(h, "GetMachineInformation", library.getMachineInformation);
+}
+
+void PrintFlags(uint32_t flags)
+{
+    std::printf("  flags 0x%x", flags);
+    if (flags & KELVANE_FLAG_AUTHENTICATED)
+        std::printf(" authenticated");
+    if (flags & KELVANE_FLAG_REFUSAL_FLAG)
+        std::printf(" refused");
+    if (flags & KELVANE_FLAG_REFUSAL_CODE)
+        std::printf(" refused-with-code");
+    if (flags & KELVANE_FLAG_MACHINE_LOGIN_FAILED)
+        std::printf(" machine-login-failed");
+    std::printf("\n");
+}
+
+bool ReportChannel(const char* call, Csocketclient* channel)
+{
+    if (channel == nullptr)
+        std::printf("%s -> no channel\n", call);
+    else
+        std::printf("%s -> channel %p\n", call, static_cast<void*>(channel));
+    return channel != nullptr;
+}
+
+// Opening a second channel would lose the first: close it first.
+void CloseOpenChannel(Session& session)
+{
+    if (session.channel != nullptr) {
+        session.library.closeChannel(session.channel);
+        session.channel = nullptr;
+    }
+}
+
+bool OpenUser(Session& session, const char* server, const char* user, const char* password)
+{
+    CloseOpenChannel(session);
+    uint32_t flags = 0;
+    const Proxy& proxy = session.proxy;
+    session.channel = session.library.openChannel(
+        Utf8ToUtf16(server).c_str(), Utf8ToUtf16(user).c_str(), Utf8ToUtf16(password).c_str(),
+        &flags, proxy.use, proxy.host.c_str(), proxy.port, proxy.user.c_str(),
+        proxy.password.c_str());
+    bool opened = ReportChannel("OpenChannel", session.channel);
+    PrintFlags(flags);
+    return opened;
+}
+
+bool OpenMachine(Session& session, const char* server, const char* key)
+{
+    CloseOpenChannel(session);
+    uint32_t flags = 0;
+    const Proxy& proxy = session.proxy;
+    session.channel = session.library.openChannelEx(
+        Utf8ToUtf16(server).c_str(), key, &flags, proxy.use, proxy.host.c_str(), proxy.port,
+        proxy.user.c_str(), proxy.password.c_str());
+    bool opened = ReportChannel("OpenChannelEx", session.channel);
+    PrintFlags(flags);
+    return opened;
+}
+
+bool OpenNoUser(Session& session, const char* server)
+{
+    CloseOpenChannel(session);
+    const Proxy& proxy = session.proxy;
+    session.channel = session.library.openChannelNoUser(
+        Utf8ToUtf16(server).c_str(), proxy.use, proxy.host.c_str(), proxy.port,
+        proxy.user.c_str(), proxy.password.c_str());
+    return ReportChannel("OpenChannelNoUser", session.channel);
+}
+
+bool AuthenticateMachineAgain(Session& session)
+{
+    uint32_t maintenance = 0;
+    uint32_t lockedout = 0;
+    bool result = session.library.authenticateMachine(session.channel, &maintenance, &lockedout);
+    std::printf("AuthenticateMachine -> %d  maintenance %u  lockedout %u\n", result ? 1 : 0,
+                maintenance, lockedout);
+    return result;
+}
+
+bool Verify(Session& session)
+{
+    char dataServer[KELVANE_DATA_SERVER_SIZE] = {};
+    uint32_t maintenance = 0;
+    bool result = session.library.verifyServer(session.channel, dataServer, &maintenance);
+    std::printf("VerifyServer -> %d  data server \"%s\"  maintenance %u\n", result ? 1 : 0,
+                dataServer, maintenance);
+    return result;
+}
+
+bool WebPortal(Session& session)
+{
+    uint32_t enabled = 0;
+    int32_t result = session.library.webPortalIsEnabled(session.channel, &enabled);
+    std::printf("WebPortalIsEnabled -> %d  enabled %u\n", result, enabled);
+    return result != 0;
+}
+
+bool SelectMachine(Session& session, const char* name)
+{
+    int32_t result = session.library.setActiveMachine(session.channel, Utf8ToUtf16(name).c_str());
+    std::printf("SetActiveMachine -> %d\n", result);
+    return result != 0;
+}
+
+bool MachineInformation(Session& session, const char* code)
+{
+    uint64_t machineCode = std::strtoull(code, nullptr, 10);
+    char text[kTextBufferSize] = {};
+    int32_t result = session.library.getMachineInformation(
+        session.channel, static_cast<uint32_t>(machineCode),
+        static_cast<uint32_t>(machineCode >> 32), text);
+    std::printf("GetMachineInformation -> %d  text \"%s\"\n", result, text);
+    return result != 0;
+}
+
+bool Close(Session& session)
+{
+    session.library.closeChannel(session.channel);
+    session.channel = nullptr;
+    std::printf("CloseChannel\n");
+    return true;
+}
+
+// Runs the step at argv[i] and moves i past it; false for an unknown step or missing values.
+// A call that fails is reported and does not stop the steps that follow.
+bool RunStep(Session& session, int argc, char** argv, int& i)
+{
+    std::string step = argv[i++];
+    auto values = [&](int count) { return i + count <= argc; };
+    bool succeeded = true;
+    if (step == "open-user" && values(3)) {
+        succeeded = OpenUser(session, argv[i], argv[i + 1], argv[i + 2]);
+        i += 3;
+    } else if (step == "open-machine" && values(2)) {
+        succeeded = OpenMachine(session, argv[i], argv[i + 1]);
+        i += 2;
+    } else if (step == "open-nouser" && values(1)) {
+        succeeded = OpenNoUser(session, argv[i++]);
+    } else if (step == "authenticate-machine") {
+        succeeded = AuthenticateMachineAgain(session);
+    } else if (step == "verify-server") {
+        succeeded = Verify(session);
+    } else if (step == "web-portal") {
+        succeeded = WebPortal(session);
+    } else if (step == "set-active-machine" && values(1)) {
+        succeeded = SelectMachine(session, argv[i++]);
+    } else if (step == "machine-info" && values(1)) {
+        succeeded = MachineInformation(session, argv[i++]);
+    } else if (step == "close") {
+        succeeded = Close(session);
+    } else {
+        return false;
+    }
+    session.failed = session.failed || !succeeded;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    Session session;
+    std::string libraryPath = DefaultLibraryPath();
+    int i = 1;
+    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
+        std::string option = argv[i];
+        if (option == "--library" && i + 1 < argc) {
+            libraryPath = argv[++i];
+        } else if (option == "--proxy" && i + 2 < argc) {
+            session.proxy.use = 1;
+            session.proxy.host = Utf8ToUtf16(argv[++i]);
+            session.proxy.port = std::atoi(argv[++i]);
+        } else if (option == "--proxy-user" && i + 2 < argc) {
+            session.proxy.user = Utf8ToUtf16(argv[++i]);
+            session.proxy.password = Utf8ToUtf16(argv[++i]);
+        } else {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+    if (i == argc) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (!LoadLibrary(libraryPath, session.library))
+        return 1;
+    while (i < argc) {
+        if (!RunStep(session, argc, argv, i)) {
+            std::fprintf(stderr, "kelvane-host: unknown step or missing values: %s\n",
+                         argv[i - 1]);
+            std::fputs(kUsage, stderr);
+            CloseOpenChannel(session);
+            return 2;
+        }
+    }
+    CloseOpenChannel(session);
+    return session.failed ? 1 : 0;
+}
