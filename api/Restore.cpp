@@ -4,6 +4,7 @@
 // sees the progress and can cancel, and take the callback off again on every way out.
 #include "kelvane.h"
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -30,14 +31,13 @@ constexpr uint32_t kAcceptMismatch = 1;
 
 // The five 64-bit codes that name a file version on the server, as their ten 32-bit words,
 // each code's low word first.
-struct FileCodes {
-    DWORD words[10];
+using FileCodes = std::array<DWORD, 10>;
 
-    ULONGLONG Code(size_t index) const
-    {
-        return static_cast<ULONGLONG>(words[2 * index + 1]) << 32 | words[2 * index];
-    }
-};
+// The code at index (0 to 4).
+ULONGLONG FileCode(const FileCodes& codes, size_t index)
+{
+    return static_cast<ULONGLONG>(codes[2 * index + 1]) << 32 | codes[2 * index];
+}
 
 struct CallbackRemoval {
     void operator()(Csocketclient* channel) const { channel->SetCallback(0, nullptr); }
@@ -58,12 +58,11 @@ InstalledCallback InstallHostCallback(Csocketclient& channel, TransportCallback 
 }
 
 // Downloads the file version to path; 1 when the file is there.
-INT Download(Csocketclient& channel, const FileCodes& codes, const WCHAR* path)
+INT Download(Csocketclient& channel, const FileCodes& w, const WCHAR* path)
 {
     DWORD word = 0;
     DWORD done = 0;
     DWORD fileTime = 0;
-    const DWORD* w = codes.words;
     return channel.RequestFile(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], path,
                                path, 0, &word, &done, &fileTime);
 }
@@ -125,14 +124,12 @@ int32_t RestoreFile(Csocketclient* channel, uint32_t code1Low, uint32_t code1Hig
     return ExportFrame::Run(u"RestoreFile", u"637", 0, [&](ExportFrame& frame) {
         if (channel == nullptr || localPath == nullptr || text == nullptr)
             return 0;
-        const FileCodes codes{{code1Low, code1High, code2Low, code2High, code3Low, code3High,
-                               code4Low, code4High, code5Low, code5High}};
+        const FileCodes codes{code1Low, code1High, code2Low, code2High, code3Low,
+                              code3High, code4Low, code4High, code5Low, code5High};
         FileHandle note = WriteRestoreNote(text, localPath);
-        INT result = 0;
-        {
-            InstalledCallback installed = InstallHostCallback(*channel, callback);
-            result = Download(*channel, codes, localPath);
-        }
+        InstalledCallback installed = InstallHostCallback(*channel, callback);
+        const INT result = Download(*channel, codes, localPath);
+        installed.reset();
         return frame.Return(u"655", result);
     });
 }
@@ -148,8 +145,8 @@ int32_t RestoreHybridFile(Csocketclient* channel, uint32_t code1Low, uint32_t co
         if (channel == nullptr || folder == nullptr || blockFileName == nullptr ||
             destination == nullptr)
             return 0;
-        const FileCodes codes{{code1Low, code1High, code2Low, code2High, code3Low, code3High,
-                               code4Low, code4High, code5Low, code5High}};
+        const FileCodes codes{code1Low, code1High, code2Low, code2High, code3Low,
+                              code3High, code4Low, code4High, code5Low, code5High};
         CBlocks blocks;
         InstalledCallback installed = InstallHostCallback(*channel, callback);
         WCHAR blockPath[kPathCapacity];
@@ -160,8 +157,8 @@ int32_t RestoreHybridFile(Csocketclient* channel, uint32_t code1Low, uint32_t co
             return frame.Return(u"679", 0);
         }
         WCHAR temporaryPath[kPathCapacity];
-        if (!ComposePath(temporaryPath, u"%s\\%I64u_%I64u.tmp", folder, codes.Code(3),
-                         codes.Code(4)) ||
+        if (!ComposePath(temporaryPath, u"%s\\%I64u_%I64u.tmp", folder, FileCode(codes, 3),
+                         FileCode(codes, 4)) ||
             !Download(*channel, codes, temporaryPath)) {
             frame.Error(691, u"GetFile has failed.");
             return frame.Return(u"692", 0);
@@ -169,7 +166,7 @@ int32_t RestoreHybridFile(Csocketclient* channel, uint32_t code1Low, uint32_t co
         WCHAR reason[CBlocks::kMessageCapacity] = {};
         int32_t result = blocks.CreateVersionOnDisk(kBuildWithProgress, temporaryPath, blockPath,
                                                     header.versionSize, kNoExpectedCrc,
-                                                    kAcceptMismatch, codes.Code(3), reason)
+                                                    kAcceptMismatch, FileCode(codes, 3), reason)
                              ? 1
                              : 0;
         if (result == 0) {

@@ -82,13 +82,6 @@ TEST_F(RestoreFileTest, HostRefusesTheSizeOfAOneReplyFile)
     EXPECT_FALSE(Exists(target));
 }
 
-TEST_F(RestoreFileTest, RefusedFileFailsAndLeavesNothing)
-{
-    EXPECT_EQ(RestoreFile(target.u16string()), 0);
-    EXPECT_EQ(FileRequests(), 1u);
-    EXPECT_FALSE(Exists(target));
-}
-
 // The callback is the host's only for the call: the channel's messages after it (all of them
 // at this log level) go elsewhere.
 TEST_F(RestoreFileTest, CallbackIsRemovedAfterSuccessAndFailure)
@@ -147,11 +140,13 @@ TEST_F(RestoreFileTest, LogNoteIsOverwrittenAndKeepsEveryByte)
     EXPECT_EQ(Read(cwd / "Log.txt"), Utf16Bytes(u"relative.bin"));
 }
 
-// A download that fails still leaves its note.
-TEST_F(RestoreFileTest, LogNoteIsWrittenWhateverTheDownloadGives)
+// A file the server refuses leaves nothing but the note.
+TEST_F(RestoreFileTest, RefusedFileFailsAndStillLeavesItsNote)
 {
     const std::u16string path = (dir.path() / "never").u16string();
     EXPECT_EQ(RestoreFile(path, u"why:"), 0);
+    EXPECT_EQ(FileRequests(), 1u);
+    EXPECT_FALSE(Exists(path));
     EXPECT_EQ(Read(cwd / "Log.txt"), Utf16Bytes(u"why:" + path));
 }
 
