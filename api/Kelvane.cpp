@@ -83,7 +83,7 @@ Csocketclient* OpenChannelEx(const char16_t* ServerURL, const char* MachineLicen
         frame.Var(u"MachineLicence", MachineLicence);
         frame.Var(u"useProxy", useProxy);
         LogProxyVars(frame, ProxyHost, ProxyPort, proxyUser);
-        if (AnyNullOrEmpty(ServerURL) || AnyNullOrEmpty(MachineLicence)) {
+        if (AnyNullOrEmpty(ServerURL, MachineLicence)) {
             frame.Error(290, kMandatoryTextMissing);
             return frame.Return(u"291", kNoChannel);
         }

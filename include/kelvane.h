@@ -64,7 +64,7 @@ KELVANE_EXPORT bool AuthenticateMachine(Csocketclient* channel, uint32_t* mainte
  * names, and maintenance with its maintenance word. */
 KELVANE_EXPORT bool VerifyServer(Csocketclient* channel, char* dataServer, uint32_t* maintenance);
 KELVANE_EXPORT int32_t WebPortalIsEnabled(Csocketclient* channel, uint32_t* IsEnabled);
-/* Returns the server's answer word unchanged, 0 when the exchange failed. */
+/* Returns the server's answer word unchanged, 0 when the exchange failed or machine is NULL. */
 KELVANE_EXPORT int32_t SetActiveMachine(Csocketclient* channel, const char16_t* machine);
 /* Writes the 8-bit authentication text of a machine into text (1024 bytes). */
 KELVANE_EXPORT int32_t GetMachineInformation(Csocketclient* channel, uint32_t MachineCodeLow,

@@ -59,6 +59,7 @@ TEST_F(OpenChannelTest, BlankMandatoryTextsOpenNothing)
     EXPECT_EQ(OpenMachine(u" ", LoginServer::kMachineKey), nullptr);
     EXPECT_EQ(library.OpenChannelNoUser(u"  ", 0, u"", 0, u"", u""), nullptr);
     EXPECT_EQ(library.OpenChannelNoUser(nullptr, 0, nullptr, 0, nullptr, nullptr), nullptr);
+    EXPECT_EQ(library.OpenChannelNoUser(u"\r\n\v\f ", 0, u"", 0, u"", u""), nullptr);
     EXPECT_EQ(flags, kUntouched);
     EXPECT_EQ(server.Server().Log().ConnectionCount(), 0u);
 }

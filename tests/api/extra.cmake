@@ -4,6 +4,8 @@ add_dependencies(test_${dir} kelvane)
 if(TARGET kelvane-host)
   add_dependencies(test_${dir} kelvane-host)
 endif()
+# The frame of the exports, tested on its own for what no export can be made to do (throw).
+target_sources(test_${dir} PRIVATE ${CMAKE_SOURCE_DIR}/api/ExportFrame.cpp)
 # A C translation unit: the public header must serve C hosts as well.
 target_sources(test_${dir} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/HostInC.c)
 
