@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "HostInC.h"
-#include "KelvaneLibrary.h"
+#include "support/KelvaneLibrary.h"
 
 namespace {
 
@@ -45,6 +45,8 @@ TEST(ExportedInterface, ExportsExactlyTheInterfaceFunctionsUnmangled)
         "OpenChannel",         "OpenChannelEx",  "OpenChannelNoUser",
         "CloseChannel",        "AuthenticateMachine", "VerifyServer",
         "WebPortalIsEnabled",  "SetActiveMachine",    "GetMachineInformation",
+        "RestoreFile",         "RestoreHybridFile",   "SetParameters",
+        "GetParameters",
     };
     EXPECT_EQ(DefinedDynamicSymbols(KelvaneLibrary::Path()), expected);
 }

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "KelvaneLibrary.h"
-#include "LoginServer.h"
+#include "support/KelvaneLibrary.h"
+#include "support/LoginServer.h"
 #include "connection/CCreatePacket.h"
 #include "platform/text.h"
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "KelvaneLibrary.h"
-#include "LoginServer.h"
+#include "support/KelvaneLibrary.h"
+#include "support/LoginServer.h"
 #include "connection/CCreatePacket.h"
 #include "platform/text.h"
 #include "support/ScriptedProxy.h"

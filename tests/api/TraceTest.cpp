@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "KelvaneLibrary.h"
-#include "LoginServer.h"
+#include "support/KelvaneLibrary.h"
+#include "support/LoginServer.h"
 #include "platform/text.h"
 #include "support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "KelvaneLibrary.h"
+#include "support/KelvaneLibrary.h"
 
 #include <dlfcn.h>
 

@@ -1,4 +1,4 @@
-#include "LoginServer.h"
+#include "support/LoginServer.h"
 
 #include "platform/text.h"
 
