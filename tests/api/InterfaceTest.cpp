@@ -50,6 +50,8 @@ TEST(ExportedInterface, ExportsExactlyTheInterfaceFunctionsUnmangled)
         "loadVersion", "Search", "loadMachines", "loadMachinesEx", "loadVolumes",
         "loadFolderByFolderCode", "loadRootFolder", "FreeBuffer", "CheckFile",
         "LastRestoreInfo",
+        "RestoreFile",         "RestoreHybridFile",   "SetParameters",
+        "GetParameters",
     };
     EXPECT_EQ(DefinedDynamicSymbols(KelvaneLibrary::Path()), expected);
 }
