@@ -129,9 +129,11 @@ void* HandListToHost(ExportFrame& frame, const ListExport& list, Csocketclient* 
     return Leave(frame, list.foundExit, reply.HandOver());
 }
 
-// The reply's size when its result word is not 0 and its records lie within it.
+// What a Search reply holds: nothing usable, a result word of 0, or hits.
 enum class SearchOutcome { Failed, NoResult, Found };
 
+// Reads the result and the count of a Search reply and, when there are hits, the buffer's
+// size walked from its records.
 SearchOutcome ReadSearchReply(ExportFrame& frame, const ReplyBuffer& reply, DWORD* items,
                               DWORD* size)
 {

@@ -15,25 +15,15 @@ char ToLowerAscii(char character)
 
 } // namespace
 
-const char* ServerHostOf(const Csocketclient& channel)
-{
-    // The channel keeps its server host in a protected field and offers no getter; a pointer
-    // to that member, formed inside a class derived from its owner, reads it.
-    struct HostField : CTransportSocket {
-        static auto Member() { return &HostField::m_serverHost; }
-    };
-    return channel.*HostField::Member();
-}
-
 void CopyServerHost(const Csocketclient& channel, char (&buffer)[kDataServerSize])
 {
-    std::strncpy(buffer, ServerHostOf(channel), kDataServerSize);
+    std::strncpy(buffer, channel.GetServerHost(), kDataServerSize);
     buffer[kDataServerSize - 1] = '\0';
 }
 
 bool IsCurrentHost(const Csocketclient& channel, const char* dataServer)
 {
-    const char* host = ServerHostOf(channel);
+    const char* host = channel.GetServerHost();
     for (; *dataServer != '\0' && *host != '\0'; ++dataServer, ++host) {
         if (ToLowerAscii(*dataServer) != ToLowerAscii(*host))
             return false;

@@ -9,8 +9,6 @@
 // Bytes of the 8-bit data-server buffers, the terminator included.
 constexpr size_t kDataServerSize = 1024;
 
-// The channel's current server host (8-bit text).
-const char* ServerHostOf(const Csocketclient& channel);
 // Copies the channel's current server host into a data-server buffer, zero-filling the rest.
 void CopyServerHost(const Csocketclient& channel, char (&buffer)[kDataServerSize]);
 // Whether the named data server is the channel's current host (ASCII letters in either case).

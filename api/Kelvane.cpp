@@ -176,7 +176,7 @@ bool AuthenticateMachine(Csocketclient* channel, uint32_t* maintenance, uint32_t
             return frame.Return(u"2700", true);
         }
         frame.Var(u"&myhost[0]", static_cast<const char*>(myhost));
-        frame.Var(u"mysocket->m_host", ServerHostOf(*channel));
+        frame.Var(u"mysocket->m_host", channel->GetServerHost());
         frame.Warning(u"Comparison failed.");
         if (!channel->Disconnect(1))
             frame.Warning(u"Disconnection failed.");

@@ -26,6 +26,8 @@ public:
     BOOL WaitWritable(SOCKET socket, ULONGLONG timeoutSeconds, DWORD* selectFailed);
 
     DWORD IsConnected() const;
+    // Host name or dotted address of the server this channel connects to.
+    const char* GetServerHost() const { return m_serverHost; }
     DWORD IsAuthenticated() const;
 
     void SetUseProxy(DWORD on);

@@ -124,6 +124,45 @@ KELVANE_EXPORT int32_t CheckFile(Csocketclient* channel, const char16_t* path, u
 KELVANE_EXPORT int32_t LastRestoreInfo(Csocketclient* channel, uint64_t* value1,
                                        uint64_t* value2, uint64_t* value3, uint32_t* status);
 
+/* Restore */
+/* The five 64-bit codes name a file version on the server; each travels as its low word, then
+ * its high word. The host's callback is installed on the channel (with context 0) for the
+ * call: it receives the progress and cancels the transfer by answering the cancellation poll
+ * with a non-zero value. Both return 1 when the file is in place, 0 otherwise. */
+/* Downloads the file to localPath. Writes text followed by localPath (UTF-16LE) to "Log.txt"
+ * in the current directory, which is created or emptied. */
+KELVANE_EXPORT int32_t RestoreFile(Csocketclient* channel, uint32_t code1Low, uint32_t code1High,
+                                   uint32_t code2Low, uint32_t code2High, uint32_t code3Low,
+                                   uint32_t code3High, uint32_t code4Low, uint32_t code4High,
+                                   uint32_t code5Low, uint32_t code5High,
+                                   const char16_t* localPath, uint32_t unused1, uint32_t unused2,
+                                   const char16_t* text, TransportCallback callback);
+/* Rebuilds a file version: downloads the server's copy to "<code4>_<code5>.tmp" in folder,
+ * applies the records of the block file folder/blockFileName onto it and moves it to
+ * destination, which must not exist yet. */
+KELVANE_EXPORT int32_t RestoreHybridFile(Csocketclient* channel, uint32_t code1Low,
+                                         uint32_t code1High, uint32_t code2Low,
+                                         uint32_t code2High, uint32_t code3Low,
+                                         uint32_t code3High, uint32_t code4Low,
+                                         uint32_t code4High, uint32_t code5Low,
+                                         uint32_t code5High, const char16_t* folder,
+                                         const char16_t* blockFileName,
+                                         const char16_t* destination, TransportCallback callback);
+
+/* Parameters */
+/* Seals texts into printable tokens and opens them again; no exchange with the server, so a
+ * channel that is not connected serves too. Capacities count characters, the NUL included; a
+ * result that does not fit is refused (0, with an empty text). */
+/* out receives sealed(a) "|" sealed(b) "|" sealed(c ":" d). */
+KELVANE_EXPORT int32_t SetParameters(Csocketclient* channel, const char16_t* a, const char16_t* b,
+                                     const char16_t* c, const char16_t* d, char16_t* out,
+                                     int32_t outCapacity);
+/* out1 receives the opened sealed1 ":" the opened sealed2, out2 the opened sealed3. */
+KELVANE_EXPORT int32_t GetParameters(Csocketclient* channel, const char16_t* sealed1,
+                                     const char16_t* sealed2, const char16_t* sealed3,
+                                     char16_t* out1, int32_t out1Capacity, char16_t* out2,
+                                     int32_t out2Capacity);
+
 /* Local service */
 /* These talk to the backup service on this computer, not to a channel. The control calls
  * return the result word of the service's last reply, 0 when it did not answer; the status

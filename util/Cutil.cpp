@@ -4,8 +4,6 @@
 #include <cstring>
 #include <ctime>
 
-#include <zlib.h>
-
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file.h"
@@ -13,67 +11,11 @@
 #include "platform/memory.h"
 #include "platform/module.h"
 #include "platform/text.h"
+#include "util/Crc32Kernel.h"
 
 Cutil g_util;
 
 namespace {
-
-// CRC-32 with the reflected polynomial, sixteen bytes per step: table k gives the CRC of a
-// byte followed by k zero bytes, so sixteen independent lookups fold a whole 16-byte group.
-constexpr int kCrcSlices = 16;
-
-struct CrcTables {
-    uint32_t entry[kCrcSlices][256];
-};
-
-constexpr CrcTables MakeCrcTables()
-{
-    CrcTables tables{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t crc = i;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-        tables.entry[0][i] = crc;
-    }
-    for (int k = 1; k < kCrcSlices; ++k) {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t previous = tables.entry[k - 1][i];
-            tables.entry[k][i] = (previous >> 8) ^ tables.entry[0][previous & 0xFF];
-        }
-    }
-    return tables;
-}
-
-constexpr CrcTables kCrcTables = MakeCrcTables();
-
-inline uint32_t LoadLittleEndian32(const uint8_t* bytes)
-{
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-// The four bytes of a word looked up in the tables first + 3 down to first.
-inline uint32_t FoldWord(uint32_t word, int first)
-{
-    const auto& t = kCrcTables.entry;
-    return t[first + 3][word & 0xFF] ^ t[first + 2][(word >> 8) & 0xFF] ^
-           t[first + 1][(word >> 16) & 0xFF] ^ t[first][word >> 24];
-}
-
-uint32_t UpdateCrc(uint32_t crc, const uint8_t* bytes, size_t length)
-{
-    while (length >= kCrcSlices) {
-        crc = FoldWord(LoadLittleEndian32(bytes) ^ crc, 12) ^
-              FoldWord(LoadLittleEndian32(bytes + 4), 8) ^
-              FoldWord(LoadLittleEndian32(bytes + 8), 4) ^
-              FoldWord(LoadLittleEndian32(bytes + 12), 0);
-        bytes += kCrcSlices;
-        length -= kCrcSlices;
-    }
-    while (length-- > 0)
-        crc = (crc >> 8) ^ kCrcTables.entry[0][(crc ^ *bytes++) & 0xFF];
-    return crc;
-}
 
 constexpr DWORD kCrcBlockSize = 0x100000;
 constexpr int32_t kLogLineCapacity = 4096;
@@ -248,7 +190,7 @@ uint32_t Cutil::Crc32(const void* data, uint32_t length, uint32_t* crc, uint32_t
 {
     if (init != 0)
         *crc = 0xFFFFFFFFu;
-    *crc = ~UpdateCrc(*crc, static_cast<const uint8_t*>(data), length);
+    *crc = ~Crc32Kernel::Update(*crc, static_cast<const uint8_t*>(data), length);
     return 0;
 }
 
@@ -524,7 +466,7 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
     m_lastCallbackResult = 0;
     *step = kStepNone;
     *systemError = 0;
-    *crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+    *crc = 0;
 
     void* buffer = AllocateMemory(kCrcBlockSize);
     if (buffer == nullptr) {
@@ -574,7 +516,9 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
                 result = 1;
                 break;
             }
-            *crc = static_cast<uint32_t>(crc32(*crc, static_cast<const Bytef*>(buffer), read));
+            // The same CRC as zlib's crc32 continued over the blocks, with the folding kernel
+            // that keeps up with reads from the page cache.
+            *crc = ~Crc32Kernel::Update(~*crc, static_cast<const uint8_t*>(buffer), read);
             if (progress && RaiseProgress(kCodeData, read) != 0) {
                 ReportCancelled(systemError, logErrors,
                                 u"Cutil::GetCrc32Disk callback CONTROL_PROCESS_DATA returned (%d)");

@@ -50,6 +50,8 @@ TEST(ExportedInterface, ExportsExactlyTheInterfaceFunctionsUnmangled)
         "loadVersion", "Search", "loadMachines", "loadMachinesEx", "loadVolumes",
         "loadFolderByFolderCode", "loadRootFolder", "FreeBuffer", "CheckFile",
         "LastRestoreInfo",
+        "RestoreFile",         "RestoreHybridFile",   "SetParameters",
+        "GetParameters",
         // Local service, account and member, machine enrolment and server files.
         "BackupNow", "CancelBackup", "StopService", "SettingsUpdate", "GenerateCipher",
         "GetProgressStatus", "GetCurrentStep", "IsBackinUpNow", "IsAnimate", "GetUserStatus",

@@ -8,7 +8,7 @@
 
 #include "MemberServer.h"
 #include "service/StandinService.h"
-#include "support/HostTrace.h"
+#include "support/HostProgram.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -25,12 +25,13 @@ protected:
     void Run(const std::string& steps)
     {
         output = host.Run(steps);
-        lines = host.Lines();
+        lines = host.TraceLines();
     }
 
+    TempDir folder;
     TempDir pipes;
     ScopedEnv pipeFolder{"KELVANE_PIPE_DIR", pipes.path().string()};
-    HostTrace host;
+    HostProgram host{folder.path()};
     std::string output;
     std::vector<std::string> lines;
 };

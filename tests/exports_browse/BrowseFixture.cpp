@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "connection/CCreatePacket.h"
 #include "platform/text.h"
 
 namespace {
@@ -143,32 +144,32 @@ std::vector<std::vector<BYTE>> BrowseFixture::Sent(DWORD code)
 
 HostBuffer BrowseFixture::Machines()
 {
-    uint32_t count = 0;
-    uint32_t size = 0;
+    uint32_t count = preset;
+    uint32_t size = preset;
     void* buffer = exports.loadMachines(channel, &count, &size);
     return HostBuffer(buffer, count, size);
 }
 
 HostBuffer BrowseFixture::MachinesEx()
 {
-    uint32_t count = 0;
-    uint32_t size = 0;
+    uint32_t count = preset;
+    uint32_t size = preset;
     void* buffer = exports.loadMachinesEx(channel, &count, &size);
     return HostBuffer(buffer, count, size);
 }
 
 HostBuffer BrowseFixture::Volumes()
 {
-    uint32_t count = 0;
-    uint32_t size = 0;
+    uint32_t count = preset;
+    uint32_t size = preset;
     void* buffer = exports.loadVolumes(channel, &count, &size);
     return HostBuffer(buffer, count, size);
 }
 
 HostBuffer BrowseFixture::RootFolder(ULONGLONG machine, ULONGLONG volume)
 {
-    uint32_t count = 0;
-    uint32_t size = 0;
+    uint32_t count = preset;
+    uint32_t size = preset;
     void* buffer = exports.loadRootFolder(channel, &count, &size, Low(machine), High(machine),
                                           Low(volume), High(volume));
     return HostBuffer(buffer, count, size);
@@ -176,8 +177,8 @@ HostBuffer BrowseFixture::RootFolder(ULONGLONG machine, ULONGLONG volume)
 
 HostBuffer BrowseFixture::Folder(ULONGLONG machine, ULONGLONG volume, ULONGLONG folder)
 {
-    uint32_t count = 0;
-    uint32_t size = 0;
+    uint32_t count = preset;
+    uint32_t size = preset;
     void* buffer = exports.loadFolderByFolderCode(channel, &count, &size, Low(machine),
                                                   High(machine), Low(volume), High(volume),
                                                   Low(folder), High(folder));
@@ -187,8 +188,8 @@ HostBuffer BrowseFixture::Folder(ULONGLONG machine, ULONGLONG volume, ULONGLONG 
 HostBuffer BrowseFixture::Versions(ULONGLONG machine, ULONGLONG volume, ULONGLONG folder,
                                    ULONGLONG file)
 {
-    uint32_t count = 0;
-    uint32_t size = 0;
+    uint32_t count = preset;
+    uint32_t size = preset;
     void* buffer = exports.loadVersion(channel, &count, &size, Low(machine), High(machine),
                                        Low(volume), High(volume), Low(folder), High(folder),
                                        Low(file), High(file));
@@ -197,10 +198,24 @@ HostBuffer BrowseFixture::Versions(ULONGLONG machine, ULONGLONG volume, ULONGLON
 
 HostBuffer BrowseFixture::SearchFiles(ULONGLONG machine, const char16_t* text)
 {
-    uint32_t size = 0;
+    uint32_t size = preset;
     void* buffer = exports.Search(channel, Low(machine), High(machine), text, &size);
-    uint32_t count = 0;
+    uint32_t count = preset;
     if (buffer != nullptr)
         std::memcpy(&count, static_cast<const BYTE*>(buffer) + 4, sizeof count);
     return HostBuffer(buffer, count, size);
+}
+
+std::vector<ListCall> BrowseFixture::AllLists()
+{
+    return {
+        {"loadMachines", CCreatePacket::kMachineList, [this] { return Machines(); }},
+        {"loadMachinesEx", CCreatePacket::kMachineListEx, [this] { return MachinesEx(); }},
+        {"loadVolumes", CCreatePacket::kGetVolumeList, [this] { return Volumes(); }},
+        {"loadFolderByFolderCode", CCreatePacket::kGetDirectory,
+         [this] { return Folder(1, 2, 3); }},
+        {"loadRootFolder", CCreatePacket::kGetRootDirectory,
+         [this] { return RootFolder(1, 2); }},
+        {"loadVersion", CCreatePacket::kGetVersions, [this] { return Versions(1, 2, 3, 4); }},
+    };
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,14 @@ private:
     uint32_t m_size;
 };
 
+// One of the six list exports, called with fixed codes.
+struct ListCall {
+    const char* name;
+    // The command it sends.
+    DWORD code;
+    std::function<HostBuffer()> load;
+};
+
 class BrowseFixture : public testing::Test {
 protected:
     // One machine with one volume: the root folder holds "docs" and "boot.ini", "docs" holds
@@ -97,7 +106,8 @@ protected:
     // The payloads of the requests with this code that the server received.
     std::vector<std::vector<BYTE>> Sent(DWORD code);
 
-    // The lists as the exports hand them over.
+    // The lists as the exports hand them over on the channel; the count and size words start
+    // as preset.
     HostBuffer Machines();
     HostBuffer MachinesEx();
     HostBuffer Volumes();
@@ -105,9 +115,13 @@ protected:
     HostBuffer Folder(ULONGLONG machine, ULONGLONG volume, ULONGLONG folder);
     HostBuffer Versions(ULONGLONG machine, ULONGLONG volume, ULONGLONG folder, ULONGLONG file);
     HostBuffer SearchFiles(ULONGLONG machine, const char16_t* text);
+    // Every list export, the folder and version lists for machine 1, volume 2, folder 3 and
+    // file 4.
+    std::vector<ListCall> AllLists();
 
     const BrowseExports& exports = BrowseExports::Get();
     KelvaneLibrary& library = KelvaneLibrary::Get();
     LoginServer server;
     Csocketclient* channel = nullptr;
+    uint32_t preset = 0;
 };

@@ -1,6 +1,6 @@
 // List replies whose byte counts do not fit the payload they came in: the exports walk the
 // records only within the received length and refuse such a reply whole.
-#include <functional>
+#include <map>
 
 #include "BrowseFixture.h"
 #include "connection/CCreatePacket.h"
@@ -55,38 +55,33 @@ std::vector<BYTE> Join(DWORD first, std::initializer_list<std::vector<BYTE>> rec
     return payload;
 }
 
+// A list export with a reply of two good records.
 struct ListCase {
-    const char* name;
-    DWORD code;
-    // Two good records of the list.
+    ListCall call;
     std::vector<BYTE> records;
-    std::function<HostBuffer()> load;
 };
 
 class HostileReplyTest : public BrowseFixture {
 protected:
     std::vector<ListCase> Lists()
     {
-        return {
-            {"loadMachines", CCreatePacket::kMachineList,
-             Join(2, {MachineRecord(6, 0, 10), MachineRecord(2, 4, 0)}),
-             [this] { return Machines(); }},
-            {"loadMachinesEx", CCreatePacket::kMachineListEx,
-             Join(2, {MachineExRecord(2, 4, 6, 8), MachineExRecord(0, 0, 0, 0)}),
-             [this] { return MachinesEx(); }},
-            {"loadVolumes", CCreatePacket::kGetVolumeList,
-             Join(2, {Bytes().Text(4).Fill(16).Get(), Bytes().Text(0).Fill(16).Get()}),
-             [this] { return Volumes(); }},
-            {"loadFolderByFolderCode", CCreatePacket::kGetDirectory,
-             Join(2, {Bytes().Text(10).Fill(52).Get(), Bytes().Text(2).Fill(52).Get()}),
-             [this] { return Folder(1, 2, 3); }},
-            {"loadRootFolder", CCreatePacket::kGetRootDirectory,
-             Join(2, {Bytes().Text(10).Fill(52).Get(), Bytes().Text(2).Fill(52).Get()}),
-             [this] { return RootFolder(1, 2); }},
-            {"loadVersion", CCreatePacket::kGetVersions,
-             Join(2, {Bytes().Fill(20).Get(), Bytes().Fill(20).Get()}),
-             [this] { return Versions(1, 2, 3, 4); }},
+        const std::vector<BYTE> folder =
+            Join(2, {Bytes().Text(10).Fill(52).Get(), Bytes().Text(2).Fill(52).Get()});
+        std::map<DWORD, std::vector<BYTE>> records = {
+            {CCreatePacket::kMachineList,
+             Join(2, {MachineRecord(6, 0, 10), MachineRecord(2, 4, 0)})},
+            {CCreatePacket::kMachineListEx,
+             Join(2, {MachineExRecord(2, 4, 6, 8), MachineExRecord(0, 0, 0, 0)})},
+            {CCreatePacket::kGetVolumeList,
+             Join(2, {Bytes().Text(4).Fill(16).Get(), Bytes().Text(0).Fill(16).Get()})},
+            {CCreatePacket::kGetDirectory, folder},
+            {CCreatePacket::kGetRootDirectory, folder},
+            {CCreatePacket::kGetVersions, Join(2, {Bytes().Fill(20).Get(), Bytes().Fill(20).Get()})},
         };
+        std::vector<ListCase> lists;
+        for (const ListCall& call : AllLists())
+            lists.push_back({call, records.at(call.code)});
+        return lists;
     }
 
     static std::vector<BYTE> WithCount(std::vector<BYTE> payload, DWORD count)
@@ -106,9 +101,9 @@ std::vector<BYTE> SearchRecord(DWORD l1, DWORD l2)
 TEST_F(HostileReplyTest, RecordsEndingExactlyAtThePayloadEndAreHandedOver)
 {
     for (const ListCase& list : Lists()) {
-        SCOPED_TRACE(list.name);
-        Answer(list.code, list.records);
-        HostBuffer buffer = list.load();
+        SCOPED_TRACE(list.call.name);
+        Answer(list.call.code, list.records);
+        HostBuffer buffer = list.call.load();
         ASSERT_NE(buffer.get(), nullptr);
         EXPECT_EQ(buffer.count(), 2u);
         EXPECT_EQ(buffer.size(), list.records.size());
@@ -119,11 +114,11 @@ TEST_F(HostileReplyTest, RecordsEndingExactlyAtThePayloadEndAreHandedOver)
 TEST_F(HostileReplyTest, BytesBehindTheLastRecordAreNotCounted)
 {
     for (const ListCase& list : Lists()) {
-        SCOPED_TRACE(list.name);
+        SCOPED_TRACE(list.call.name);
         std::vector<BYTE> longer = list.records;
         longer.insert(longer.end(), 7, 0xEE);
-        Answer(list.code, longer);
-        HostBuffer buffer = list.load();
+        Answer(list.call.code, longer);
+        HostBuffer buffer = list.call.load();
         ASSERT_NE(buffer.get(), nullptr);
         EXPECT_EQ(buffer.size(), list.records.size());
     }
@@ -132,10 +127,10 @@ TEST_F(HostileReplyTest, BytesBehindTheLastRecordAreNotCounted)
 TEST_F(HostileReplyTest, ARecordOneByteShortIsRefused)
 {
     for (const ListCase& list : Lists()) {
-        SCOPED_TRACE(list.name);
+        SCOPED_TRACE(list.call.name);
         std::vector<BYTE> shorter(list.records.begin(), list.records.end() - 1);
-        Answer(list.code, shorter);
-        HostBuffer buffer = list.load();
+        Answer(list.call.code, shorter);
+        HostBuffer buffer = list.call.load();
         EXPECT_EQ(buffer.get(), nullptr);
         EXPECT_EQ(buffer.count(), 0u);
     }
@@ -144,10 +139,10 @@ TEST_F(HostileReplyTest, ARecordOneByteShortIsRefused)
 TEST_F(HostileReplyTest, ACountBeyondTheRecordsIsRefused)
 {
     for (const ListCase& list : Lists()) {
-        SCOPED_TRACE(list.name);
+        SCOPED_TRACE(list.call.name);
         for (DWORD count : {DWORD{3}, DWORD{0xFFFFFFFF}}) {
-            Answer(list.code, WithCount(list.records, count));
-            HostBuffer buffer = list.load();
+            Answer(list.call.code, WithCount(list.records, count));
+            HostBuffer buffer = list.call.load();
             EXPECT_EQ(buffer.get(), nullptr);
             EXPECT_EQ(buffer.count(), 0u);
         }

@@ -2,6 +2,7 @@
 // to the host (count, byte size, the server's bytes unchanged), empty lists, failed commands,
 // NULL handles and the release of the buffers.
 #include <cstdlib>
+#include <utility>
 
 #include "BrowseFixture.h"
 #include "connection/CCreatePacket.h"
@@ -152,24 +153,18 @@ TEST_F(ListExportTest, ThreeVersionsMakeSixtyFourBytes)
 
 TEST_F(ListExportTest, EmptyListsGiveNullAndClearCountAndSize)
 {
-    uint32_t count = kUntouched;
-    uint32_t size = kUntouched;
-    EXPECT_EQ(exports.loadMachines(channel, &count, &size), nullptr);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(size, 0u);
-    count = size = kUntouched;
-    EXPECT_EQ(exports.loadMachinesEx(channel, &count, &size), nullptr);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(size, 0u);
-    count = size = kUntouched;
-    EXPECT_EQ(exports.loadVolumes(channel, &count, &size), nullptr);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(size, 0u);
-    // An empty version list leaves the size as the host had it.
-    count = size = kUntouched;
-    EXPECT_EQ(exports.loadVersion(channel, &count, &size, 1, 0, 2, 0, 3, 0, 4, 0), nullptr);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(size, kUntouched);
+    preset = kUntouched;
+    for (const ListCall& list : AllLists()) {
+        if (list.code == CCreatePacket::kGetDirectory ||
+            list.code == CCreatePacket::kGetRootDirectory)
+            continue;
+        SCOPED_TRACE(list.name);
+        HostBuffer empty = list.load();
+        EXPECT_EQ(empty.get(), nullptr);
+        EXPECT_EQ(empty.count(), 0u);
+        // An empty version list leaves the size as the host had it.
+        EXPECT_EQ(empty.size(), list.code == CCreatePacket::kGetVersions ? kUntouched : 0u);
+    }
 }
 
 TEST_F(ListExportTest, SearchHandsOverItsResultWordAndCount)
@@ -198,79 +193,38 @@ TEST_F(ListExportTest, FailedCommandsClearCountWhateverItHeld)
 {
     FillOffice();
     server.Stop();
-    struct Case {
-        const char* name;
-        bool keepsSize;
-        void* (*call)(const BrowseExports&, Csocketclient*, uint32_t*, uint32_t*);
-    };
-    const Case cases[] = {
-        {"loadMachines", false,
-         [](const BrowseExports& e, Csocketclient* h, uint32_t* c, uint32_t* s) {
-             return e.loadMachines(h, c, s);
-         }},
-        {"loadMachinesEx", false,
-         [](const BrowseExports& e, Csocketclient* h, uint32_t* c, uint32_t* s) {
-             return e.loadMachinesEx(h, c, s);
-         }},
-        {"loadVolumes", false,
-         [](const BrowseExports& e, Csocketclient* h, uint32_t* c, uint32_t* s) {
-             return e.loadVolumes(h, c, s);
-         }},
-        {"loadFolderByFolderCode", false,
-         [](const BrowseExports& e, Csocketclient* h, uint32_t* c, uint32_t* s) {
-             return e.loadFolderByFolderCode(h, c, s, 1, 0, 2, 0, 3, 0);
-         }},
-        {"loadRootFolder", false,
-         [](const BrowseExports& e, Csocketclient* h, uint32_t* c, uint32_t* s) {
-             return e.loadRootFolder(h, c, s, 1, 0, 2, 0);
-         }},
-        {"loadVersion", true,
-         [](const BrowseExports& e, Csocketclient* h, uint32_t* c, uint32_t* s) {
-             return e.loadVersion(h, c, s, 1, 0, 2, 0, 3, 0, 4, 0);
-         }},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.name);
-        uint32_t count = 77;
-        uint32_t size = 99;
-        EXPECT_EQ(test.call(exports, channel, &count, &size), nullptr);
-        EXPECT_EQ(count, 0u);
-        EXPECT_EQ(size, test.keepsSize ? 99u : 0u);
+    preset = kUntouched;
+    for (const ListCall& list : AllLists()) {
+        SCOPED_TRACE(list.name);
+        HostBuffer failed = list.load();
+        EXPECT_EQ(failed.get(), nullptr);
+        EXPECT_EQ(failed.count(), 0u);
+        EXPECT_EQ(failed.size(), list.code == CCreatePacket::kGetVersions ? kUntouched : 0u);
     }
-    uint32_t size = 99;
-    EXPECT_EQ(exports.Search(channel, 1, 0, u"o", &size), nullptr);
-    EXPECT_EQ(size, 0u);
+    HostBuffer hits = SearchFiles(kMachine, u"o");
+    EXPECT_EQ(hits.get(), nullptr);
+    EXPECT_EQ(hits.size(), 0u);
 }
 
 TEST_F(ListExportTest, NullHandlesReachNoChannel)
 {
-    uint32_t count = kUntouched;
-    uint32_t size = kUntouched;
-    EXPECT_EQ(exports.loadMachines(nullptr, &count, &size), nullptr);
-    EXPECT_EQ(size, 0u);
-    size = kUntouched;
-    EXPECT_EQ(exports.loadMachinesEx(nullptr, &count, &size), nullptr);
-    EXPECT_EQ(size, 0u);
-    size = kUntouched;
-    EXPECT_EQ(exports.loadVolumes(nullptr, &count, &size), nullptr);
-    EXPECT_EQ(size, 0u);
-    size = kUntouched;
-    EXPECT_EQ(exports.loadFolderByFolderCode(nullptr, &count, &size, 1, 0, 2, 0, 3, 0), nullptr);
-    EXPECT_EQ(size, 0u);
-    size = kUntouched;
-    EXPECT_EQ(exports.Search(nullptr, 1, 0, u"o", &size), nullptr);
-    EXPECT_EQ(size, 0u);
-    // These two do not clear the size before they look at the handle.
-    size = kUntouched;
-    EXPECT_EQ(exports.loadRootFolder(nullptr, &count, &size, 1, 0, 2, 0), nullptr);
-    EXPECT_EQ(exports.loadVersion(nullptr, &count, &size, 1, 0, 2, 0, 3, 0, 4, 0), nullptr);
-    EXPECT_EQ(size, kUntouched);
-    EXPECT_EQ(count, kUntouched);
-    for (DWORD code : {CCreatePacket::kMachineList, CCreatePacket::kMachineListEx,
-                       CCreatePacket::kGetVolumeList, CCreatePacket::kGetDirectory,
-                       CCreatePacket::kGetRootDirectory, CCreatePacket::kGetVersions,
-                       CCreatePacket::kSearch})
-        EXPECT_TRUE(Sent(code).empty()) << code;
+    Csocketclient* open = std::exchange(channel, nullptr);
+    preset = kUntouched;
+    for (const ListCall& list : AllLists()) {
+        SCOPED_TRACE(list.name);
+        HostBuffer none = list.load();
+        EXPECT_EQ(none.get(), nullptr);
+        EXPECT_EQ(none.count(), kUntouched);
+        // These two do not clear the size before they look at the handle.
+        const bool keepsSize = list.code == CCreatePacket::kGetVersions ||
+                               list.code == CCreatePacket::kGetRootDirectory;
+        EXPECT_EQ(none.size(), keepsSize ? kUntouched : 0u);
+        EXPECT_TRUE(Sent(list.code).empty());
+    }
+    HostBuffer hits = SearchFiles(kMachine, u"o");
+    EXPECT_EQ(hits.get(), nullptr);
+    EXPECT_EQ(hits.size(), 0u);
+    channel = open;
 }
 
 TEST_F(ListExportTest, NullCountAndSizePointersReceiveNothing)

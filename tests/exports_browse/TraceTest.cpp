@@ -1,7 +1,8 @@
 // The trace lines of the channel settings and browsing exports, written by the host program
 // in a folder of its own against a stand-in server filled by the test.
 #include "BrowseFixture.h"
-#include "support/HostTrace.h"
+#include "support/HostProgram.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ protected:
 
     std::string Open() const { return "open-user " + server.Address() + " alice secret "; }
 
-    HostTrace host;
+    TempDir folder;
+    HostProgram host{folder.path()};
     LoginServer server;
 };
 
@@ -37,7 +39,7 @@ TEST_F(BrowseTraceTest, ListsWriteTheirFoundLinesCountsAndExitNumbers)
 {
     host.Run(Open() + "machines machines-ex volumes root-folder 42 4294967298 " +
              "folder 42 4294967298 1 versions 42 4294967298 1 5 search 42 a.t close");
-    std::vector<std::string> lines = host.Lines();
+    std::vector<std::string> lines = host.TraceLines();
     EXPECT_TRUE(HasInOrder(lines, {
         "{ loadMachines():835",
         " Machines found.",
@@ -78,7 +80,7 @@ TEST_F(BrowseTraceTest, ListsWriteTheirFoundLinesCountsAndExitNumbers)
 TEST_F(BrowseTraceTest, EmptyAndMissingListsWriteTheirOwnExits)
 {
     host.Run(Open() + "versions 42 1 1 99 folder 42 1 1 search 7 x search 42 zzz close");
-    std::vector<std::string> lines = host.Lines();
+    std::vector<std::string> lines = host.TraceLines();
     EXPECT_TRUE(HasInOrder(lines, {
         "{ loadVersion():725",
         " No items versions found.",
@@ -102,7 +104,7 @@ TEST_F(BrowseTraceTest, EmptyAndMissingListsWriteTheirOwnExits)
 TEST_F(BrowseTraceTest, ChannelExportsWithoutAChannel)
 {
     host.Run("machines machines-ex volumes search 1 x packet-size 4096 callback reset-callback");
-    std::vector<std::string> lines = host.Lines();
+    std::vector<std::string> lines = host.TraceLines();
     EXPECT_TRUE(HasInOrder(lines, {
         "{ loadMachines():835",
         " !Warning: No channel has opened.",
@@ -133,7 +135,7 @@ TEST_F(BrowseTraceTest, ProxyCheckTracesItsInputsButNeverThePassword)
     host.Run("--proxy 127.0.0.1 1 --proxy-user keeper hidden-word check-proxy " +
              server.Address() + " 443");
     host.Run("--proxy ' ' 1 check-proxy " + server.Address() + " 443");
-    std::vector<std::string> lines = host.Lines();
+    std::vector<std::string> lines = host.TraceLines();
     EXPECT_TRUE(HasInOrder(lines, {
         "{ CheckProxySettings():1662",
         " var: ProxyHost = 127.0.0.1",

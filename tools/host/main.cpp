@@ -41,12 +41,23 @@ constexpr const char* kUsage =
     "  search MACHINE TEXT              search the stored files of a machine\n"
     "  check-file PATH                  ask about the stored copy of a local file\n"
     "  last-restore                     read the values of the last restore\n"
+    "  restore-file C1 C2 C3 C4 C5 PATH TEXT\n"
+    "                                   download the file version named by five codes\n"
+    "  restore-hybrid C1 C2 C3 C4 C5 FOLDER BLOCKFILE DESTINATION\n"
+    "                                   rebuild a version from a block file in FOLDER\n"
+    "  set-parameters A B C D           seal four texts into one\n"
+    "  get-parameters S1 S2 S3          open three sealed pieces\n"
     "  close                            close the channel\n";
 
 // Size of the 8-bit out-buffers that the library fills without a capacity.
 constexpr size_t kTextBufferSize = 1024;
 // Units of the error text that the proxy check may fill.
 constexpr int32_t kProxyErrorTextSize = 1024;
+// Characters of the texts that the parameter calls fill.
+constexpr int32_t kParameterTextSize = 4096;
+// Callback events of a download that the host shows: the size to come and the bytes handled.
+constexpr uint32_t kEventDataSize = 24;
+constexpr uint32_t kEventDataDone = 25;
 
 // The exported functions, looked up by name.
 struct Library {
@@ -74,6 +85,10 @@ struct Library {
     decltype(&FreeBuffer) freeBuffer = nullptr;
     decltype(&CheckFile) checkFile = nullptr;
     decltype(&LastRestoreInfo) lastRestoreInfo = nullptr;
+    decltype(&RestoreFile) restoreFile = nullptr;
+    decltype(&RestoreHybridFile) restoreHybridFile = nullptr;
+    decltype(&SetParameters) setParameters = nullptr;
+    decltype(&GetParameters) getParameters = nullptr;
 };
 
 struct Proxy {
@@ -150,7 +165,11 @@ bool LoadLibrary(const std::string& path, Library& library)
            Bind(h, "Search", library.search) &&
            Bind(h, "FreeBuffer", library.freeBuffer) &&
            Bind(h, "CheckFile", library.checkFile) &&
-           Bind(h, "LastRestoreInfo", library.lastRestoreInfo);
+           Bind(h, "LastRestoreInfo", library.lastRestoreInfo) &&
+           Bind(h, "RestoreFile", library.restoreFile) &&
+           Bind(h, "RestoreHybridFile", library.restoreHybridFile) &&
+           Bind(h, "SetParameters", library.setParameters) &&
+           Bind(h, "GetParameters", library.getParameters);
 }
 
 void PrintFlags(uint32_t flags)
@@ -440,6 +459,74 @@ bool LastRestore(Session& session)
     return result != 0;
 }
 
+// Shows the progress of a restore; never cancels it.
+int32_t ShowRestoreProgress(uintptr_t, uint32_t code, const char16_t*, uint64_t value)
+{
+    if (code == kEventDataSize)
+        std::printf("  size %llu\n", static_cast<unsigned long long>(value));
+    else if (code == kEventDataDone)
+        std::printf("  done %llu\n", static_cast<unsigned long long>(value));
+    return 0;
+}
+
+// The ten words of five decimal codes, each low word first.
+std::vector<uint32_t> CodeWords(char** codes)
+{
+    std::vector<uint32_t> words;
+    for (int i = 0; i < 5; ++i) {
+        uint64_t code = std::strtoull(codes[i], nullptr, 10);
+        words.push_back(static_cast<uint32_t>(code));
+        words.push_back(static_cast<uint32_t>(code >> 32));
+    }
+    return words;
+}
+
+bool Restore(Session& session, char** codes, const char* path, const char* text)
+{
+    std::vector<uint32_t> w = CodeWords(codes);
+    int32_t result = session.library.restoreFile(
+        session.channel, w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9],
+        Utf8ToUtf16(path).c_str(), 0, 0, Utf8ToUtf16(text).c_str(), ShowRestoreProgress);
+    std::printf("RestoreFile -> %d\n", result);
+    return result != 0;
+}
+
+bool RestoreHybrid(Session& session, char** codes, const char* folder, const char* blockFile,
+                   const char* destination)
+{
+    std::vector<uint32_t> w = CodeWords(codes);
+    int32_t result = session.library.restoreHybridFile(
+        session.channel, w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9],
+        Utf8ToUtf16(folder).c_str(), Utf8ToUtf16(blockFile).c_str(),
+        Utf8ToUtf16(destination).c_str(), ShowRestoreProgress);
+    std::printf("RestoreHybridFile -> %d\n", result);
+    return result != 0;
+}
+
+bool Seal(Session& session, char** texts)
+{
+    std::vector<char16_t> out(kParameterTextSize);
+    int32_t result = session.library.setParameters(
+        session.channel, Utf8ToUtf16(texts[0]).c_str(), Utf8ToUtf16(texts[1]).c_str(),
+        Utf8ToUtf16(texts[2]).c_str(), Utf8ToUtf16(texts[3]).c_str(), out.data(),
+        kParameterTextSize);
+    std::printf("SetParameters -> %d  \"%s\"\n", result, Utf16ToUtf8(out.data()).c_str());
+    return result != 0;
+}
+
+bool Unseal(Session& session, char** pieces)
+{
+    std::vector<char16_t> out1(kParameterTextSize);
+    std::vector<char16_t> out2(kParameterTextSize);
+    int32_t result = session.library.getParameters(
+        session.channel, Utf8ToUtf16(pieces[0]).c_str(), Utf8ToUtf16(pieces[1]).c_str(),
+        Utf8ToUtf16(pieces[2]).c_str(), out1.data(), kParameterTextSize, out2.data(),
+        kParameterTextSize);
+    std::printf("GetParameters -> %d  \"%s\"  \"%s\"\n", result,
+                Utf16ToUtf8(out1.data()).c_str(), Utf16ToUtf8(out2.data()).c_str());
+    return result != 0;
+}
+
 bool Close(Session& session)
 {
     session.library.closeChannel(session.channel);
@@ -504,6 +591,18 @@ bool RunStep(Session& session, int argc, char** argv, int& i)
         succeeded = CheckStoredFile(session, argv[i++]);
     } else if (step == "last-restore") {
         succeeded = LastRestore(session);
+    } else if (step == "restore-file" && values(7)) {
+        succeeded = Restore(session, argv + i, argv[i + 5], argv[i + 6]);
+        i += 7;
+    } else if (step == "restore-hybrid" && values(8)) {
+        succeeded = RestoreHybrid(session, argv + i, argv[i + 5], argv[i + 6], argv[i + 7]);
+        i += 8;
+    } else if (step == "set-parameters" && values(4)) {
+        succeeded = Seal(session, argv + i);
+        i += 4;
+    } else if (step == "get-parameters" && values(3)) {
+        succeeded = Unseal(session, argv + i);
+        i += 3;
     } else if (step == "close") {
         succeeded = Close(session);
     } else if (!session.account.Run(step, session.channel, argc, argv, &i, &succeeded)) {

@@ -1,4 +1,4 @@
-#include "support/HostTrace.h"
+#include "support/HostProgram.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,31 +9,32 @@
 #include "platform/text.h"
 #include "support/KelvaneLibrary.h"
 
-HostTrace::HostTrace()
+HostProgram::HostProgram(std::filesystem::path folder) : m_folder(std::move(folder))
 {
-    std::ofstream settings(m_folder.path() / "QV_LOG.INI");
-    settings << "[log]\npath=" << (m_folder.path() / "trace").string() << "\nnotimestamp=1\n";
+    std::ofstream settings(m_folder / "QV_LOG.INI");
+    settings << "[log]\npath=" << (m_folder / "trace").string() << "\nnotimestamp=1\n";
 }
 
-std::string HostTrace::Run(const std::string& steps)
+std::string HostProgram::Run(const std::string& steps) const
 {
-    std::string binaries = std::getenv("KELVANE_TEST_BINARY_DIR");
-    std::string command = "cd '" + m_folder.path().string() + "' && '" + binaries +
-                          "/tools/kelvane-host' --library '" + KelvaneLibrary::Path() + "' " +
-                          steps + " 2>&1";
+    const char* binaries = std::getenv("KELVANE_TEST_BINARY_DIR");
+    std::string command = "cd '" + m_folder.string() + "' && '" +
+                          (binaries != nullptr ? binaries : ".") + "/tools/kelvane-host' --library '" +
+                          KelvaneLibrary::Path() + "' " + steps + " 2>&1";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     std::string output;
     char buffer[4096];
     size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof(buffer), pipe.get())) > 0)
+    while (pipe != nullptr && (count = std::fread(buffer, 1, sizeof(buffer), pipe.get())) > 0)
         output.append(buffer, count);
     return output;
 }
 
-std::vector<std::string> HostTrace::Lines() const
+std::vector<std::string> HostProgram::TraceLines() const
 {
-    std::ifstream file(m_folder.path() / "trace.log", std::ios::binary);
+    std::ifstream file(m_folder / "trace.log", std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // UTF-16LE after its byte-order mark.
     std::u16string text;
     for (size_t i = 2; i + 1 < bytes.size(); i += 2)
         text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |

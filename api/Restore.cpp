@@ -1,0 +1,184 @@
+// The restore exports: a file from the server straight to its local path, or a file version
+// rebuilt by applying the records of a local block file onto the server's copy of the file.
+// Both run the download with the host's callback installed on the channel, so that the host
+// sees the progress and can cancel, and take the callback off again on every way out.
+#include "kelvane.h"
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "api/ExportFrame.h"
+#include "connection/Csocketclient.h"
+#include "platform/error.h"
+#include "platform/file.h"
+#include "platform/format.h"
+#include "restore/CBlocks.h"
+
+namespace {
+
+// Chunk size of a cached download, in bytes.
+constexpr DWORD kRestorePacketSize = 0x20000;
+// Characters of a composed path, the terminator included.
+constexpr size_t kPathCapacity = 1024;
+// Written anew in the current directory by every RestoreFile; nothing reads it back.
+constexpr const WCHAR* kRestoreNoteName = u"Log.txt";
+// Arguments of the version build of a hybrid restore: with progress, against no known CRC,
+// so a CRC difference is accepted.
+constexpr int32_t kBuildWithProgress = 1;
+constexpr uint32_t kNoExpectedCrc = 0;
+constexpr uint32_t kAcceptMismatch = 1;
+
+// The five 64-bit codes that name a file version on the server, as their ten 32-bit words,
+// each code's low word first.
+using FileCodes = std::array<DWORD, 10>;
+
+// The code at index (0 to 4).
+ULONGLONG FileCode(const FileCodes& codes, size_t index)
+{
+    return static_cast<ULONGLONG>(codes[2 * index + 1]) << 32 | codes[2 * index];
+}
+
+struct CallbackRemoval {
+    void operator()(Csocketclient* channel) const { channel->SetCallback(0, nullptr); }
+};
+// The host's callback, installed on the channel until this is released.
+using InstalledCallback = std::unique_ptr<Csocketclient, CallbackRemoval>;
+
+struct HandleClose {
+    void operator()(HANDLE file) const { CloseHandle(file); }
+};
+using FileHandle = std::unique_ptr<void, HandleClose>;
+
+InstalledCallback InstallHostCallback(Csocketclient& channel, TransportCallback callback)
+{
+    channel.SetCallback(0, callback);
+    channel.SetGetPacketSize(kRestorePacketSize);
+    return InstalledCallback(&channel);
+}
+
+// Downloads the file version to path; 1 when the file is there.
+INT Download(Csocketclient& channel, const FileCodes& w, const WCHAR* path)
+{
+    DWORD word = 0;
+    DWORD done = 0;
+    DWORD fileTime = 0;
+    return channel.RequestFile(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], path,
+                               path, 0, &word, &done, &fileTime);
+}
+
+// Writes text followed by localPath, as UTF-16LE without a byte-order mark or terminator, to
+// "Log.txt" in the current directory, which is created or emptied. The file stays open until
+// the handle is released; when it cannot be opened nothing is written.
+FileHandle WriteRestoreNote(const WCHAR* text, const WCHAR* localPath)
+{
+    HANDLE file = CreateFileW(kRestoreNoteName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FileHandle();
+    const std::u16string note = std::u16string(text) + localPath;
+    std::string bytes;
+    bytes.reserve(2 * note.size());
+    for (char16_t unit : note) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    DWORD written = 0;
+    if (bytes.size() <= 0xFFFFFFFFu)
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    return FileHandle(file);
+}
+
+// Formats a path into out; false, with the thread's last error set to the system's code for
+// an over-long name, when it would not fit.
+template <typename... Args>
+bool ComposePath(WCHAR (&out)[kPathCapacity], const WCHAR* format, const Args&... args)
+{
+    if (FormatW(out, kPathCapacity, format, args...) >= 0)
+        return true;
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+}
+
+// Moves the rebuilt file to its destination, which it never replaces; false when it did not
+// get there (the file then keeps its temporary name).
+bool MoveIntoPlace(ExportFrame& frame, const WCHAR* temporaryPath, const WCHAR* destination)
+{
+    frame.Info(FormatString(u"Move File %s to %s", temporaryPath, destination).c_str());
+    if (MoveFileW(temporaryPath, destination))
+        return true;
+    frame.Error(707, u"Move file Has failed.");
+    return false;
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t RestoreFile(Csocketclient* channel, uint32_t code1Low, uint32_t code1High,
+                    uint32_t code2Low, uint32_t code2High, uint32_t code3Low, uint32_t code3High,
+                    uint32_t code4Low, uint32_t code4High, uint32_t code5Low, uint32_t code5High,
+                    const char16_t* localPath, uint32_t unused1, uint32_t unused2,
+                    const char16_t* text, TransportCallback callback)
+{
+    return ExportFrame::Run(u"RestoreFile", u"637", 0, [&](ExportFrame& frame) {
+        if (channel == nullptr || localPath == nullptr || text == nullptr)
+            return 0;
+        const FileCodes codes{code1Low, code1High, code2Low, code2High, code3Low,
+                              code3High, code4Low, code4High, code5Low, code5High};
+        FileHandle note = WriteRestoreNote(text, localPath);
+        InstalledCallback installed = InstallHostCallback(*channel, callback);
+        const INT result = Download(*channel, codes, localPath);
+        installed.reset();
+        return frame.Return(u"655", result);
+    });
+}
+
+int32_t RestoreHybridFile(Csocketclient* channel, uint32_t code1Low, uint32_t code1High,
+                          uint32_t code2Low, uint32_t code2High, uint32_t code3Low,
+                          uint32_t code3High, uint32_t code4Low, uint32_t code4High,
+                          uint32_t code5Low, uint32_t code5High, const char16_t* folder,
+                          const char16_t* blockFileName, const char16_t* destination,
+                          TransportCallback callback)
+{
+    return ExportFrame::Run(u"RestoreHybridFile", u"661", 0, [&](ExportFrame& frame) {
+        if (channel == nullptr || folder == nullptr || blockFileName == nullptr ||
+            destination == nullptr)
+            return 0;
+        const FileCodes codes{code1Low, code1High, code2Low, code2High, code3Low,
+                              code3High, code4Low, code4High, code5Low, code5High};
+        CBlocks blocks;
+        InstalledCallback installed = InstallHostCallback(*channel, callback);
+        WCHAR blockPath[kPathCapacity];
+        CBlocks::Header header{};
+        if (!ComposePath(blockPath, u"%s\\%s", folder, blockFileName) ||
+            !blocks.ReadHeader(blockPath, &header)) {
+            frame.Error(678, u"ReadHeader has failed.");
+            return frame.Return(u"679", 0);
+        }
+        WCHAR temporaryPath[kPathCapacity];
+        if (!ComposePath(temporaryPath, u"%s\\%I64u_%I64u.tmp", folder, FileCode(codes, 3),
+                         FileCode(codes, 4)) ||
+            !Download(*channel, codes, temporaryPath)) {
+            frame.Error(691, u"GetFile has failed.");
+            return frame.Return(u"692", 0);
+        }
+        WCHAR reason[CBlocks::kMessageCapacity] = {};
+        int32_t result = blocks.CreateVersionOnDisk(kBuildWithProgress, temporaryPath, blockPath,
+                                                    header.versionSize, kNoExpectedCrc,
+                                                    kAcceptMismatch, FileCode(codes, 3), reason)
+                             ? 1
+                             : 0;
+        if (result == 0) {
+            frame.Error(698, u"Create Version On Disk failed.");
+            frame.Var(u"reason", static_cast<const char16_t*>(reason));
+            // A partly rebuilt file is not the version: it never takes the destination's place.
+            DeleteFileW(temporaryPath);
+        } else if (!MoveIntoPlace(frame, temporaryPath, destination)) {
+            result = 0;
+        }
+        return frame.Return(u"712", result);
+    });
+}
+
+} // extern "C"

@@ -1,0 +1,160 @@
+// RestoreFile through the exported function: a file from the stand-in server to a local path,
+// as one compressed reply or as a cached transfer, with the host's progress and cancellation,
+// and the "Log.txt" note in the current directory.
+#include <numeric>
+
+#include "RestoreFixture.h"
+
+namespace {
+
+class RestoreFileTest : public RestoreFixture {
+protected:
+    std::filesystem::path target = dir.path() / "restored.bin";
+};
+
+std::string Utf16Bytes(const std::u16string& text)
+{
+    std::string bytes;
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+} // namespace
+
+TEST_F(RestoreFileTest, SmallFileArrivesInOneReplyWithItsProgress)
+{
+    const std::string contents = Noise(70000) + std::string(50000, 'z');
+    Serve(contents);
+    ASSERT_EQ(RestoreFile(target.u16string()), 1);
+    EXPECT_TRUE(Read(target) == contents);
+    EXPECT_EQ(FileRequests(), 1u);
+    EXPECT_TRUE(files.PacketRequests().empty());
+    EXPECT_EQ(host.Values(kState), (std::vector<uint64_t>{4, 5}));
+    // The size announced and the bytes handled are those of the compressed stream.
+    ASSERT_EQ(host.Seen(kDataSize), 1u);
+    EXPECT_EQ(host.Values(kDataDone), host.Values(kDataSize));
+    EXPECT_LT(host.Values(kDataSize)[0], contents.size());
+    for (const HostCallback::Event& event : host.Events())
+        EXPECT_EQ(event.context, 0u);
+}
+
+TEST_F(RestoreFileTest, LargeFileComesInChunksOf128KiB)
+{
+    const std::string contents = Noise(DownloadHandlers::kSingleReplyLimit + 300000, 9);
+    Serve(contents);
+    ASSERT_EQ(RestoreFile(target.u16string()), 1);
+    EXPECT_TRUE(Read(target) == contents);
+    const auto requests = files.PacketRequests();
+    ASSERT_EQ(requests.size(), contents.size() / kChunk + 1);
+    for (const auto& request : requests)
+        EXPECT_EQ(request.chunkSize, kChunk);
+    EXPECT_EQ(host.Values(kDataSize), (std::vector<uint64_t>{contents.size()}));
+    const std::vector<uint64_t> done = host.Values(kDataDone);
+    EXPECT_EQ(done.size(), requests.size());
+    EXPECT_EQ(std::accumulate(done.begin(), done.end(), uint64_t{0}), contents.size());
+    EXPECT_EQ(RemovalReasons(), (std::vector<DWORD>{8}));
+}
+
+TEST_F(RestoreFileTest, HostCancelsACachedTransfer)
+{
+    Serve(Noise(DownloadHandlers::kSingleReplyLimit + 1));
+    bool cancelled = false;
+    host.decide = [&](const HostCallback::Event& event) {
+        if (event.code != kCancelPoll || host.Seen(kDataDone) < 2 || cancelled)
+            return 0;
+        cancelled = true;
+        return 1;
+    };
+    EXPECT_EQ(RestoreFile(target.u16string()), 0);
+    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(files.PacketRequests().size(), 3u);
+    EXPECT_EQ(RemovalReasons(), (std::vector<DWORD>{5}));
+}
+
+TEST_F(RestoreFileTest, HostRefusesTheSizeOfAOneReplyFile)
+{
+    Serve("short file");
+    host.decide = [](const HostCallback::Event& event) { return event.code == kDataSize ? 1 : 0; };
+    EXPECT_EQ(RestoreFile(target.u16string()), 0);
+    EXPECT_FALSE(Exists(target));
+}
+
+// The callback is the host's only for the call: the channel's messages after it (all of them
+// at this log level) go elsewhere.
+TEST_F(RestoreFileTest, CallbackIsRemovedAfterSuccessAndFailure)
+{
+    LoginReplyFields verbose;
+    verbose.logLevel = 50;
+    server.Logins().SetLoginReply(verbose);
+    library.CloseChannel(channel);
+    channel = library.OpenChannel(server.Address16().c_str(), u"alice", u"secret", &flags, 0, u"",
+                                  0, u"", u"");
+    ASSERT_NE(channel, nullptr);
+    Serve("contents");
+    for (const bool served : {true, false}) {
+        std::filesystem::path path = dir.path() / (served ? "a" : "missing-folder/b");
+        EXPECT_EQ(RestoreFile(path.u16string()), served ? 1 : 0);
+        EXPECT_GT(host.Seen(1), 0u);
+        host.Clear();
+        char dataServer[KELVANE_DATA_SERVER_SIZE] = {};
+        uint32_t maintenance = 0;
+        EXPECT_TRUE(library.VerifyServer(channel, dataServer, &maintenance));
+        EXPECT_TRUE(host.Events().empty());
+    }
+}
+
+TEST_F(RestoreFileTest, NullChannelAndTextsAreRefusedBeforeAnyRequest)
+{
+    Serve("contents");
+    static auto restore = Export<decltype(&::RestoreFile)>("RestoreFile");
+    const std::u16string path = target.u16string();
+    EXPECT_EQ(restore(nullptr, 2, 1, 3, 0, 0, 0, 0, 0, 7, 0, path.c_str(), 0, 0, u"", nullptr), 0);
+    EXPECT_EQ(restore(channel, 2, 1, 3, 0, 0, 0, 0, 0, 7, 0, nullptr, 0, 0, u"", nullptr), 0);
+    EXPECT_EQ(restore(channel, 2, 1, 3, 0, 0, 0, 0, 0, 7, 0, path.c_str(), 0, 0, nullptr,
+                      nullptr),
+              0);
+    EXPECT_EQ(FileRequests(), 0u);
+    EXPECT_FALSE(Exists(cwd / "Log.txt"));
+}
+
+TEST_F(RestoreFileTest, LogNoteHoldsTextThenPathAsUtf16)
+{
+    Serve("contents");
+    RestoreFile(u"B", u"A");
+    EXPECT_EQ(Read(cwd / "Log.txt"), std::string("A\0B\0", 4));
+}
+
+// Code units whose bytes hold a line feed (U+000A, U+010A, U+0A0D) are written as they are.
+TEST_F(RestoreFileTest, LogNoteIsOverwrittenAndKeepsEveryByte)
+{
+    Serve("contents");
+    const std::u16string text = u"line\nfeed \u010A\u0A0D ";
+    const std::u16string path = (dir.path() / "x").u16string();
+    ASSERT_EQ(RestoreFile(path, text.c_str()), 1);
+    EXPECT_EQ(Read(cwd / "Log.txt"), Utf16Bytes(text + path));
+    ASSERT_EQ(RestoreFile(u"relative.bin", u""), 1);
+    EXPECT_EQ(Read(cwd / "relative.bin"), "contents");
+    EXPECT_EQ(Read(cwd / "Log.txt"), Utf16Bytes(u"relative.bin"));
+}
+
+// A file the server refuses leaves nothing but the note.
+TEST_F(RestoreFileTest, RefusedFileFailsAndStillLeavesItsNote)
+{
+    const std::u16string path = (dir.path() / "never").u16string();
+    EXPECT_EQ(RestoreFile(path, u"why:"), 0);
+    EXPECT_EQ(FileRequests(), 1u);
+    EXPECT_FALSE(Exists(path));
+    EXPECT_EQ(Read(cwd / "Log.txt"), Utf16Bytes(u"why:" + path));
+}
+
+TEST_F(RestoreFileTest, UnwritableLogNoteDoesNotStopTheRestore)
+{
+    Serve("contents");
+    std::filesystem::create_directory(cwd / "Log.txt");
+    EXPECT_EQ(RestoreFile(target.u16string(), u"note"), 1);
+    EXPECT_EQ(Read(target), "contents");
+    EXPECT_TRUE(std::filesystem::is_directory(cwd / "Log.txt"));
+}
