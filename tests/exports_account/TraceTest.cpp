@@ -11,6 +11,7 @@
 #include "support/HostProgram.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
+#include "tools/server/CommandHandlers.h"
 
 namespace {
 
@@ -113,8 +114,10 @@ protected:
 
 TEST_F(MemberTrace, RefusalsCarryTheirStatusWordsAndNoPassword)
 {
+    server.AnswerWith(ServerCommand::kCreateMachineByAuth, Payload().U32(0).U32(5).Bytes());
     RunAsUser("check-username bob update-user-info bob Hunter2 b@x en Bob B 1 "
-              "update-member-info alice Hunter3 a@x en Al A 2 create-account");
+              "update-member-info alice Hunter3 a@x en Al A 2 create-account "
+              "create-machine-auth laptop");
     EXPECT_TRUE(HasInOrder(lines, {
         "{ CheckUsername():1236",
         " var: username = bob",
@@ -140,6 +143,12 @@ TEST_F(MemberTrace, RefusalsCarryTheirStatusWordsAndNoPassword)
         ErrorAt("CreateAccount", 2472),
         "# Obsolete Method.",
         "} CreateAccount():2474 -> 0",
+        "{ CreateMachineAuth():2579",
+        " var: memberauth = member-auth-7",
+        " var: reasoncode = 5",
+        ErrorAt("CreateMachineAuth", 2599),
+        "# Create machine by authentication failed. SOURCE_KORVEXA_CLIENT_x86 ",
+        "} CreateMachineAuth():2608 -> 0",
     })) << output;
     EXPECT_EQ(CountContaining(lines, "} UpdateUserInformation():"), 0u);
     EXPECT_EQ(CountContaining(lines, "Hunter"), 0u);
@@ -171,7 +180,8 @@ TEST_F(MemberTrace, MemberInformationAndStatistics)
 TEST_F(MemberTrace, ChecksOfTheChannel)
 {
     Run("open-nouser " + server.Address() + " delete-member bob account-info close " +
-        "delete-member bob member-auth delete-folder 1 2 3");
+        "delete-member bob member-auth delete-folder 1 2 3 create-machine-auth a " +
+        "create-machine-auth-ex a");
     EXPECT_TRUE(HasInOrder(lines, {
         "{ DeleteMember():3014",
         " var: username = bob",
@@ -194,7 +204,14 @@ TEST_F(MemberTrace, ChecksOfTheChannel)
         " var: foldercode = 3",
         ErrorAt("DeleteServerFolderEx", 2570),
         "} DeleteServerFolderEx():2573 -> 0",
+        "{ CreateMachineAuth():2579",
+        "} CreateMachineAuth():2608 -> 0",
+        "{ CreateMachineAuthEx():2613",
+        ErrorAt("CreateMachineAuthEx", 2662),
+        "# No socket has opened.",
+        "} CreateMachineAuthEx():2665 -> 0",
     })) << output;
+    EXPECT_EQ(CountContaining(lines, "Function: CreateMachineAuth at line"), 0u);
 }
 
 TEST_F(MemberTrace, EnrolmentAndServerFiles)
