@@ -290,11 +290,7 @@ void* loadRootFolder(Csocketclient* channel, uint32_t* count, uint32_t* size,
 void FreeBuffer(void* buffer)
 {
     ExportFrame::Run(u"FreeBuffer", u"627", [&](ExportFrame& frame) {
-        // The release reports a failure (NULL, or a pointer that is no reply buffer) only
-        // through the thread's last error.
-        SetLastError(ERROR_SUCCESS);
-        g_util.FreePacket(buffer);
-        BOOL freeMemoryRes = buffer != nullptr && GetLastError() == ERROR_SUCCESS;
+        BOOL freeMemoryRes = g_util.FreePacket(buffer);
         frame.Var(u"freeMemoryRes", freeMemoryRes);
     });
 }

@@ -220,7 +220,7 @@ private:
     // A received reply, released with the object unless it is handed over.
     struct CommandReply {
         const char* logName = nullptr;
-        std::unique_ptr<void, void (*)(void*)> payload{nullptr, Cutil::FreePacket};
+        PacketBuffer payload;
         DWORD length = 0;
         explicit operator bool() const { return payload != nullptr; }
     };

@@ -59,11 +59,7 @@ constexpr DWORD kSingleSizeOffset = 16;
 // A server text is raised only when it holds 1 to this many bytes.
 constexpr DWORD kServerTextMaximum = 63;
 
-// A received payload, released with its owner.
-struct PacketRelease {
-    void operator()(void* packet) const { Cutil::FreePacket(packet); }
-};
-using Payload = std::unique_ptr<void, PacketRelease>;
+using Payload = PacketBuffer;
 
 DWORD WordAt(const void* payload, DWORD offset)
 {

@@ -625,8 +625,7 @@ void* Cutil::AllocatePacket(DWORD size)
     return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
 
-void Cutil::FreePacket(void* packet)
+BOOL Cutil::FreePacket(void* packet)
 {
-    if (packet != nullptr)
-        VirtualFree(packet, 0, MEM_RELEASE);
+    return packet != nullptr && VirtualFree(packet, 0, MEM_RELEASE);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "kelvane.h"
 #include "platform/format.h"
@@ -79,8 +80,9 @@ public:
     // Whole committed read-write pages, zero-filled; null on failure. Every request packet,
     // received payload and reply buffer of the system is one of these.
     static void* AllocatePacket(DWORD size);
-    // Releases a whole allocation of AllocatePacket or AllocateMemory; null is a no-op.
-    static void FreePacket(void* packet);
+    // Releases a whole allocation of AllocatePacket or AllocateMemory. Gives FALSE for null or
+    // a pointer that starts no such allocation, which is then left alone.
+    static BOOL FreePacket(void* packet);
 
 private:
     static constexpr int32_t kMessageCapacity = 4096;
@@ -106,5 +108,11 @@ private:
     uintptr_t m_callbackContext;
     uint32_t m_lastCallbackResult;
 };
+
+// Owns a page allocation of Cutil::AllocatePacket and releases it with Cutil::FreePacket.
+struct PacketRelease {
+    void operator()(void* packet) const { Cutil::FreePacket(packet); }
+};
+using PacketBuffer = std::unique_ptr<void, PacketRelease>;
 
 extern Cutil g_util;
