@@ -51,6 +51,13 @@ void CopyText(char* out, const BYTE* bytes, DWORD count)
     out[count] = 0;
 }
 
+// A settings reply that lacks a field it announces, or names too long a data server.
+DWORD RefuseSettings(Csocketclient& channel)
+{
+    channel.LogA(CTransport::kTypeError, 30, "GetSettings: reply malformed");
+    return 0;
+}
+
 }  // namespace
 
 BOOL Csocketclient::SendPacket(void* packet, DWORD length)
@@ -345,30 +352,34 @@ DWORD Csocketclient::GetSettings(char* dataServer, DWORD* first, DWORD* maintena
     ReplyReader reader = reply.Reader();
     DWORD result = 0;
     DWORD firstWord = 0;
-    if (!reader.U32(&result) || result == 0 || !reader.U32(&firstWord))
+    if (!reader.U32(&result))
+        return RefuseSettings(*this);
+    if (result == 0)
         return 0;
+    if (!reader.U32(&firstWord))
+        return RefuseSettings(*this);
     *first = firstWord;
 
     const BYTE* name = nullptr;
     DWORD nameLength = 0;
     if (!reader.Counted(&name, &nameLength) || nameLength >= kDataServerSize)
-        return 0;
+        return RefuseSettings(*this);
     CopyText(dataServer, name, nameLength);
 
     DWORD maintenanceWord = 0;
     if (!reader.U32(&maintenanceWord))
-        return 0;
+        return RefuseSettings(*this);
     *maintenance = maintenanceWord;
     // A second text of 1 to 4095 bytes is taken; any other length leaves the text empty.
     ReplyReader secondText = reader;
     DWORD declared = 0;
     if (!reader.U32(&declared))
-        return 0;
+        return RefuseSettings(*this);
     if (declared >= 1 && declared < kSettingsTextSize) {
         const BYTE* second = nullptr;
         DWORD secondLength = 0;
         if (!secondText.Counted(&second, &secondLength))
-            return 0;
+            return RefuseSettings(*this);
         CopyText(text, second, secondLength);
     } else {
         text[0] = 0;
