@@ -5,6 +5,7 @@
 // the queries report nothing.
 #include "kelvane.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <memory>
 #include <vector>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr int32_t kConnectTries = 10;
 constexpr uint32_t kControlBufferSize = 4096;
+constexpr uint32_t kResultWordSize = 4;
 constexpr uint32_t kStatusBufferSize = Cservicestatus::kReplyBufferSize;
 // Characters of the status file text handed to the host's callbacks, terminator included.
 constexpr int32_t kStatusFileCapacity = 2048;
@@ -58,8 +60,13 @@ uint32_t RunControlCommands(ExportFrame& frame, const ConnectTexts& texts,
     for (const ControlCommand& command : commands) {
         frame.Info(command.sending);
         uint32_t length = 0;
-        if (!client.SendCommand(command.code, buffer.data(), &length, kControlBufferSize))
+        if (!client.SendCommand(command.code, buffer.data(), &length, kControlBufferSize)) {
             frame.Warning(command.failed);
+        } else if (length < kResultWordSize) {
+            // A reply too short for its result word reads as zeros past its end, never as the
+            // bytes an earlier reply left in the buffer.
+            std::fill(buffer.begin() + length, buffer.begin() + kResultWordSize, 0);
+        }
     }
     client.Close();
     return FirstWord(buffer);
