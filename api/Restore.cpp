@@ -23,6 +23,8 @@ constexpr DWORD kRestorePacketSize = 0x20000;
 constexpr size_t kPathCapacity = 1024;
 // Written anew in the current directory by every RestoreFile; nothing reads it back.
 constexpr const WCHAR* kRestoreNoteName = u"Log.txt";
+// Appended to the local path for the file of a cached transfer until it is complete.
+constexpr const WCHAR* kTransferSuffix = u".part";
 // Arguments of the version build of a hybrid restore: with progress, against no known CRC,
 // so a CRC difference is accepted.
 constexpr int32_t kBuildWithProgress = 1;
@@ -57,14 +59,34 @@ InstalledCallback InstallHostCallback(Csocketclient& channel, TransportCallback 
     return InstalledCallback(&channel);
 }
 
-// Downloads the file version to path; 1 when the file is there.
-INT Download(Csocketclient& channel, const FileCodes& w, const WCHAR* path)
+// Downloads the file version: a cached transfer writes path, a single reply finalPath. 1 when
+// the file is there.
+INT Download(Csocketclient& channel, const FileCodes& w, const WCHAR* path, const WCHAR* finalPath)
 {
     DWORD word = 0;
     DWORD done = 0;
     DWORD fileTime = 0;
     return channel.RequestFile(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], path,
-                               path, 0, &word, &done, &fileTime);
+                               finalPath, 0, &word, &done, &fileTime);
+}
+
+// Downloads the file version to localPath, where the file being restored usually stands. A
+// cached transfer is written beside it and takes its place only once complete, so that a
+// download that fails leaves the local file as it was; a single reply is written only after
+// it was inflated whole.
+INT DownloadInPlace(ExportFrame& frame, Csocketclient& channel, const FileCodes& w,
+                    const WCHAR* localPath)
+{
+    const std::u16string transfer = std::u16string(localPath) + kTransferSuffix;
+    if (!Download(channel, w, transfer.c_str(), localPath))
+        return 0;
+    if (GetFileAttributesW(transfer.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return 1;
+    DeleteFileW(localPath);
+    if (MoveFileW(transfer.c_str(), localPath))
+        return 1;
+    frame.Warning(u"The restored file could not take its place.");
+    return 0;
 }
 
 // Writes text followed by localPath, as UTF-16LE without a byte-order mark or terminator, to
@@ -128,7 +150,7 @@ int32_t RestoreFile(Csocketclient* channel, uint32_t code1Low, uint32_t code1Hig
                               code3High, code4Low, code4High, code5Low, code5High};
         FileHandle note = WriteRestoreNote(text, localPath);
         InstalledCallback installed = InstallHostCallback(*channel, callback);
-        const INT result = Download(*channel, codes, localPath);
+        const INT result = DownloadInPlace(frame, *channel, codes, localPath);
         installed.reset();
         return frame.Return(u"655", result);
     });
@@ -159,7 +181,7 @@ int32_t RestoreHybridFile(Csocketclient* channel, uint32_t code1Low, uint32_t co
         WCHAR temporaryPath[kPathCapacity];
         if (!ComposePath(temporaryPath, u"%s\\%I64u_%I64u.tmp", folder, FileCode(codes, 3),
                          FileCode(codes, 4)) ||
-            !Download(*channel, codes, temporaryPath)) {
+            !Download(*channel, codes, temporaryPath, temporaryPath)) {
             frame.Error(691, u"GetFile has failed.");
             return frame.Return(u"692", 0);
         }
