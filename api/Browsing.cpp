@@ -5,6 +5,7 @@
 #include "kelvane.h"
 
 #include "api/ExportFrame.h"
+#include "api/ExportSupport.h"
 #include "api/ReplyBuffer.h"
 #include "connection/Csocketclient.h"
 #include "platform/error.h"
@@ -69,12 +70,6 @@ uint64_t JoinCode(uint32_t low, uint32_t high)
     return static_cast<uint64_t>(high) << 32 | low;
 }
 
-template <typename T>
-T* OrScratch(T* out, T& scratch)
-{
-    return out != nullptr ? out : &scratch;
-}
-
 // Ends the call with its exit line and result, or with neither where the way out has none.
 void* Leave(ExportFrame& frame, const char16_t* exitLine, void* buffer)
 {
@@ -89,8 +84,8 @@ void* HandListToHost(ExportFrame& frame, const ListExport& list, Csocketclient* 
 {
     uint32_t countScratch = 0;
     uint32_t sizeScratch = 0;
-    count = OrScratch(count, countScratch);
-    size = OrScratch(size, sizeScratch);
+    count = OutOrScratch(count, countScratch);
+    size = OutOrScratch(size, sizeScratch);
     if (list.clearsSize)
         *size = 0;
     if (channel == nullptr) {
@@ -192,7 +187,7 @@ void* Search(Csocketclient* channel, uint32_t machineidLow, uint32_t machineidHi
         frame.Var(u"machineid", static_cast<int64_t>(JoinCode(machineidLow, machineidHigh)));
         frame.Var(u"searchstring", searchstring);
         uint32_t sizeScratch = 0;
-        size = OrScratch(size, sizeScratch);
+        size = OutOrScratch(size, sizeScratch);
         *size = 0;
         if (channel == nullptr) {
             frame.Warning(kNoChannel);
@@ -306,11 +301,11 @@ int32_t CheckFile(Csocketclient* channel, const char16_t* path, uint32_t a, uint
         uint32_t resultScratch = 0;
         uint32_t statusScratch = 0;
         return channel->MyCheckFile(0, 0, path, a, b, c, d, 0,
-                                    OrScratch(value1, valueScratch[0]),
-                                    OrScratch(value2, valueScratch[1]),
-                                    OrScratch(value3, valueScratch[2]),
-                                    OrScratch(result, resultScratch),
-                                    OrScratch(status, statusScratch));
+                                    OutOrScratch(value1, valueScratch[0]),
+                                    OutOrScratch(value2, valueScratch[1]),
+                                    OutOrScratch(value3, valueScratch[2]),
+                                    OutOrScratch(result, resultScratch),
+                                    OutOrScratch(status, statusScratch));
     });
 }
 
@@ -322,10 +317,10 @@ int32_t LastRestoreInfo(Csocketclient* channel, uint64_t* value1, uint64_t* valu
             return 0;
         uint64_t valueScratch[3] = {};
         uint32_t statusScratch = 0;
-        return channel->LastRestoreInfo(OrScratch(value1, valueScratch[0]),
-                                        OrScratch(value2, valueScratch[1]),
-                                        OrScratch(value3, valueScratch[2]),
-                                        OrScratch(status, statusScratch));
+        return channel->LastRestoreInfo(OutOrScratch(value1, valueScratch[0]),
+                                        OutOrScratch(value2, valueScratch[1]),
+                                        OutOrScratch(value3, valueScratch[2]),
+                                        OutOrScratch(status, statusScratch));
     });
 }
 

@@ -7,6 +7,7 @@
 #include "api/ChannelOpening.h"
 #include "api/DataServer.h"
 #include "api/ExportFrame.h"
+#include "api/ExportSupport.h"
 #include "api/LocalLogin.h"
 #include "api/MandatoryText.h"
 
@@ -15,13 +16,6 @@ namespace {
 constexpr Csocketclient* kNoChannel = nullptr;
 // Bytes of the settings text that the server sends beside the data-server name.
 constexpr size_t kSettingsTextSize = 8192;
-
-// Where an out-value goes when the host passed no pointer for it.
-template <typename T>
-T* OrScratch(T* out, T& scratch)
-{
-    return out != nullptr ? out : &scratch;
-}
 
 void LogProxyVars(ExportFrame& frame, const char16_t* proxyHost, int32_t proxyPort,
                   const char16_t* proxyUser)
@@ -151,8 +145,8 @@ bool AuthenticateMachine(Csocketclient* channel, uint32_t* maintenance, uint32_t
             return false;
         uint32_t maintenanceScratch = 0;
         uint32_t lockedoutScratch = 0;
-        maintenance = OrScratch(maintenance, maintenanceScratch);
-        lockedout = OrScratch(lockedout, lockedoutScratch);
+        maintenance = OutOrScratch(maintenance, maintenanceScratch);
+        lockedout = OutOrScratch(lockedout, lockedoutScratch);
         char myhost[kDataServerSize] = {};
         uint32_t mymaintenance = 0;
         channel->SetAutoSession(1);
@@ -200,8 +194,8 @@ bool VerifyServer(Csocketclient* channel, char* dataServer, uint32_t* maintenanc
     return ExportFrame::Run(u"VerifyServer", u"2740", false, [&](ExportFrame& frame) {
         char dataServerScratch[kDataServerSize] = {};
         uint32_t maintenanceScratch = 0;
-        dataServer = dataServer != nullptr ? dataServer : dataServerScratch;
-        maintenance = OrScratch(maintenance, maintenanceScratch);
+        dataServer = OutOrScratch(dataServer, dataServerScratch);
+        maintenance = OutOrScratch(maintenance, maintenanceScratch);
         char name[kDataServerSize] = {};
         char settingsText[kSettingsTextSize] = {};
         if (channel == nullptr) {
@@ -232,7 +226,7 @@ int32_t WebPortalIsEnabled(Csocketclient* channel, uint32_t* IsEnabled)
         if (channel == nullptr)
             return 0;
         uint32_t enabledScratch = 0;
-        IsEnabled = OrScratch(IsEnabled, enabledScratch);
+        IsEnabled = OutOrScratch(IsEnabled, enabledScratch);
         int32_t result = channel->IsWebPortalEnabledEx(IsEnabled) ? 1 : 0;
         if (result == 0)
             frame.Warning(u"Unable to get status of web portal.");
@@ -265,7 +259,7 @@ int32_t GetMachineInformation(Csocketclient* channel, uint32_t MachineCodeLow,
         }
         char textScratch[Csocketclient::kReplyTextCapacity] = {};
         int32_t result = static_cast<int32_t>(channel->GetMachineInformation(
-            MachineCodeLow, MachineCodeHigh, text != nullptr ? text : textScratch));
+            MachineCodeLow, MachineCodeHigh, OutOrScratch(text, textScratch)));
         if (result == 0)
             frame.Error(521, u"Unable to get machine authentication.");
         return frame.Return(u"524", result);
