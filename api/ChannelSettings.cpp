@@ -7,6 +7,7 @@
 
 #include "api/ChannelOpening.h"
 #include "api/ExportFrame.h"
+#include "api/ExportSupport.h"
 #include "api/MandatoryText.h"
 
 namespace {
@@ -81,10 +82,8 @@ int32_t SetGetPacketSize(Csocketclient* channel, uint32_t packetsize)
 {
     return ExportFrame::Run(u"SetGetPacketSize", u"3081", 0, [&](ExportFrame& frame) {
         frame.Var(u"packetsize", packetsize);
-        if (channel == nullptr) {
-            frame.Error(3093, u"No socket has opened.");
+        if (!RequireChannel(frame, channel, 3093))
             return frame.Return(u"3096", 0);
-        }
         channel->SetGetPacketSize(packetsize);
         return frame.Return(u"3096", 1);
     });

@@ -18,6 +18,6 @@ bool RequireLoggedInChannel(ExportFrame& frame, Csocketclient* channel, uint32_t
         return false;
     if (channel->IsAuthenticated() == 1)
         return true;
-    frame.Error(notLoggedInLine, u"Authentication failed.");
+    frame.Error(notLoggedInLine, kAuthenticationFailed);
     return false;
 }

@@ -13,6 +13,8 @@ constexpr size_t kHostTextCapacity = 1024;
 
 // The text of the error line for a NULL channel handle.
 constexpr const char16_t* kNoSocketMessage = u"No socket has opened.";
+// The text of the error line for a channel whose login failed or never happened.
+constexpr const char16_t* kAuthenticationFailed = u"Authentication failed.";
 
 // A NULL handle writes the error line "No socket has opened." at noSocketLine; false then.
 bool RequireChannel(ExportFrame& frame, Csocketclient* channel, uint32_t noSocketLine);

@@ -198,8 +198,7 @@ bool VerifyServer(Csocketclient* channel, char* dataServer, uint32_t* maintenanc
         maintenance = OutOrScratch(maintenance, maintenanceScratch);
         char name[kDataServerSize] = {};
         char settingsText[kSettingsTextSize] = {};
-        if (channel == nullptr) {
-            frame.Error(2768, u"No socket has opened.");
+        if (!RequireChannel(frame, channel, 2768)) {
             std::memset(dataServer, 0, kDataServerSize);
         } else {
             uint32_t language = 0;

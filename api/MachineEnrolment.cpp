@@ -202,7 +202,7 @@ int32_t CreateMachineAuthEx(Csocketclient* channel, char* memberauth, const char
             frame.Var(u"maintenance", maintenance);
             frame.Var(u"lockedout", lockedout);
             if (loggedIn != 1)
-                frame.Error(2657, u"Authentication failed.");
+                frame.Error(2657, kAuthenticationFailed);
             else
                 frame.Warning(u"Authentication user failed.");
             return frame.Return(u"2665", 0);
