@@ -144,17 +144,6 @@ SearchOutcome ReadSearchReply(ExportFrame& frame, const ReplyBuffer& reply, DWOR
     return SearchOutcome::Found;
 }
 
-// Runs an export that is not traced: nothing it meets may leave it as an exception.
-template <typename Body>
-int32_t RunUntraced(Body body) noexcept
-{
-    try {
-        return body();
-    } catch (...) {
-        return 0;
-    }
-}
-
 } // namespace
 
 extern "C" {
@@ -294,7 +283,7 @@ int32_t CheckFile(Csocketclient* channel, const char16_t* path, uint32_t a, uint
                   uint32_t c, uint32_t d, uint64_t* value1, uint64_t* value2, uint64_t* value3,
                   uint32_t* result, uint32_t* status)
 {
-    return RunUntraced([&]() -> int32_t {
+    return RunUntraced(0, [&]() -> int32_t {
         if (channel == nullptr || path == nullptr)
             return 0;
         uint64_t valueScratch[3] = {};
@@ -312,7 +301,7 @@ int32_t CheckFile(Csocketclient* channel, const char16_t* path, uint32_t a, uint
 int32_t LastRestoreInfo(Csocketclient* channel, uint64_t* value1, uint64_t* value2,
                         uint64_t* value3, uint32_t* status)
 {
-    return RunUntraced([&]() -> int32_t {
+    return RunUntraced(0, [&]() -> int32_t {
         if (channel == nullptr || !channel->IsAuthenticated())
             return 0;
         uint64_t valueScratch[3] = {};
