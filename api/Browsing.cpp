@@ -65,11 +65,6 @@ constexpr ListExport kFolderList{kFolderRecord, true, u"Unable to get folder.", 
 constexpr ListExport kRootFolderList{kFolderRecord, false, u"Unable to get root directory.",
                                      nullptr, u"Root folder found.", nullptr, nullptr, u"1226"};
 
-uint64_t JoinCode(uint32_t low, uint32_t high)
-{
-    return static_cast<uint64_t>(high) << 32 | low;
-}
-
 // Ends the call with its exit line and result, or with neither where the way out has none.
 void* Leave(ExportFrame& frame, const char16_t* exitLine, void* buffer)
 {

@@ -23,6 +23,12 @@ bool RequireChannel(ExportFrame& frame, Csocketclient* channel, uint32_t noSocke
 bool RequireLoggedInChannel(ExportFrame& frame, Csocketclient* channel, uint32_t noSocketLine,
                             uint32_t notLoggedInLine);
 
+// A 64-bit code from the two 32-bit words in which the host passes it.
+constexpr uint64_t JoinCode(uint32_t low, uint32_t high)
+{
+    return static_cast<uint64_t>(high) << 32 | low;
+}
+
 // Where an out-value goes when the host passed no pointer for it: the library never writes
 // through a NULL pointer.
 template <typename T>

@@ -250,7 +250,7 @@ int32_t GetMachineInformation(Csocketclient* channel, uint32_t MachineCodeLow,
                               uint32_t MachineCodeHigh, char* text)
 {
     return ExportFrame::Run(u"GetMachineInformation", u"505", 0, [&](ExportFrame& frame) {
-        uint64_t machineCode = (static_cast<uint64_t>(MachineCodeHigh) << 32) | MachineCodeLow;
+        uint64_t machineCode = JoinCode(MachineCodeLow, MachineCodeHigh);
         frame.Var(u"MachineCode", static_cast<int64_t>(machineCode));
         if (channel == nullptr) {
             frame.Error(513, u"Socket not opened");

@@ -19,11 +19,6 @@ constexpr int32_t kExpiryTextSize = 20;
 
 constexpr const char16_t* kMemberAuthFailed = u"Get member authentication failed.";
 
-uint64_t Code64(uint32_t low, uint32_t high)
-{
-    return static_cast<uint64_t>(high) << 32 | low;
-}
-
 // How one of the two enrolment exports traces its creation request.
 struct Enrolment {
     DWORD clientCode;
@@ -254,11 +249,11 @@ int32_t DeleteServerFileEx(Csocketclient* channel, uint32_t machineidLow, uint32
                            uint32_t* reasoncode)
 {
     return ExportFrame::Run(u"DeleteServerFileEx", u"2515", 0, [&](ExportFrame& frame) {
-        frame.Var(u"machineid", Code64(machineidLow, machineidHigh));
-        frame.Var(u"volumeid", Code64(volumeidLow, volumeidHigh));
-        frame.Var(u"foldercode", Code64(foldercodeLow, foldercodeHigh));
-        frame.Var(u"filecode", Code64(filecodeLow, filecodeHigh));
-        frame.Var(u"archivecode", Code64(archivecodeLow, archivecodeHigh));
+        frame.Var(u"machineid", JoinCode(machineidLow, machineidHigh));
+        frame.Var(u"volumeid", JoinCode(volumeidLow, volumeidHigh));
+        frame.Var(u"foldercode", JoinCode(foldercodeLow, foldercodeHigh));
+        frame.Var(u"filecode", JoinCode(filecodeLow, filecodeHigh));
+        frame.Var(u"archivecode", JoinCode(archivecodeLow, archivecodeHigh));
         if (!RequireChannel(frame, channel, 2537))
             return frame.Return(u"2540", 0);
         uint32_t reasonScratch = 0;
@@ -280,9 +275,9 @@ int32_t DeleteServerFolderEx(Csocketclient* channel, uint32_t machineidLow,
                              uint32_t* reasoncode)
 {
     return ExportFrame::Run(u"DeleteServerFolderEx", u"2551", 0, [&](ExportFrame& frame) {
-        frame.Var(u"machineid", Code64(machineidLow, machineidHigh));
-        frame.Var(u"volumeid", Code64(volumeidLow, volumeidHigh));
-        frame.Var(u"foldercode", Code64(foldercodeLow, foldercodeHigh));
+        frame.Var(u"machineid", JoinCode(machineidLow, machineidHigh));
+        frame.Var(u"volumeid", JoinCode(volumeidLow, volumeidHigh));
+        frame.Var(u"foldercode", JoinCode(foldercodeLow, foldercodeHigh));
         if (!RequireChannel(frame, channel, 2570))
             return frame.Return(u"2573", 0);
         uint32_t reasonScratch = 0;

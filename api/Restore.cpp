@@ -9,6 +9,7 @@
 #include <string>
 
 #include "api/ExportFrame.h"
+#include "api/ExportSupport.h"
 #include "connection/Csocketclient.h"
 #include "platform/error.h"
 #include "platform/file.h"
@@ -36,7 +37,7 @@ using FileCodes = std::array<DWORD, 10>;
 // The code at index (0 to 4).
 ULONGLONG FileCode(const FileCodes& codes, size_t index)
 {
-    return static_cast<ULONGLONG>(codes[2 * index + 1]) << 32 | codes[2 * index];
+    return JoinCode(codes[2 * index], codes[2 * index + 1]);
 }
 
 struct CallbackRemoval {
