@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string_view>
 
 #include "api/ChannelOpening.h"
 #include "api/ExportFrame.h"
@@ -39,19 +40,10 @@ std::unique_ptr<Csocketclient> CreateProxyCheckChannel(const char16_t* proxyHost
     return channel;
 }
 
-// Copies the connect text into the host's buffer of capacity units (the NUL included); a
-// text that does not fit leaves an empty text rather than a cut one.
-void CopyConnectText(const char16_t* text, char16_t* errText, int32_t errTextLen)
+// The text that a connect left in its buffer, which need not hold a terminator.
+std::u16string_view ConnectText(const WCHAR (&text)[kConnectTextSize])
 {
-    if (errText == nullptr || errTextLen <= 0)
-        return;
-    size_t length = static_cast<size_t>(std::find(text, text + kConnectTextSize, u'\0') - text);
-    if (length >= static_cast<size_t>(errTextLen)) {
-        errText[0] = u'\0';
-        return;
-    }
-    std::copy(text, text + length, errText);
-    errText[length] = u'\0';
+    return std::u16string_view(text, std::find(text, text + kConnectTextSize, u'\0') - text);
 }
 
 } // namespace
@@ -113,7 +105,7 @@ int32_t CheckProxySettings(const char16_t* ProxyHost, int32_t ProxyPort, const c
         if (result == 0) {
             frame.Scope().LogVar(static_cast<char16_t>(reason[0]));
             frame.Error(1718, u"Connect has failed.");
-            CopyConnectText(reason, errText, errTextLen);
+            CopyTextToHost(ConnectText(reason), errText, errTextLen);
         }
         if (!channel->Disconnect(1))
             frame.Warning(u"Disconnect has failed.");

@@ -1,5 +1,7 @@
 #include "api/ExportSupport.h"
 
+#include <algorithm>
+
 #include "api/ExportFrame.h"
 #include "connection/Csocketclient.h"
 
@@ -20,4 +22,17 @@ bool RequireLoggedInChannel(ExportFrame& frame, Csocketclient* channel, uint32_t
         return true;
     frame.Error(notLoggedInLine, kAuthenticationFailed);
     return false;
+}
+
+bool CopyTextToHost(std::u16string_view text, char16_t* out, int32_t capacity)
+{
+    if (out == nullptr || capacity <= 0)
+        return false;
+    if (text.size() >= static_cast<size_t>(capacity)) {
+        out[0] = u'\0';
+        return false;
+    }
+    std::copy(text.begin(), text.end(), out);
+    out[text.size()] = u'\0';
+    return true;
 }

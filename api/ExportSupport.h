@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 class Csocketclient;
 class ExportFrame;
@@ -22,6 +23,11 @@ bool RequireChannel(ExportFrame& frame, Csocketclient* channel, uint32_t noSocke
 // notLoggedInLine; false when either check fails.
 bool RequireLoggedInChannel(ExportFrame& frame, Csocketclient* channel, uint32_t noSocketLine,
                             uint32_t notLoggedInLine);
+
+// Copies text with its terminator into the host's buffer of capacity units. A text that does
+// not fit is refused and leaves the buffer empty; a NULL buffer or a capacity of 0 or less
+// receives nothing. True when the text was copied.
+bool CopyTextToHost(std::u16string_view text, char16_t* out, int32_t capacity);
 
 // A 64-bit code from the two 32-bit words in which the host passes it.
 constexpr uint64_t JoinCode(uint32_t low, uint32_t high)
