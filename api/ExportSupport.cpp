@@ -24,6 +24,22 @@ bool RequireLoggedInChannel(ExportFrame& frame, Csocketclient* channel, uint32_t
     return false;
 }
 
+int32_t Outcome(ExportFrame& frame, bool succeeded, uint32_t errorLine, const char16_t* message)
+{
+    if (succeeded)
+        return 1;
+    frame.Error(errorLine, message);
+    return 0;
+}
+
+int32_t Outcome(ExportFrame& frame, bool succeeded, const char16_t* reasonName, uint32_t reason,
+                uint32_t errorLine, const char16_t* message)
+{
+    if (!succeeded)
+        frame.Var(reasonName, reason);
+    return Outcome(frame, succeeded, errorLine, message);
+}
+
 bool CopyTextToHost(std::u16string_view text, char16_t* out, int32_t capacity)
 {
     if (out == nullptr || capacity <= 0)

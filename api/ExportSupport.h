@@ -24,6 +24,13 @@ bool RequireChannel(ExportFrame& frame, Csocketclient* channel, uint32_t noSocke
 bool RequireLoggedInChannel(ExportFrame& frame, Csocketclient* channel, uint32_t noSocketLine,
                             uint32_t notLoggedInLine);
 
+// The result of an export whose command succeeded (1) or failed (0). A failed command writes
+// its error line at errorLine, after the "var: " line of the status word that says why where
+// the command gives one.
+int32_t Outcome(ExportFrame& frame, bool succeeded, uint32_t errorLine, const char16_t* message);
+int32_t Outcome(ExportFrame& frame, bool succeeded, const char16_t* reasonName, uint32_t reason,
+                uint32_t errorLine, const char16_t* message);
+
 // Copies text with its terminator into the host's buffer of capacity units. A text that does
 // not fit is refused and leaves the buffer empty; a NULL buffer or a capacity of 0 or less
 // receives nothing. True when the text was copied.

@@ -45,12 +45,8 @@ int32_t EnrolMachine(ExportFrame& frame, Csocketclient& channel, char* memberaut
                                                &reasoncode);
     frame.Var(u"memberauth", static_cast<const char*>(memberauth));
     frame.Var(u"&machinename[0]", static_cast<const char*>(localName));
-    if (!created) {
-        frame.Var(u"reasoncode", reasoncode);
-        frame.Error(enrolment.createLine, enrolment.createFailed);
-        return 0;
-    }
-    return 1;
+    return Outcome(frame, created, u"reasoncode", reasoncode, enrolment.createLine,
+                   enrolment.createFailed);
 }
 
 // The host's out-parameters of the bucket details; those the host passed as NULL point at
@@ -160,11 +156,8 @@ int32_t GetMemberAuth(Csocketclient* channel, char* memberauth)
         if (!RequireChannel(frame, channel, 2906))
             return frame.Return(u"2909", 0);
         char scratch[kHostTextCapacity] = {};
-        if (channel->GetMemberAuth(OutOrScratch(memberauth, scratch)) != 1) {
-            frame.Error(2901, kMemberAuthFailed);
-            return frame.Return(u"2909", 0);
-        }
-        return frame.Return(u"2909", 1);
+        bool fetched = channel->GetMemberAuth(OutOrScratch(memberauth, scratch)) == 1;
+        return frame.Return(u"2909", Outcome(frame, fetched, 2901, kMemberAuthFailed));
     });
 }
 
@@ -258,14 +251,12 @@ int32_t DeleteServerFileEx(Csocketclient* channel, uint32_t machineidLow, uint32
             return frame.Return(u"2540", 0);
         uint32_t reasonScratch = 0;
         reasoncode = OutOrScratch(reasoncode, reasonScratch);
-        if (!channel->DeleteServerFile(machineidLow, machineidHigh, volumeidLow, volumeidHigh,
-                                       foldercodeLow, foldercodeHigh, filecodeLow, filecodeHigh,
-                                       archivecodeLow, archivecodeHigh, reasoncode)) {
-            frame.Var(u"reasoncode", *reasoncode);
-            frame.Error(2532, u"Unable to delete file");
-            return frame.Return(u"2540", 0);
-        }
-        return frame.Return(u"2540", 1);
+        bool deleted = channel->DeleteServerFile(machineidLow, machineidHigh, volumeidLow,
+                                                 volumeidHigh, foldercodeLow, foldercodeHigh,
+                                                 filecodeLow, filecodeHigh, archivecodeLow,
+                                                 archivecodeHigh, reasoncode);
+        return frame.Return(u"2540", Outcome(frame, deleted, u"reasoncode", *reasoncode, 2532,
+                                             u"Unable to delete file"));
     });
 }
 
@@ -282,13 +273,11 @@ int32_t DeleteServerFolderEx(Csocketclient* channel, uint32_t machineidLow,
             return frame.Return(u"2573", 0);
         uint32_t reasonScratch = 0;
         reasoncode = OutOrScratch(reasoncode, reasonScratch);
-        if (!channel->DeleteServerFolder(machineidLow, machineidHigh, volumeidLow, volumeidHigh,
-                                         foldercodeLow, foldercodeHigh, reasoncode)) {
-            frame.Var(u"reasoncode", *reasoncode);
-            frame.Error(2565, u"Unable to delete folder");
-            return frame.Return(u"2573", 0);
-        }
-        return frame.Return(u"2573", 1);
+        bool deleted = channel->DeleteServerFolder(machineidLow, machineidHigh, volumeidLow,
+                                                   volumeidHigh, foldercodeLow, foldercodeHigh,
+                                                   reasoncode);
+        return frame.Return(u"2573", Outcome(frame, deleted, u"reasoncode", *reasoncode, 2565,
+                                             u"Unable to delete folder"));
     });
 }
 
