@@ -38,7 +38,7 @@ constexpr INT kMalformedLogLevel = 30;
 
 void LogPasswordFilled(ExportFrame& frame, const char16_t* password)
 {
-    if (password != nullptr && password[0] != u'\0')
+    if (!IsEmptyText(password))
         frame.Info(u"password is filled.");
 }
 

@@ -16,11 +16,6 @@ namespace {
 // Messages of the proxy check's channel up to this level are reported.
 constexpr INT kProxyCheckLogLevel = 10;
 
-bool IsEmpty(const char16_t* text)
-{
-    return text == nullptr || *text == u'\0';
-}
-
 // A channel that goes through the proxy to the server and nowhere else.
 std::unique_ptr<Csocketclient> CreateProxyCheckChannel(const char16_t* proxyHost,
                                                       int32_t proxyPort,
@@ -31,11 +26,7 @@ std::unique_ptr<Csocketclient> CreateProxyCheckChannel(const char16_t* proxyHost
 {
     auto channel = std::make_unique<Csocketclient>();
     channel->SetLogLevel(kProxyCheckLogLevel);
-    channel->SetProxyFallback(0);
-    channel->SetUseProxy(1);
-    channel->SetProxy(proxyHost, static_cast<DWORD>(proxyPort));
-    if (!IsEmpty(proxyUser))
-        channel->SetProxyCredentials(proxyUser, IsEmpty(proxyPassword) ? u"" : proxyPassword);
+    UseProxy(*channel, proxyHost, proxyPort, proxyUser, proxyPassword);
     channel->SetServer(remoteServer, static_cast<DWORD>(remotePort));
     return channel;
 }
@@ -94,7 +85,7 @@ int32_t CheckProxySettings(const char16_t* ProxyHost, int32_t ProxyPort, const c
             frame.Error(1670, kMandatoryTextMissing);
             return 0;
         }
-        if (!IsEmpty(proxyPassword))
+        if (!IsEmptyText(proxyPassword))
             frame.Info(u"password has filled.");
         if (!StartWinsock(frame, 1686, u"WSAStartup failed."))
             return frame.Return(u"1687", 0);

@@ -36,6 +36,12 @@ int32_t Outcome(ExportFrame& frame, bool succeeded, const char16_t* reasonName, 
 // receives nothing. True when the text was copied.
 bool CopyTextToHost(std::u16string_view text, char16_t* out, int32_t capacity);
 
+// Whether a text of the host is NULL or has no characters.
+constexpr bool IsEmptyText(const char16_t* text)
+{
+    return text == nullptr || *text == u'\0';
+}
+
 // A 64-bit code from the two 32-bit words in which the host passes it.
 constexpr uint64_t JoinCode(uint32_t low, uint32_t high)
 {
