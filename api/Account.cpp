@@ -21,8 +21,8 @@ constexpr void* kNoBuffer = nullptr;
 
 // The records of the cancellation reasons and of the products: a text, 12 fixed bytes, a
 // text, 32 fixed bytes, a text.
-constexpr RecordPart kReasonParts[] = {kTextPart, FixedPart(12), kTextPart, FixedPart(32),
-                                       kTextPart};
+constexpr RecordPart kCountedListRecord[] = {kTextPart, FixedPart(12), kTextPart,
+                                             FixedPart(32), kTextPart};
 // Both lists start with the result word, the status word and the count word.
 constexpr DWORD kCountedListHeader = 12;
 
@@ -67,7 +67,7 @@ bool ReadProducts(const ReplyBuffer& reply, DWORD count, std::vector<Product>* p
         Product product{name, 0};
         std::memcpy(&product.price, bytes + position + kReplyWordSize + nameSize, kPriceSize);
         products->push_back(product);
-        reply.MeasureRecords(position, 1, kReasonParts, &position);
+        reply.MeasureRecords(position, 1, kCountedListRecord, &position);
     }
     return true;
 }
@@ -326,7 +326,7 @@ void* CancellationReasons(Csocketclient* channel, const char16_t* text, uint32_t
             return kNoBuffer;
         }
         DWORD bytes = 0;
-        if (!reply.MeasureRecords(kCountedListHeader, items, kReasonParts, &bytes)) {
+        if (!reply.MeasureRecords(kCountedListHeader, items, kCountedListRecord, &bytes)) {
             LogMalformedList(*channel, "CancellationReasons");
             return kNoBuffer;
         }
@@ -353,7 +353,7 @@ int32_t ProductList(Csocketclient* channel, const char16_t* text, uint32_t value
             return 0;
         DWORD bytes = 0;
         std::vector<Product> products;
-        if (!reply.MeasureRecords(kCountedListHeader, items, kReasonParts, &bytes) ||
+        if (!reply.MeasureRecords(kCountedListHeader, items, kCountedListRecord, &bytes) ||
             !ReadProducts(reply, items, &products)) {
             LogMalformedList(*channel, "ProductList");
             return 0;

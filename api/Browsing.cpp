@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr const char16_t* kNoChannel = u"No channel has opened.";
+constexpr const char16_t* kNoChannelWarning = u"No channel has opened.";
 
 // The records of each list: texts are counted, fixed parts are passed through unread.
 constexpr RecordPart kVersionRecord[] = {FixedPart(20)};
@@ -84,7 +84,7 @@ void* HandListToHost(ExportFrame& frame, const ListExport& list, Csocketclient* 
     if (list.clearsSize)
         *size = 0;
     if (channel == nullptr) {
-        frame.Warning(kNoChannel);
+        frame.Warning(kNoChannelWarning);
         return Leave(frame, list.noChannelExit, nullptr);
     }
     ReplyBuffer reply;
@@ -174,7 +174,7 @@ void* Search(Csocketclient* channel, uint32_t machineidLow, uint32_t machineidHi
         size = OutOrScratch(size, sizeScratch);
         *size = 0;
         if (channel == nullptr) {
-            frame.Warning(kNoChannel);
+            frame.Warning(kNoChannelWarning);
             return nullptr;
         }
         ReplyBuffer reply;

@@ -5,6 +5,13 @@
 #include "api/ExportFrame.h"
 #include "connection/Csocketclient.h"
 
+namespace {
+
+// The text of the error line for a NULL channel handle.
+constexpr const char16_t* kNoSocketMessage = u"No socket has opened.";
+
+} // namespace
+
 bool RequireChannel(ExportFrame& frame, Csocketclient* channel, uint32_t noSocketLine)
 {
     if (channel != nullptr)

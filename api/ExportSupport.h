@@ -1,4 +1,5 @@
-// Small pieces that exports share around their out-parameters and their untraced calls.
+// Small pieces that the exports share: the checks of the channel handle, the end of a command,
+// the host's out-parameters and text buffers, its 64-bit codes, and the untraced calls.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +13,6 @@ class ExportFrame;
 // (bytes for 8-bit texts, code units for UTF-16 texts).
 constexpr size_t kHostTextCapacity = 1024;
 
-// The text of the error line for a NULL channel handle.
-constexpr const char16_t* kNoSocketMessage = u"No socket has opened.";
 // The text of the error line for a channel whose login failed or never happened.
 constexpr const char16_t* kAuthenticationFailed = u"Authentication failed.";
 

@@ -147,8 +147,8 @@ bool AuthenticateMachine(Csocketclient* channel, uint32_t* maintenance, uint32_t
         uint32_t lockedoutScratch = 0;
         maintenance = OutOrScratch(maintenance, maintenanceScratch);
         lockedout = OutOrScratch(lockedout, lockedoutScratch);
-        char myhost[kDataServerSize] = {};
-        uint32_t mymaintenance = 0;
+        char dataServer[kDataServerSize] = {};
+        uint32_t dataServerMaintenance = 0;
         channel->SetAutoSession(1);
         if (!channel->LoginMachine(maintenance, lockedout)) {
             frame.Var(u"maintenance", *maintenance);
@@ -156,25 +156,25 @@ bool AuthenticateMachine(Csocketclient* channel, uint32_t* maintenance, uint32_t
             frame.Error(2682, u"Execute authenticate machine failed.");
             return frame.Return(u"2683", false);
         }
-        CopyServerHost(*channel, myhost);
-        if (!VerifyServer(channel, myhost, &mymaintenance)) {
-            frame.Var(u"&myhost[0]", static_cast<const char*>(myhost));
-            frame.Var(u"mymaintenance", mymaintenance);
+        CopyServerHost(*channel, dataServer);
+        if (!VerifyServer(channel, dataServer, &dataServerMaintenance)) {
+            frame.Var(u"&myhost[0]", static_cast<const char*>(dataServer));
+            frame.Var(u"mymaintenance", dataServerMaintenance);
             frame.Error(2691, u"Verify Server failed.");
             channel->Disconnect(1);
             return frame.Return(u"2693", false);
         }
-        if (IsCurrentHost(*channel, myhost)) {
-            *maintenance = mymaintenance;
+        if (IsCurrentHost(*channel, dataServer)) {
+            *maintenance = dataServerMaintenance;
             frame.Var(u"maintenance", *maintenance);
             return frame.Return(u"2700", true);
         }
-        frame.Var(u"&myhost[0]", static_cast<const char*>(myhost));
+        frame.Var(u"&myhost[0]", static_cast<const char*>(dataServer));
         frame.Var(u"mysocket->m_host", channel->GetServerHost());
         frame.Warning(u"Comparison failed.");
         if (!channel->Disconnect(1))
             frame.Warning(u"Disconnection failed.");
-        PointChannelAt(*channel, myhost);
+        PointChannelAt(*channel, dataServer);
         if (!ConnectServer(channel)) {
             frame.Error(2722, u"Connect server failed.");
             return frame.Return(u"2723", false);
@@ -196,22 +196,22 @@ bool VerifyServer(Csocketclient* channel, char* dataServer, uint32_t* maintenanc
         uint32_t maintenanceScratch = 0;
         dataServer = OutOrScratch(dataServer, dataServerScratch);
         maintenance = OutOrScratch(maintenance, maintenanceScratch);
-        char name[kDataServerSize] = {};
+        char namedServer[kDataServerSize] = {};
         char settingsText[kSettingsTextSize] = {};
         if (!RequireChannel(frame, channel, 2768)) {
             std::memset(dataServer, 0, kDataServerSize);
         } else {
             uint32_t language = 0;
-            if (!channel->GetSettings(name, &language, maintenance, settingsText, 1)) {
+            if (!channel->GetSettings(namedServer, &language, maintenance, settingsText, 1)) {
                 frame.Warning(u"Get settings failed.");
                 if (!channel->Disconnect(1))
                     frame.Warning(u"Disconnection failed.");
                 return frame.Return(u"2757", false);
             }
             frame.Var(u"language", language);
-            frame.Var(u"&tmpdataserver[0]", static_cast<const char*>(name));
+            frame.Var(u"&tmpdataserver[0]", static_cast<const char*>(namedServer));
             frame.Info(u"Get settings succeed!");
-            std::memcpy(dataServer, name, kDataServerSize);
+            std::memcpy(dataServer, namedServer, kDataServerSize);
         }
         frame.Var(u"dataserver", static_cast<const char*>(dataServer));
         frame.Var(u"maintenance", *maintenance);

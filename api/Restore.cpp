@@ -59,13 +59,14 @@ InstalledCallback InstallHostCallback(Csocketclient& channel, TransportCallback 
 }
 
 // Downloads the file version to path; 1 when the file is there.
-INT Download(Csocketclient& channel, const FileCodes& w, const WCHAR* path)
+INT Download(Csocketclient& channel, const FileCodes& codes, const WCHAR* path)
 {
     DWORD word = 0;
     DWORD done = 0;
     DWORD fileTime = 0;
-    return channel.RequestFile(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], path,
-                               path, 0, &word, &done, &fileTime);
+    return channel.RequestFile(codes[0], codes[1], codes[2], codes[3], codes[4], codes[5],
+                               codes[6], codes[7], codes[8], codes[9], path, path, 0, &word, &done,
+                               &fileTime);
 }
 
 // Writes text followed by localPath, as UTF-16LE without a byte-order mark or terminator, to
