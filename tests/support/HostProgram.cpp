@@ -73,3 +73,9 @@ size_t CountContaining(const std::vector<std::string>& lines, const std::string&
         count += line.find(text) != std::string::npos ? 1 : 0;
     return count;
 }
+
+std::string ErrorAt(const std::string& function, int line)
+{
+    return "# #Error:   in File: Kelvane Function: " + function + " at line: " +
+           std::to_string(line);
+}
