@@ -1,12 +1,11 @@
 #include "support/HostProgram.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <memory>
 
 #include "platform/text.h"
+#include "support/CommandOutput.h"
 #include "support/KelvaneLibrary.h"
 
 HostProgram::HostProgram(std::filesystem::path folder) : m_folder(std::move(folder))
@@ -21,13 +20,7 @@ std::string HostProgram::Run(const std::string& steps) const
     std::string command = "cd '" + m_folder.string() + "' && '" +
                           (binaries != nullptr ? binaries : ".") + "/tools/kelvane-host' --library '" +
                           KelvaneLibrary::Path() + "' " + steps + " 2>&1";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    std::string output;
-    char buffer[4096];
-    size_t count = 0;
-    while (pipe != nullptr && (count = std::fread(buffer, 1, sizeof(buffer), pipe.get())) > 0)
-        output.append(buffer, count);
-    return output;
+    return CommandOutput(command);
 }
 
 std::vector<std::string> HostProgram::TraceLines() const
