@@ -3,8 +3,8 @@
 // result moved to its destination; and every way in which that fails.
 #include <algorithm>
 
-#include "BlockFileWriter.h"
 #include "RestoreFixture.h"
+#include "support/BlockFileWriter.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "BlockFileWriter.h"
+#include "support/BlockFileWriter.h"
 #include "support/HostProgram.h"
 #include "support/LoginServer.h"
 #include "support/TempDir.h"
