@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Export.h"
 #include "MemberServer.h"
+#include "support/KelvaneLibrary.h"
 #include "tools/server/CommandHandlers.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Export.h"
 #include "MemberServer.h"
+#include "support/KelvaneLibrary.h"
 #include "tools/server/CommandHandlers.h"
 
 namespace {
@@ -18,16 +18,6 @@ constexpr ULONGLONG kMachine = 0x100000005;
 constexpr ULONGLONG kVolume = 0x200000009;
 constexpr ULONGLONG kFolder = 0x300000001;
 constexpr ULONGLONG kFile = 0x400000077;
-
-uint32_t Low(ULONGLONG code)
-{
-    return static_cast<uint32_t>(code);
-}
-
-uint32_t High(ULONGLONG code)
-{
-    return static_cast<uint32_t>(code >> 32);
-}
 
 class Enrolment : public testing::Test {
 protected:

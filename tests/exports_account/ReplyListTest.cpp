@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Export.h"
 #include "MemberServer.h"
+#include "support/KelvaneLibrary.h"
 #include "tools/server/CommandHandlers.h"
 
 namespace {
