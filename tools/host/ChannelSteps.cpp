@@ -197,28 +197,28 @@ bool CheckProxy(HostSession& session, char** values)
     return result != 0;
 }
 
-bool Machines(HostSession& session, char**)
+// Calls a list export that takes nothing but the channel and reports the list.
+bool LoadList(HostSession& session, const char* call, decltype(&::loadMachines) load)
 {
     uint32_t count = 0;
     uint32_t size = 0;
-    void* buffer = session.exports.loadMachines(session.channel, &count, &size);
-    return ReportList(session, "loadMachines", buffer, count, size);
+    void* buffer = load(session.channel, &count, &size);
+    return ReportList(session, call, buffer, count, size);
+}
+
+bool Machines(HostSession& session, char**)
+{
+    return LoadList(session, "loadMachines", session.exports.loadMachines);
 }
 
 bool MachinesEx(HostSession& session, char**)
 {
-    uint32_t count = 0;
-    uint32_t size = 0;
-    void* buffer = session.exports.loadMachinesEx(session.channel, &count, &size);
-    return ReportList(session, "loadMachinesEx", buffer, count, size);
+    return LoadList(session, "loadMachinesEx", session.exports.loadMachinesEx);
 }
 
 bool Volumes(HostSession& session, char**)
 {
-    uint32_t count = 0;
-    uint32_t size = 0;
-    void* buffer = session.exports.loadVolumes(session.channel, &count, &size);
-    return ReportList(session, "loadVolumes", buffer, count, size);
+    return LoadList(session, "loadVolumes", session.exports.loadVolumes);
 }
 
 bool RootFolder(HostSession& session, char** values)
