@@ -27,11 +27,16 @@ struct Enrolment {
     const char16_t* createFailed;
 };
 
-// Fetches the member's authentication text into memberauth and creates a machine for this
-// computer with it; the new machine's key goes to key. 1 when the machine was created.
+// Fetches the member's authentication text into the host's memberauth and creates a machine
+// for this computer with it; the new machine's key goes to the host's key. 1 when the machine
+// was created.
 int32_t EnrolMachine(ExportFrame& frame, Csocketclient& channel, char* memberauth,
                      const char* machineName, char* key, const Enrolment& enrolment)
 {
+    char authScratch[kHostTextCapacity] = {};
+    char keyScratch[kHostTextCapacity] = {};
+    memberauth = OutOrScratch(memberauth, authScratch);
+    key = OutOrScratch(key, keyScratch);
     char localName[kHostTextCapacity] = {};
     if (channel.GetMemberAuth(memberauth) != 1) {
         frame.Error(enrolment.memberAuthLine, kMemberAuthFailed);
@@ -167,11 +172,8 @@ int32_t CreateMachineAuth(Csocketclient* channel, char* memberauth, const char* 
     return ExportFrame::Run(u"CreateMachineAuth", u"2579", 0, [&](ExportFrame& frame) {
         if (channel == nullptr)
             return frame.Return(u"2608", 0);
-        char authScratch[kHostTextCapacity] = {};
-        char keyScratch[kHostTextCapacity] = {};
         int32_t result = EnrolMachine(
-            frame, *channel, OutOrScratch(memberauth, authScratch), machinename,
-            OutOrScratch(machineauth, keyScratch),
+            frame, *channel, memberauth, machinename, machineauth,
             {53, 2604, 2599, u"Create machine by authentication failed. SOURCE_KORVEXA_CLIENT_x86 "});
         return frame.Return(u"2608", result);
     });
@@ -195,11 +197,8 @@ int32_t CreateMachineAuthEx(Csocketclient* channel, char* memberauth, const char
                 frame.Warning(u"Authentication user failed.");
             return frame.Return(u"2665", 0);
         }
-        char authScratch[kHostTextCapacity] = {};
-        char keyScratch[kHostTextCapacity] = {};
         int32_t result = EnrolMachine(
-            frame, *channel, OutOrScratch(memberauth, authScratch), machinename,
-            OutOrScratch(machineauth, keyScratch),
+            frame, *channel, memberauth, machinename, machineauth,
             {56, 2643, 2638, u"Create member by authentication failed. SOURCE_CONTINUOUS_WIN_x86"});
         return frame.Return(u"2665", result);
     });
