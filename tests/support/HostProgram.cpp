@@ -17,10 +17,9 @@ HostProgram::HostProgram(std::filesystem::path folder) : m_folder(std::move(fold
 std::string HostProgram::Run(const std::string& steps) const
 {
     const char* binaries = std::getenv("KELVANE_TEST_BINARY_DIR");
-    std::string command = "cd '" + m_folder.string() + "' && '" +
-                          (binaries != nullptr ? binaries : ".") + "/tools/kelvane-host' --library '" +
-                          KelvaneLibrary::Path() + "' " + steps + " 2>&1";
-    return CommandOutput(command);
+    std::string program = std::string(binaries != nullptr ? binaries : ".") + "/tools/kelvane-host";
+    return CommandOutput("cd '" + m_folder.string() + "' && '" + program + "' --library '" +
+                         KelvaneLibrary::Path() + "' " + steps + " 2>&1");
 }
 
 std::vector<std::string> HostProgram::TraceLines() const
