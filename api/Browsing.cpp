@@ -8,7 +8,6 @@
 #include "api/ExportSupport.h"
 #include "api/ReplyBuffer.h"
 #include "connection/Csocketclient.h"
-#include "platform/error.h"
 #include "util/Cutil.h"
 
 namespace {
