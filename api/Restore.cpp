@@ -9,6 +9,7 @@
 #include <string>
 
 #include "api/ExportFrame.h"
+#include "api/ExportSupport.h"
 #include "connection/Csocketclient.h"
 #include "platform/error.h"
 #include "platform/file.h"
@@ -36,7 +37,7 @@ using FileCodes = std::array<DWORD, 10>;
 // The code at index (0 to 4).
 ULONGLONG FileCode(const FileCodes& codes, size_t index)
 {
-    return static_cast<ULONGLONG>(codes[2 * index + 1]) << 32 | codes[2 * index];
+    return JoinCode(codes[2 * index], codes[2 * index + 1]);
 }
 
 struct CallbackRemoval {
@@ -58,13 +59,14 @@ InstalledCallback InstallHostCallback(Csocketclient& channel, TransportCallback 
 }
 
 // Downloads the file version to path; 1 when the file is there.
-INT Download(Csocketclient& channel, const FileCodes& w, const WCHAR* path)
+INT Download(Csocketclient& channel, const FileCodes& codes, const WCHAR* path)
 {
     DWORD word = 0;
     DWORD done = 0;
     DWORD fileTime = 0;
-    return channel.RequestFile(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], path,
-                               path, 0, &word, &done, &fileTime);
+    return channel.RequestFile(codes[0], codes[1], codes[2], codes[3], codes[4], codes[5],
+                               codes[6], codes[7], codes[8], codes[9], path, path, 0, &word, &done,
+                               &fileTime);
 }
 
 // Writes text followed by localPath, as UTF-16LE without a byte-order mark or terminator, to
