@@ -21,8 +21,8 @@ constexpr void* kNoBuffer = nullptr;
 
 // The records of the cancellation reasons and of the products: a text, 12 fixed bytes, a
 // text, 32 fixed bytes, a text.
-constexpr RecordPart kReasonParts[] = {kTextPart, FixedPart(12), kTextPart, FixedPart(32),
-                                       kTextPart};
+constexpr RecordPart kCountedListRecord[] = {kTextPart, FixedPart(12), kTextPart,
+                                             FixedPart(32), kTextPart};
 // Both lists start with the result word, the status word and the count word.
 constexpr DWORD kCountedListHeader = 12;
 
@@ -38,7 +38,7 @@ constexpr INT kMalformedLogLevel = 30;
 
 void LogPasswordFilled(ExportFrame& frame, const char16_t* password)
 {
-    if (password != nullptr && password[0] != u'\0')
+    if (!IsEmptyText(password))
         frame.Info(u"password is filled.");
 }
 
@@ -67,7 +67,7 @@ bool ReadProducts(const ReplyBuffer& reply, DWORD count, std::vector<Product>* p
         Product product{name, 0};
         std::memcpy(&product.price, bytes + position + kReplyWordSize + nameSize, kPriceSize);
         products->push_back(product);
-        reply.MeasureRecords(position, 1, kReasonParts, &position);
+        reply.MeasureRecords(position, 1, kCountedListRecord, &position);
     }
     return true;
 }
@@ -111,12 +111,9 @@ int32_t UpdateUsernamePassword(Csocketclient* channel, const char16_t* memberaut
             return frame.Return(u"622", 0);
         uint32_t reasonScratch = 0;
         reasonCode = OutOrScratch(reasonCode, reasonScratch);
-        if (!channel->UpdateUsernamePassword(memberauth, username, password, reasonCode)) {
-            frame.Var(u"reasonCode", *reasonCode);
-            frame.Error(618, u"Unable to update member information");
-            return frame.Return(u"622", 0);
-        }
-        return frame.Return(u"622", 1);
+        bool updated = channel->UpdateUsernamePassword(memberauth, username, password, reasonCode);
+        return frame.Return(u"622", Outcome(frame, updated, u"reasonCode", *reasonCode, 618,
+                                            u"Unable to update member information"));
     });
 }
 
@@ -147,11 +144,8 @@ int32_t GetMemberExtendedInformation(Csocketclient* channel, char16_t* text1, ch
         frame.Var(u"Cancelled", *Cancelled);
         frame.Var(u"Activated", *Activated);
         frame.Var(u"Deleted", *Deleted);
-        if (!read) {
-            frame.Error(1999, u"Unable to get extended member information");
-            return frame.Return(u"2013", 0);
-        }
-        return frame.Return(u"2013", 1);
+        return frame.Return(
+            u"2013", Outcome(frame, read, 1999, u"Unable to get extended member information"));
     });
 }
 
@@ -170,12 +164,10 @@ int32_t UpdateMemberExtendedInfo(Csocketclient* channel, const char16_t* usernam
         frame.Var(u"phone", phone);
         if (!RequireLoggedInChannel(frame, channel, 2062, 2057))
             return frame.Return(u"2065", 0);
-        if (!channel->UpdateMemberExtendedInfo(username, password, email, language, firstname,
-                                               lastname, phone)) {
-            frame.Error(2052, u"Unable to updated extended member information.");
-            return frame.Return(u"2065", 0);
-        }
-        return frame.Return(u"2065", 1);
+        bool updated = channel->UpdateMemberExtendedInfo(username, password, email, language,
+                                                         firstname, lastname, phone);
+        return frame.Return(u"2065", Outcome(frame, updated, 2052,
+                                             u"Unable to updated extended member information."));
     });
 }
 
@@ -187,15 +179,13 @@ int32_t GetAccountInformation(Csocketclient* channel, char16_t* name, char16_t* 
         if (!RequireLoggedInChannel(frame, channel, 2101, 2096))
             return frame.Return(u"2104", 0);
         char16_t scratch[8][kHostTextCapacity] = {};
-        if (!channel->GetAccountInfo(
-                OutOrScratch(name, scratch[0]), OutOrScratch(address1, scratch[1]),
-                OutOrScratch(address2, scratch[2]), OutOrScratch(city, scratch[3]),
-                OutOrScratch(province, scratch[4]), OutOrScratch(postal, scratch[5]),
-                OutOrScratch(country, scratch[6]), OutOrScratch(phone, scratch[7]))) {
-            frame.Error(2091, u"Unable to get account information.");
-            return frame.Return(u"2104", 0);
-        }
-        return frame.Return(u"2104", 1);
+        bool read = channel->GetAccountInfo(
+            OutOrScratch(name, scratch[0]), OutOrScratch(address1, scratch[1]),
+            OutOrScratch(address2, scratch[2]), OutOrScratch(city, scratch[3]),
+            OutOrScratch(province, scratch[4]), OutOrScratch(postal, scratch[5]),
+            OutOrScratch(country, scratch[6]), OutOrScratch(phone, scratch[7]));
+        return frame.Return(u"2104",
+                            Outcome(frame, read, 2091, u"Unable to get account information."));
     });
 }
 
@@ -216,12 +206,10 @@ int32_t UpdateAccountInformation(Csocketclient* channel, const char16_t* name,
         frame.Var(u"phone", phone);
         if (!RequireLoggedInChannel(frame, channel, 2223, 2218))
             return frame.Return(u"2226", 0);
-        if (!channel->UpdateAccountInfo(name, address1, address2, city, province, postal,
-                                        country, phone)) {
-            frame.Error(2213, u"Unable to update account information.");
-            return frame.Return(u"2226", 0);
-        }
-        return frame.Return(u"2226", 1);
+        bool updated = channel->UpdateAccountInfo(name, address1, address2, city, province,
+                                                  postal, country, phone);
+        return frame.Return(
+            u"2226", Outcome(frame, updated, 2213, u"Unable to update account information."));
     });
 }
 
@@ -244,13 +232,10 @@ int32_t UpdateUserInformation(Csocketclient* channel, const char16_t* username,
             return 0;
         uint32_t reasonScratch = 0;
         reasoncode = OutOrScratch(reasoncode, reasonScratch);
-        if (!channel->CreateAccount(username, password, emailaddress, language, firstname,
-                                    lastname, phonenumber, reasoncode)) {
-            frame.Var(u"reasoncode", *reasoncode);
-            frame.Error(2267, u"Unable to modify member.");
-            return 0;
-        }
-        return 1;
+        bool modified = channel->CreateAccount(username, password, emailaddress, language,
+                                               firstname, lastname, phonenumber, reasoncode);
+        return Outcome(frame, modified, u"reasoncode", *reasoncode, 2267,
+                       u"Unable to modify member.");
     });
 }
 
@@ -312,12 +297,9 @@ int32_t CancelAccount(Csocketclient* channel, const char16_t* servicetag, uint32
             return frame.Return(u"3075", 0);
         uint32_t confirmScratch = 0;
         confirmcode = OutOrScratch(confirmcode, confirmScratch);
-        if (!channel->CancelAccount(servicetag, reason, confirmcode)) {
-            frame.Var(u"confirmcode", *confirmcode);
-            frame.Error(3062, u"Cancel account failed.");
-            return frame.Return(u"3075", 0);
-        }
-        return frame.Return(u"3075", 1);
+        bool cancelled = channel->CancelAccount(servicetag, reason, confirmcode);
+        return frame.Return(u"3075", Outcome(frame, cancelled, u"confirmcode", *confirmcode, 3062,
+                                             u"Cancel account failed."));
     });
 }
 
@@ -344,7 +326,7 @@ void* CancellationReasons(Csocketclient* channel, const char16_t* text, uint32_t
             return kNoBuffer;
         }
         DWORD bytes = 0;
-        if (!reply.MeasureRecords(kCountedListHeader, items, kReasonParts, &bytes)) {
+        if (!reply.MeasureRecords(kCountedListHeader, items, kCountedListRecord, &bytes)) {
             LogMalformedList(*channel, "CancellationReasons");
             return kNoBuffer;
         }
@@ -371,7 +353,7 @@ int32_t ProductList(Csocketclient* channel, const char16_t* text, uint32_t value
             return 0;
         DWORD bytes = 0;
         std::vector<Product> products;
-        if (!reply.MeasureRecords(kCountedListHeader, items, kReasonParts, &bytes) ||
+        if (!reply.MeasureRecords(kCountedListHeader, items, kCountedListRecord, &bytes) ||
             !ReadProducts(reply, items, &products)) {
             LogMalformedList(*channel, "ProductList");
             return 0;

@@ -5,14 +5,14 @@
 #include "kelvane.h"
 
 #include "api/ExportFrame.h"
+#include "api/ExportSupport.h"
 #include "api/ReplyBuffer.h"
 #include "connection/Csocketclient.h"
-#include "platform/error.h"
 #include "util/Cutil.h"
 
 namespace {
 
-constexpr const char16_t* kNoChannel = u"No channel has opened.";
+constexpr const char16_t* kNoChannelWarning = u"No channel has opened.";
 
 // The records of each list: texts are counted, fixed parts are passed through unread.
 constexpr RecordPart kVersionRecord[] = {FixedPart(20)};
@@ -64,17 +64,6 @@ constexpr ListExport kFolderList{kFolderRecord, true, u"Unable to get folder.", 
 constexpr ListExport kRootFolderList{kFolderRecord, false, u"Unable to get root directory.",
                                      nullptr, u"Root folder found.", nullptr, nullptr, u"1226"};
 
-uint64_t JoinCode(uint32_t low, uint32_t high)
-{
-    return static_cast<uint64_t>(high) << 32 | low;
-}
-
-template <typename T>
-T* OrScratch(T* out, T& scratch)
-{
-    return out != nullptr ? out : &scratch;
-}
-
 // Ends the call with its exit line and result, or with neither where the way out has none.
 void* Leave(ExportFrame& frame, const char16_t* exitLine, void* buffer)
 {
@@ -89,12 +78,12 @@ void* HandListToHost(ExportFrame& frame, const ListExport& list, Csocketclient* 
 {
     uint32_t countScratch = 0;
     uint32_t sizeScratch = 0;
-    count = OrScratch(count, countScratch);
-    size = OrScratch(size, sizeScratch);
+    count = OutOrScratch(count, countScratch);
+    size = OutOrScratch(size, sizeScratch);
     if (list.clearsSize)
         *size = 0;
     if (channel == nullptr) {
-        frame.Warning(kNoChannel);
+        frame.Warning(kNoChannelWarning);
         return Leave(frame, list.noChannelExit, nullptr);
     }
     ReplyBuffer reply;
@@ -149,17 +138,6 @@ SearchOutcome ReadSearchReply(ExportFrame& frame, const ReplyBuffer& reply, DWOR
     return SearchOutcome::Found;
 }
 
-// Runs an export that is not traced: nothing it meets may leave it as an exception.
-template <typename Body>
-int32_t RunUntraced(Body body) noexcept
-{
-    try {
-        return body();
-    } catch (...) {
-        return 0;
-    }
-}
-
 } // namespace
 
 extern "C" {
@@ -192,10 +170,10 @@ void* Search(Csocketclient* channel, uint32_t machineidLow, uint32_t machineidHi
         frame.Var(u"machineid", static_cast<int64_t>(JoinCode(machineidLow, machineidHigh)));
         frame.Var(u"searchstring", searchstring);
         uint32_t sizeScratch = 0;
-        size = OrScratch(size, sizeScratch);
+        size = OutOrScratch(size, sizeScratch);
         *size = 0;
         if (channel == nullptr) {
-            frame.Warning(kNoChannel);
+            frame.Warning(kNoChannelWarning);
             return nullptr;
         }
         ReplyBuffer reply;
@@ -299,33 +277,33 @@ int32_t CheckFile(Csocketclient* channel, const char16_t* path, uint32_t a, uint
                   uint32_t c, uint32_t d, uint64_t* value1, uint64_t* value2, uint64_t* value3,
                   uint32_t* result, uint32_t* status)
 {
-    return RunUntraced([&]() -> int32_t {
+    return RunUntraced(0, [&]() -> int32_t {
         if (channel == nullptr || path == nullptr)
             return 0;
         uint64_t valueScratch[3] = {};
         uint32_t resultScratch = 0;
         uint32_t statusScratch = 0;
         return channel->MyCheckFile(0, 0, path, a, b, c, d, 0,
-                                    OrScratch(value1, valueScratch[0]),
-                                    OrScratch(value2, valueScratch[1]),
-                                    OrScratch(value3, valueScratch[2]),
-                                    OrScratch(result, resultScratch),
-                                    OrScratch(status, statusScratch));
+                                    OutOrScratch(value1, valueScratch[0]),
+                                    OutOrScratch(value2, valueScratch[1]),
+                                    OutOrScratch(value3, valueScratch[2]),
+                                    OutOrScratch(result, resultScratch),
+                                    OutOrScratch(status, statusScratch));
     });
 }
 
 int32_t LastRestoreInfo(Csocketclient* channel, uint64_t* value1, uint64_t* value2,
                         uint64_t* value3, uint32_t* status)
 {
-    return RunUntraced([&]() -> int32_t {
+    return RunUntraced(0, [&]() -> int32_t {
         if (channel == nullptr || !channel->IsAuthenticated())
             return 0;
         uint64_t valueScratch[3] = {};
         uint32_t statusScratch = 0;
-        return channel->LastRestoreInfo(OrScratch(value1, valueScratch[0]),
-                                        OrScratch(value2, valueScratch[1]),
-                                        OrScratch(value3, valueScratch[2]),
-                                        OrScratch(status, statusScratch));
+        return channel->LastRestoreInfo(OutOrScratch(value1, valueScratch[0]),
+                                        OutOrScratch(value2, valueScratch[1]),
+                                        OutOrScratch(value3, valueScratch[2]),
+                                        OutOrScratch(status, statusScratch));
     });
 }
 

@@ -1,15 +1,11 @@
 #include "api/ChannelOpening.h"
 
+#include "api/ExportSupport.h"
 #include "platform/winsock.h"
 
 namespace {
 
 constexpr WORD kWinsockVersion = 0x0101;
-
-bool IsEmpty(const char16_t* text)
-{
-    return text == nullptr || *text == u'\0';
-}
 
 } // namespace
 
@@ -42,13 +38,19 @@ ChannelHolder CreateChannel(ExportFrame& frame, const char16_t* usingProxyMessag
     channel->ResetSession();
     if (useProxy == 1) {
         frame.Info(usingProxyMessage);
-        channel->SetProxyFallback(0);
-        channel->SetUseProxy(1);
-        channel->SetProxy(IsEmpty(proxyHost) ? u"" : proxyHost, static_cast<DWORD>(proxyPort));
-        if (!IsEmpty(proxyUser))
-            channel->SetProxyCredentials(proxyUser, IsEmpty(proxyPassword) ? u"" : proxyPassword);
+        UseProxy(*channel, proxyHost, proxyPort, proxyUser, proxyPassword);
     }
     return channel;
+}
+
+void UseProxy(Csocketclient& channel, const char16_t* host, int32_t port, const char16_t* user,
+              const char16_t* password)
+{
+    channel.SetProxyFallback(0);
+    channel.SetUseProxy(1);
+    channel.SetProxy(IsEmptyText(host) ? u"" : host, static_cast<DWORD>(port));
+    if (!IsEmptyText(user))
+        channel.SetProxyCredentials(user, IsEmptyText(password) ? u"" : password);
 }
 
 void DisableTransferPauses(Csocketclient& channel)

@@ -29,6 +29,11 @@ ChannelHolder CreateChannel(ExportFrame& frame, const char16_t* usingProxyMessag
                             int32_t useProxy, const char16_t* proxyHost, int32_t proxyPort,
                             const char16_t* proxyUser, const char16_t* proxyPassword);
 
+// Sends the channel through the HTTP proxy at host:port, with Basic credentials when the user
+// is not empty; an empty host or password is passed on as "".
+void UseProxy(Csocketclient& channel, const char16_t* host, int32_t port, const char16_t* user,
+              const char16_t* password);
+
 // A channel opened for a login transfers without pauses.
 void DisableTransferPauses(Csocketclient& channel);
 

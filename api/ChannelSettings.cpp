@@ -4,20 +4,17 @@
 
 #include <algorithm>
 #include <memory>
+#include <string_view>
 
 #include "api/ChannelOpening.h"
 #include "api/ExportFrame.h"
+#include "api/ExportSupport.h"
 #include "api/MandatoryText.h"
 
 namespace {
 
 // Messages of the proxy check's channel up to this level are reported.
 constexpr INT kProxyCheckLogLevel = 10;
-
-bool IsEmpty(const char16_t* text)
-{
-    return text == nullptr || *text == u'\0';
-}
 
 // A channel that goes through the proxy to the server and nowhere else.
 std::unique_ptr<Csocketclient> CreateProxyCheckChannel(const char16_t* proxyHost,
@@ -29,28 +26,15 @@ std::unique_ptr<Csocketclient> CreateProxyCheckChannel(const char16_t* proxyHost
 {
     auto channel = std::make_unique<Csocketclient>();
     channel->SetLogLevel(kProxyCheckLogLevel);
-    channel->SetProxyFallback(0);
-    channel->SetUseProxy(1);
-    channel->SetProxy(proxyHost, static_cast<DWORD>(proxyPort));
-    if (!IsEmpty(proxyUser))
-        channel->SetProxyCredentials(proxyUser, IsEmpty(proxyPassword) ? u"" : proxyPassword);
+    UseProxy(*channel, proxyHost, proxyPort, proxyUser, proxyPassword);
     channel->SetServer(remoteServer, static_cast<DWORD>(remotePort));
     return channel;
 }
 
-// Copies the connect text into the host's buffer of capacity units (the NUL included); a
-// text that does not fit leaves an empty text rather than a cut one.
-void CopyConnectText(const char16_t* text, char16_t* errText, int32_t errTextLen)
+// The text that a connect left in its buffer, which need not hold a terminator.
+std::u16string_view ConnectText(const WCHAR (&text)[kConnectTextSize])
 {
-    if (errText == nullptr || errTextLen <= 0)
-        return;
-    size_t length = static_cast<size_t>(std::find(text, text + kConnectTextSize, u'\0') - text);
-    if (length >= static_cast<size_t>(errTextLen)) {
-        errText[0] = u'\0';
-        return;
-    }
-    std::copy(text, text + length, errText);
-    errText[length] = u'\0';
+    return std::u16string_view(text, std::find(text, text + kConnectTextSize, u'\0') - text);
 }
 
 } // namespace
@@ -81,10 +65,8 @@ int32_t SetGetPacketSize(Csocketclient* channel, uint32_t packetsize)
 {
     return ExportFrame::Run(u"SetGetPacketSize", u"3081", 0, [&](ExportFrame& frame) {
         frame.Var(u"packetsize", packetsize);
-        if (channel == nullptr) {
-            frame.Error(3093, u"No socket has opened.");
+        if (!RequireChannel(frame, channel, 3093))
             return frame.Return(u"3096", 0);
-        }
         channel->SetGetPacketSize(packetsize);
         return frame.Return(u"3096", 1);
     });
@@ -103,7 +85,7 @@ int32_t CheckProxySettings(const char16_t* ProxyHost, int32_t ProxyPort, const c
             frame.Error(1670, kMandatoryTextMissing);
             return 0;
         }
-        if (!IsEmpty(proxyPassword))
+        if (!IsEmptyText(proxyPassword))
             frame.Info(u"password has filled.");
         if (!StartWinsock(frame, 1686, u"WSAStartup failed."))
             return frame.Return(u"1687", 0);
@@ -114,7 +96,7 @@ int32_t CheckProxySettings(const char16_t* ProxyHost, int32_t ProxyPort, const c
         if (result == 0) {
             frame.Scope().LogVar(static_cast<char16_t>(reason[0]));
             frame.Error(1718, u"Connect has failed.");
-            CopyConnectText(reason, errText, errTextLen);
+            CopyTextToHost(ConnectText(reason), errText, errTextLen);
         }
         if (!channel->Disconnect(1))
             frame.Warning(u"Disconnect has failed.");

@@ -5,9 +5,10 @@
 #include <cstddef>
 
 #include "connection/Csocketclient.h"
+#include "kelvane.h"
 
-// Bytes of the 8-bit data-server buffers, the terminator included.
-constexpr size_t kDataServerSize = 1024;
+// Bytes of the 8-bit data-server buffers, the terminator included: the size of the host's.
+constexpr size_t kDataServerSize = KELVANE_DATA_SERVER_SIZE;
 
 // Copies the channel's current server host into a data-server buffer, zero-filling the rest.
 void CopyServerHost(const Csocketclient& channel, char (&buffer)[kDataServerSize]);

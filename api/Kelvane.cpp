@@ -7,6 +7,7 @@
 #include "api/ChannelOpening.h"
 #include "api/DataServer.h"
 #include "api/ExportFrame.h"
+#include "api/ExportSupport.h"
 #include "api/LocalLogin.h"
 #include "api/MandatoryText.h"
 
@@ -15,13 +16,6 @@ namespace {
 constexpr Csocketclient* kNoChannel = nullptr;
 // Bytes of the settings text that the server sends beside the data-server name.
 constexpr size_t kSettingsTextSize = 8192;
-
-// Where an out-value goes when the host passed no pointer for it.
-template <typename T>
-T* OrScratch(T* out, T& scratch)
-{
-    return out != nullptr ? out : &scratch;
-}
 
 void LogProxyVars(ExportFrame& frame, const char16_t* proxyHost, int32_t proxyPort,
                   const char16_t* proxyUser)
@@ -151,10 +145,10 @@ bool AuthenticateMachine(Csocketclient* channel, uint32_t* maintenance, uint32_t
             return false;
         uint32_t maintenanceScratch = 0;
         uint32_t lockedoutScratch = 0;
-        maintenance = OrScratch(maintenance, maintenanceScratch);
-        lockedout = OrScratch(lockedout, lockedoutScratch);
-        char myhost[kDataServerSize] = {};
-        uint32_t mymaintenance = 0;
+        maintenance = OutOrScratch(maintenance, maintenanceScratch);
+        lockedout = OutOrScratch(lockedout, lockedoutScratch);
+        char dataServer[kDataServerSize] = {};
+        uint32_t dataServerMaintenance = 0;
         channel->SetAutoSession(1);
         if (!channel->LoginMachine(maintenance, lockedout)) {
             frame.Var(u"maintenance", *maintenance);
@@ -162,25 +156,25 @@ bool AuthenticateMachine(Csocketclient* channel, uint32_t* maintenance, uint32_t
             frame.Error(2682, u"Execute authenticate machine failed.");
             return frame.Return(u"2683", false);
         }
-        CopyServerHost(*channel, myhost);
-        if (!VerifyServer(channel, myhost, &mymaintenance)) {
-            frame.Var(u"&myhost[0]", static_cast<const char*>(myhost));
-            frame.Var(u"mymaintenance", mymaintenance);
+        CopyServerHost(*channel, dataServer);
+        if (!VerifyServer(channel, dataServer, &dataServerMaintenance)) {
+            frame.Var(u"&myhost[0]", static_cast<const char*>(dataServer));
+            frame.Var(u"mymaintenance", dataServerMaintenance);
             frame.Error(2691, u"Verify Server failed.");
             channel->Disconnect(1);
             return frame.Return(u"2693", false);
         }
-        if (IsCurrentHost(*channel, myhost)) {
-            *maintenance = mymaintenance;
+        if (IsCurrentHost(*channel, dataServer)) {
+            *maintenance = dataServerMaintenance;
             frame.Var(u"maintenance", *maintenance);
             return frame.Return(u"2700", true);
         }
-        frame.Var(u"&myhost[0]", static_cast<const char*>(myhost));
+        frame.Var(u"&myhost[0]", static_cast<const char*>(dataServer));
         frame.Var(u"mysocket->m_host", channel->GetServerHost());
         frame.Warning(u"Comparison failed.");
         if (!channel->Disconnect(1))
             frame.Warning(u"Disconnection failed.");
-        PointChannelAt(*channel, myhost);
+        PointChannelAt(*channel, dataServer);
         if (!ConnectServer(channel)) {
             frame.Error(2722, u"Connect server failed.");
             return frame.Return(u"2723", false);
@@ -200,25 +194,24 @@ bool VerifyServer(Csocketclient* channel, char* dataServer, uint32_t* maintenanc
     return ExportFrame::Run(u"VerifyServer", u"2740", false, [&](ExportFrame& frame) {
         char dataServerScratch[kDataServerSize] = {};
         uint32_t maintenanceScratch = 0;
-        dataServer = dataServer != nullptr ? dataServer : dataServerScratch;
-        maintenance = OrScratch(maintenance, maintenanceScratch);
-        char name[kDataServerSize] = {};
+        dataServer = OutOrScratch(dataServer, dataServerScratch);
+        maintenance = OutOrScratch(maintenance, maintenanceScratch);
+        char namedServer[kDataServerSize] = {};
         char settingsText[kSettingsTextSize] = {};
-        if (channel == nullptr) {
-            frame.Error(2768, u"No socket has opened.");
+        if (!RequireChannel(frame, channel, 2768)) {
             std::memset(dataServer, 0, kDataServerSize);
         } else {
             uint32_t language = 0;
-            if (!channel->GetSettings(name, &language, maintenance, settingsText, 1)) {
+            if (!channel->GetSettings(namedServer, &language, maintenance, settingsText, 1)) {
                 frame.Warning(u"Get settings failed.");
                 if (!channel->Disconnect(1))
                     frame.Warning(u"Disconnection failed.");
                 return frame.Return(u"2757", false);
             }
             frame.Var(u"language", language);
-            frame.Var(u"&tmpdataserver[0]", static_cast<const char*>(name));
+            frame.Var(u"&tmpdataserver[0]", static_cast<const char*>(namedServer));
             frame.Info(u"Get settings succeed!");
-            std::memcpy(dataServer, name, kDataServerSize);
+            std::memcpy(dataServer, namedServer, kDataServerSize);
         }
         frame.Var(u"dataserver", static_cast<const char*>(dataServer));
         frame.Var(u"maintenance", *maintenance);
@@ -232,7 +225,7 @@ int32_t WebPortalIsEnabled(Csocketclient* channel, uint32_t* IsEnabled)
         if (channel == nullptr)
             return 0;
         uint32_t enabledScratch = 0;
-        IsEnabled = OrScratch(IsEnabled, enabledScratch);
+        IsEnabled = OutOrScratch(IsEnabled, enabledScratch);
         int32_t result = channel->IsWebPortalEnabledEx(IsEnabled) ? 1 : 0;
         if (result == 0)
             frame.Warning(u"Unable to get status of web portal.");
@@ -257,7 +250,7 @@ int32_t GetMachineInformation(Csocketclient* channel, uint32_t MachineCodeLow,
                               uint32_t MachineCodeHigh, char* text)
 {
     return ExportFrame::Run(u"GetMachineInformation", u"505", 0, [&](ExportFrame& frame) {
-        uint64_t machineCode = (static_cast<uint64_t>(MachineCodeHigh) << 32) | MachineCodeLow;
+        uint64_t machineCode = JoinCode(MachineCodeLow, MachineCodeHigh);
         frame.Var(u"MachineCode", static_cast<int64_t>(machineCode));
         if (channel == nullptr) {
             frame.Error(513, u"Socket not opened");
@@ -265,7 +258,7 @@ int32_t GetMachineInformation(Csocketclient* channel, uint32_t MachineCodeLow,
         }
         char textScratch[Csocketclient::kReplyTextCapacity] = {};
         int32_t result = static_cast<int32_t>(channel->GetMachineInformation(
-            MachineCodeLow, MachineCodeHigh, text != nullptr ? text : textScratch));
+            MachineCodeLow, MachineCodeHigh, OutOrScratch(text, textScratch)));
         if (result == 0)
             frame.Error(521, u"Unable to get machine authentication.");
         return frame.Return(u"524", result);

@@ -47,29 +47,33 @@ uint32_t FirstWord(const std::vector<uint8_t>& buffer)
     return buffer[0] | buffer[1] << 8 | buffer[2] << 16 | static_cast<uint32_t>(buffer[3]) << 24;
 }
 
-// Sends the commands in order on one connection; a command whose predecessor failed is still
-// tried. Gives the first word of the last reply read, 0 when none was.
-uint32_t RunControlCommands(ExportFrame& frame, const ConnectTexts& texts,
-                            std::initializer_list<ControlCommand> commands)
+// Runs a control export: sends the commands in order on one connection (a command whose
+// predecessor failed is still tried) and gives the first word of the last reply read, 0 when
+// none was.
+uint32_t RunControlExport(const char16_t* function, const char16_t* entryLine,
+                          const char16_t* exitLine, const ConnectTexts& texts,
+                          std::initializer_list<ControlCommand> commands)
 {
-    std::vector<uint8_t> buffer(kControlBufferSize, 0);
-    Cserviceclient client;
-    frame.Info(texts.connecting);
-    if (!client.Connect(kConnectTries))
-        frame.Warning(texts.failed);
-    for (const ControlCommand& command : commands) {
-        frame.Info(command.sending);
-        uint32_t length = 0;
-        if (!client.SendCommand(command.code, buffer.data(), &length, kControlBufferSize)) {
-            frame.Warning(command.failed);
-        } else if (length < kResultWordSize) {
-            // A reply too short for its result word reads as zeros past its end, never as the
-            // bytes an earlier reply left in the buffer.
-            std::fill(buffer.begin() + length, buffer.begin() + kResultWordSize, 0);
+    return ExportFrame::Run(function, entryLine, 0u, [&](ExportFrame& frame) {
+        std::vector<uint8_t> buffer(kControlBufferSize, 0);
+        Cserviceclient client;
+        frame.Info(texts.connecting);
+        if (!client.Connect(kConnectTries))
+            frame.Warning(texts.failed);
+        for (const ControlCommand& command : commands) {
+            frame.Info(command.sending);
+            uint32_t length = 0;
+            if (!client.SendCommand(command.code, buffer.data(), &length, kControlBufferSize)) {
+                frame.Warning(command.failed);
+            } else if (length < kResultWordSize) {
+                // A reply too short for its result word reads as zeros past its end, never as
+                // the bytes an earlier reply left in the buffer.
+                std::fill(buffer.begin() + length, buffer.begin() + kResultWordSize, 0);
+            }
         }
-    }
-    client.Close();
-    return FirstWord(buffer);
+        client.Close();
+        return frame.Return(exitLine, FirstWord(buffer));
+    });
 }
 
 // The trace texts of a status query.
@@ -111,6 +115,23 @@ std::unique_ptr<Cservicestatus> QueryDecodedStatus(ExportFrame& frame, const Sta
     return status;
 }
 
+// Runs a status export that tells whether a switch of the service's status is on (exactly 1).
+bool RunStatusSwitchExport(const char16_t* function, const char16_t* entryLine,
+                           const char16_t* exitLine, const char16_t* switchName,
+                           uint32_t Cservicestatus::*statusSwitch)
+{
+    return ExportFrame::Run(function, entryLine, false, [&](ExportFrame& frame) {
+        std::unique_ptr<Cservicestatus> status = QueryDecodedStatus(frame, kFirstCallQuery);
+        bool on = false;
+        if (status != nullptr) {
+            uint32_t value = status.get()->*statusSwitch;
+            frame.Var(switchName, value);
+            on = value == 1;
+        }
+        return frame.Return(exitLine, on);
+    });
+}
+
 uint32_t UserStatusFlags(const Cservicestatus& status)
 {
     uint32_t flags = 0;
@@ -131,61 +152,48 @@ extern "C" {
 
 uint32_t BackupNow(void)
 {
-    return ExportFrame::Run(u"BackupNow", u"1359", 0u, [&](ExportFrame& frame) {
-        uint32_t result = RunControlCommands(
-            frame, {u"Service client try to connect", u"Service client connect failed."},
-            {{Cserviceclient::COMMAND_SCHEDULED_SELECTIONS,
-              u"Service client send command COMMAND_SCHEDULED_SELECTIONS",
-              u"Service client send command COMMAND_SCHEDULED_SELECTIONS failed."},
-             {Cserviceclient::COMMAND_BACKUP_NOW, u"Service client send command COMMAND_BACKUP_NOW",
-              u"Service client send command COMMAND_BACKUP_NOW failed."}});
-        return frame.Return(u"1390", result);
-    });
+    return RunControlExport(
+        u"BackupNow", u"1359", u"1390",
+        {u"Service client try to connect", u"Service client connect failed."},
+        {{Cserviceclient::COMMAND_SCHEDULED_SELECTIONS,
+          u"Service client send command COMMAND_SCHEDULED_SELECTIONS",
+          u"Service client send command COMMAND_SCHEDULED_SELECTIONS failed."},
+         {Cserviceclient::COMMAND_BACKUP_NOW, u"Service client send command COMMAND_BACKUP_NOW",
+          u"Service client send command COMMAND_BACKUP_NOW failed."}});
 }
 
 uint32_t CancelBackup(void)
 {
-    return ExportFrame::Run(u"CancelBackup", u"1395", 0u, [&](ExportFrame& frame) {
-        uint32_t result = RunControlCommands(
-            frame, {u"Service client Try to connect", u"Service client connect failed."},
-            {{Cserviceclient::COMMAND_NEED_USER_CANCEL,
-              u"Service client send command COMMAND_NEED_USER_CANCEL.",
-              u"Service client send command COMMAND_NEED_USER_CANCEL failed."}});
-        return frame.Return(u"1419", result);
-    });
+    return RunControlExport(u"CancelBackup", u"1395", u"1419",
+                            {u"Service client Try to connect", u"Service client connect failed."},
+                            {{Cserviceclient::COMMAND_NEED_USER_CANCEL,
+                              u"Service client send command COMMAND_NEED_USER_CANCEL.",
+                              u"Service client send command COMMAND_NEED_USER_CANCEL failed."}});
 }
 
 uint32_t StopService(void)
 {
-    return ExportFrame::Run(u"StopService", u"1597", 0u, [&](ExportFrame& frame) {
-        uint32_t result = RunControlCommands(
-            frame, {u"Service client try to connect", u"Service client connect failed."},
-            {{Cserviceclient::COMMAND_SHUTDOWN, u"Service client COMMAND_SHUTDOWN",
-              u"Service client COMMAND_SHUTDOWN failed."}});
-        return frame.Return(u"1620", result);
-    });
+    return RunControlExport(u"StopService", u"1597", u"1620",
+                            {u"Service client try to connect", u"Service client connect failed."},
+                            {{Cserviceclient::COMMAND_SHUTDOWN, u"Service client COMMAND_SHUTDOWN",
+                              u"Service client COMMAND_SHUTDOWN failed."}});
 }
 
 uint32_t SettingsUpdate(void)
 {
-    return ExportFrame::Run(u"SettingsUpdate", u"1625", 0u, [&](ExportFrame& frame) {
-        uint32_t result = RunControlCommands(
-            frame, {u"Service client try to connect", u"Service client connect failed."},
-            {{Cserviceclient::COMMAND_REGISTRY_UPDATE, u"Service client COMMAND_REGISTRY_UPDATE",
-              u"Service client COMMAND_REGISTRY_UPDATE failed."}});
-        return frame.Return(u"1649", result);
-    });
+    return RunControlExport(u"SettingsUpdate", u"1625", u"1649",
+                            {u"Service client try to connect", u"Service client connect failed."},
+                            {{Cserviceclient::COMMAND_REGISTRY_UPDATE,
+                              u"Service client COMMAND_REGISTRY_UPDATE",
+                              u"Service client COMMAND_REGISTRY_UPDATE failed."}});
 }
 
 uint32_t GenerateCipher(void)
 {
-    return ExportFrame::Run(u"GenerateCipher", u"2860", 0u, [&](ExportFrame& frame) {
-        uint32_t result = RunControlCommands(
-            frame, {u"Service Client try to connect", u"Service Client connect failed"},
-            {{Cserviceclient::COMMAND_CIPHER, u"Service Client send COMMAND_CIPHER",
-              u"Service Client send COMMAND_CIPHER failed"}});
-        return frame.Return(u"2883", result);
-    });
+    return RunControlExport(u"GenerateCipher", u"2860", u"2883",
+                            {u"Service Client try to connect", u"Service Client connect failed"},
+                            {{Cserviceclient::COMMAND_CIPHER, u"Service Client send COMMAND_CIPHER",
+                              u"Service Client send COMMAND_CIPHER failed"}});
 }
 
 void GetProgressStatus(ProgressStatusCallback cb)
@@ -225,28 +233,14 @@ void GetCurrentStep(CurrentStepCallback cb)
 
 bool IsBackinUpNow(void)
 {
-    return ExportFrame::Run(u"IsBackinUpNow", u"1511", false, [&](ExportFrame& frame) {
-        std::unique_ptr<Cservicestatus> status = QueryDecodedStatus(frame, kFirstCallQuery);
-        bool backingUp = false;
-        if (status != nullptr) {
-            frame.Var(u"Status.m_inbackupnow", status->m_inbackupnow);
-            backingUp = status->m_inbackupnow == 1;
-        }
-        return frame.Return(u"1548", backingUp);
-    });
+    return RunStatusSwitchExport(u"IsBackinUpNow", u"1511", u"1548", u"Status.m_inbackupnow",
+                                 &Cservicestatus::m_inbackupnow);
 }
 
 bool IsAnimate(void)
 {
-    return ExportFrame::Run(u"IsAnimate", u"1554", false, [&](ExportFrame& frame) {
-        std::unique_ptr<Cservicestatus> status = QueryDecodedStatus(frame, kFirstCallQuery);
-        bool animate = false;
-        if (status != nullptr) {
-            frame.Var(u"Status.m_animate", status->m_animate);
-            animate = status->m_animate == 1;
-        }
-        return frame.Return(u"1591", animate);
-    });
+    return RunStatusSwitchExport(u"IsAnimate", u"1554", u"1591", u"Status.m_animate",
+                                 &Cservicestatus::m_animate);
 }
 
 // Decodes into the process-wide status record, which the host must not have two of these

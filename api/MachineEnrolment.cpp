@@ -19,11 +19,6 @@ constexpr int32_t kExpiryTextSize = 20;
 
 constexpr const char16_t* kMemberAuthFailed = u"Get member authentication failed.";
 
-uint64_t Code64(uint32_t low, uint32_t high)
-{
-    return static_cast<uint64_t>(high) << 32 | low;
-}
-
 // How one of the two enrolment exports traces its creation request.
 struct Enrolment {
     DWORD clientCode;
@@ -32,11 +27,16 @@ struct Enrolment {
     const char16_t* createFailed;
 };
 
-// Fetches the member's authentication text into memberauth and creates a machine for this
-// computer with it; the new machine's key goes to key. 1 when the machine was created.
+// Fetches the member's authentication text into the host's memberauth and creates a machine
+// for this computer with it; the new machine's key goes to the host's key. 1 when the machine
+// was created.
 int32_t EnrolMachine(ExportFrame& frame, Csocketclient& channel, char* memberauth,
                      const char* machineName, char* key, const Enrolment& enrolment)
 {
+    char authScratch[kHostTextCapacity] = {};
+    char keyScratch[kHostTextCapacity] = {};
+    memberauth = OutOrScratch(memberauth, authScratch);
+    key = OutOrScratch(key, keyScratch);
     char localName[kHostTextCapacity] = {};
     if (channel.GetMemberAuth(memberauth) != 1) {
         frame.Error(enrolment.memberAuthLine, kMemberAuthFailed);
@@ -50,12 +50,8 @@ int32_t EnrolMachine(ExportFrame& frame, Csocketclient& channel, char* memberaut
                                                &reasoncode);
     frame.Var(u"memberauth", static_cast<const char*>(memberauth));
     frame.Var(u"&machinename[0]", static_cast<const char*>(localName));
-    if (!created) {
-        frame.Var(u"reasoncode", reasoncode);
-        frame.Error(enrolment.createLine, enrolment.createFailed);
-        return 0;
-    }
-    return 1;
+    return Outcome(frame, created, u"reasoncode", reasoncode, enrolment.createLine,
+                   enrolment.createFailed);
 }
 
 // The host's out-parameters of the bucket details; those the host passed as NULL point at
@@ -165,11 +161,8 @@ int32_t GetMemberAuth(Csocketclient* channel, char* memberauth)
         if (!RequireChannel(frame, channel, 2906))
             return frame.Return(u"2909", 0);
         char scratch[kHostTextCapacity] = {};
-        if (channel->GetMemberAuth(OutOrScratch(memberauth, scratch)) != 1) {
-            frame.Error(2901, kMemberAuthFailed);
-            return frame.Return(u"2909", 0);
-        }
-        return frame.Return(u"2909", 1);
+        bool fetched = channel->GetMemberAuth(OutOrScratch(memberauth, scratch)) == 1;
+        return frame.Return(u"2909", Outcome(frame, fetched, 2901, kMemberAuthFailed));
     });
 }
 
@@ -179,11 +172,8 @@ int32_t CreateMachineAuth(Csocketclient* channel, char* memberauth, const char* 
     return ExportFrame::Run(u"CreateMachineAuth", u"2579", 0, [&](ExportFrame& frame) {
         if (channel == nullptr)
             return frame.Return(u"2608", 0);
-        char authScratch[kHostTextCapacity] = {};
-        char keyScratch[kHostTextCapacity] = {};
         int32_t result = EnrolMachine(
-            frame, *channel, OutOrScratch(memberauth, authScratch), machinename,
-            OutOrScratch(machineauth, keyScratch),
+            frame, *channel, memberauth, machinename, machineauth,
             {53, 2604, 2599, u"Create machine by authentication failed. SOURCE_KORVEXA_CLIENT_x86 "});
         return frame.Return(u"2608", result);
     });
@@ -202,16 +192,13 @@ int32_t CreateMachineAuthEx(Csocketclient* channel, char* memberauth, const char
             frame.Var(u"maintenance", maintenance);
             frame.Var(u"lockedout", lockedout);
             if (loggedIn != 1)
-                frame.Error(2657, u"Authentication failed.");
+                frame.Error(2657, kAuthenticationFailed);
             else
                 frame.Warning(u"Authentication user failed.");
             return frame.Return(u"2665", 0);
         }
-        char authScratch[kHostTextCapacity] = {};
-        char keyScratch[kHostTextCapacity] = {};
         int32_t result = EnrolMachine(
-            frame, *channel, OutOrScratch(memberauth, authScratch), machinename,
-            OutOrScratch(machineauth, keyScratch),
+            frame, *channel, memberauth, machinename, machineauth,
             {56, 2643, 2638, u"Create member by authentication failed. SOURCE_CONTINUOUS_WIN_x86"});
         return frame.Return(u"2665", result);
     });
@@ -254,23 +241,21 @@ int32_t DeleteServerFileEx(Csocketclient* channel, uint32_t machineidLow, uint32
                            uint32_t* reasoncode)
 {
     return ExportFrame::Run(u"DeleteServerFileEx", u"2515", 0, [&](ExportFrame& frame) {
-        frame.Var(u"machineid", Code64(machineidLow, machineidHigh));
-        frame.Var(u"volumeid", Code64(volumeidLow, volumeidHigh));
-        frame.Var(u"foldercode", Code64(foldercodeLow, foldercodeHigh));
-        frame.Var(u"filecode", Code64(filecodeLow, filecodeHigh));
-        frame.Var(u"archivecode", Code64(archivecodeLow, archivecodeHigh));
+        frame.Var(u"machineid", JoinCode(machineidLow, machineidHigh));
+        frame.Var(u"volumeid", JoinCode(volumeidLow, volumeidHigh));
+        frame.Var(u"foldercode", JoinCode(foldercodeLow, foldercodeHigh));
+        frame.Var(u"filecode", JoinCode(filecodeLow, filecodeHigh));
+        frame.Var(u"archivecode", JoinCode(archivecodeLow, archivecodeHigh));
         if (!RequireChannel(frame, channel, 2537))
             return frame.Return(u"2540", 0);
         uint32_t reasonScratch = 0;
         reasoncode = OutOrScratch(reasoncode, reasonScratch);
-        if (!channel->DeleteServerFile(machineidLow, machineidHigh, volumeidLow, volumeidHigh,
-                                       foldercodeLow, foldercodeHigh, filecodeLow, filecodeHigh,
-                                       archivecodeLow, archivecodeHigh, reasoncode)) {
-            frame.Var(u"reasoncode", *reasoncode);
-            frame.Error(2532, u"Unable to delete file");
-            return frame.Return(u"2540", 0);
-        }
-        return frame.Return(u"2540", 1);
+        bool deleted = channel->DeleteServerFile(machineidLow, machineidHigh, volumeidLow,
+                                                 volumeidHigh, foldercodeLow, foldercodeHigh,
+                                                 filecodeLow, filecodeHigh, archivecodeLow,
+                                                 archivecodeHigh, reasoncode);
+        return frame.Return(u"2540", Outcome(frame, deleted, u"reasoncode", *reasoncode, 2532,
+                                             u"Unable to delete file"));
     });
 }
 
@@ -280,20 +265,18 @@ int32_t DeleteServerFolderEx(Csocketclient* channel, uint32_t machineidLow,
                              uint32_t* reasoncode)
 {
     return ExportFrame::Run(u"DeleteServerFolderEx", u"2551", 0, [&](ExportFrame& frame) {
-        frame.Var(u"machineid", Code64(machineidLow, machineidHigh));
-        frame.Var(u"volumeid", Code64(volumeidLow, volumeidHigh));
-        frame.Var(u"foldercode", Code64(foldercodeLow, foldercodeHigh));
+        frame.Var(u"machineid", JoinCode(machineidLow, machineidHigh));
+        frame.Var(u"volumeid", JoinCode(volumeidLow, volumeidHigh));
+        frame.Var(u"foldercode", JoinCode(foldercodeLow, foldercodeHigh));
         if (!RequireChannel(frame, channel, 2570))
             return frame.Return(u"2573", 0);
         uint32_t reasonScratch = 0;
         reasoncode = OutOrScratch(reasoncode, reasonScratch);
-        if (!channel->DeleteServerFolder(machineidLow, machineidHigh, volumeidLow, volumeidHigh,
-                                         foldercodeLow, foldercodeHigh, reasoncode)) {
-            frame.Var(u"reasoncode", *reasoncode);
-            frame.Error(2565, u"Unable to delete folder");
-            return frame.Return(u"2573", 0);
-        }
-        return frame.Return(u"2573", 1);
+        bool deleted = channel->DeleteServerFolder(machineidLow, machineidHigh, volumeidLow,
+                                                   volumeidHigh, foldercodeLow, foldercodeHigh,
+                                                   reasoncode);
+        return frame.Return(u"2573", Outcome(frame, deleted, u"reasoncode", *reasoncode, 2565,
+                                             u"Unable to delete folder"));
     });
 }
 

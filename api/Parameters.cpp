@@ -7,6 +7,7 @@
 #include <string>
 
 #include "api/ExportFrame.h"
+#include "api/ExportSupport.h"
 #include "connection/Csocketclient.h"
 
 namespace {
@@ -29,21 +30,6 @@ bool Open(Csocketclient& channel, const WCHAR* sealed, Scratch& scratch)
 {
     std::fill(std::begin(scratch), std::end(scratch), u'\0');
     return sealed != nullptr && channel.GetParameters(sealed, scratch) != 0;
-}
-
-// Copies text with its terminator into out, which holds capacity characters. A text that does
-// not fit is refused and leaves out empty (when it has room for that).
-bool CopyOut(const std::u16string& text, char16_t* out, int32_t capacity)
-{
-    if (out == nullptr || capacity <= 0)
-        return false;
-    if (text.size() >= static_cast<size_t>(capacity)) {
-        out[0] = u'\0';
-        return false;
-    }
-    std::copy(text.begin(), text.end(), out);
-    out[text.size()] = u'\0';
-    return true;
 }
 
 } // namespace
@@ -75,7 +61,7 @@ int32_t SetParameters(Csocketclient* channel, const char16_t* a, const char16_t*
         }
         result += u"|";
         result += scratch;
-        if (!CopyOut(result, out, outCapacity)) {
+        if (!CopyTextToHost(result, out, outCapacity)) {
             frame.Error(1305, kOutputTooSmall);
             return 0;
         }
@@ -102,7 +88,7 @@ int32_t GetParameters(Csocketclient* channel, const char16_t* sealed1, const cha
         }
         first += u":";
         first += scratch;
-        if (!CopyOut(first, out1, out1Capacity)) {
+        if (!CopyTextToHost(first, out1, out1Capacity)) {
             frame.Error(1352, kOutputTooSmall);
             return 0;
         }
@@ -110,7 +96,7 @@ int32_t GetParameters(Csocketclient* channel, const char16_t* sealed1, const cha
             frame.Error(1338, u"Get Paramters failed. step 3");
             return 0;
         }
-        if (!CopyOut(scratch, out2, out2Capacity)) {
+        if (!CopyTextToHost(scratch, out2, out2Capacity)) {
             frame.Error(1352, kOutputTooSmall);
             return 0;
         }

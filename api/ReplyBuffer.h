@@ -52,7 +52,6 @@ public:
     DWORD* LengthOut() { return &m_length; }
 
     const void* Payload() const { return m_payload; }
-    DWORD Length() const { return m_length; }
 
     // Reads the u32 at offset; false when the reply does not hold it.
     bool ReadWord(DWORD offset, DWORD* value) const;

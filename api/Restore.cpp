@@ -9,6 +9,7 @@
 #include <string>
 
 #include "api/ExportFrame.h"
+#include "api/ExportSupport.h"
 #include "connection/Csocketclient.h"
 #include "platform/error.h"
 #include "platform/file.h"
@@ -38,7 +39,7 @@ using FileCodes = std::array<DWORD, 10>;
 // The code at index (0 to 4).
 ULONGLONG FileCode(const FileCodes& codes, size_t index)
 {
-    return static_cast<ULONGLONG>(codes[2 * index + 1]) << 32 | codes[2 * index];
+    return JoinCode(codes[2 * index], codes[2 * index + 1]);
 }
 
 struct CallbackRemoval {
@@ -61,24 +62,26 @@ InstalledCallback InstallHostCallback(Csocketclient& channel, TransportCallback 
 
 // Downloads the file version: a cached transfer writes path, a single reply finalPath. 1 when
 // the file is there.
-INT Download(Csocketclient& channel, const FileCodes& w, const WCHAR* path, const WCHAR* finalPath)
+INT Download(Csocketclient& channel, const FileCodes& codes, const WCHAR* path,
+             const WCHAR* finalPath)
 {
     DWORD word = 0;
     DWORD done = 0;
     DWORD fileTime = 0;
-    return channel.RequestFile(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], path,
-                               finalPath, 0, &word, &done, &fileTime);
+    return channel.RequestFile(codes[0], codes[1], codes[2], codes[3], codes[4], codes[5],
+                               codes[6], codes[7], codes[8], codes[9], path, finalPath, 0, &word,
+                               &done, &fileTime);
 }
 
 // Downloads the file version to localPath, where the file being restored usually stands. A
 // cached transfer is written beside it and takes its place only once complete, so that a
 // download that fails leaves the local file as it was; a single reply is written only after
 // it was inflated whole.
-INT DownloadInPlace(ExportFrame& frame, Csocketclient& channel, const FileCodes& w,
+INT DownloadInPlace(ExportFrame& frame, Csocketclient& channel, const FileCodes& codes,
                     const WCHAR* localPath)
 {
     const std::u16string transfer = std::u16string(localPath) + kTransferSuffix;
-    if (!Download(channel, w, transfer.c_str(), localPath))
+    if (!Download(channel, codes, transfer.c_str(), localPath))
         return 0;
     if (GetFileAttributesW(transfer.c_str()) == INVALID_FILE_ATTRIBUTES)
         return 1;

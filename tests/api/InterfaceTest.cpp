@@ -1,6 +1,4 @@
 // The library's dynamic symbol table and its use from a C host.
-#include <cstdio>
-#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -8,21 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "HostInC.h"
+#include "support/CommandOutput.h"
 #include "support/KelvaneLibrary.h"
 
 namespace {
-
-std::string CommandOutput(const std::string& command)
-{
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    EXPECT_NE(pipe, nullptr) << command;
-    std::string output;
-    char buffer[4096];
-    size_t count = 0;
-    while (pipe != nullptr && (count = std::fread(buffer, 1, sizeof(buffer), pipe.get())) > 0)
-        output.append(buffer, count);
-    return output;
-}
 
 // Names of the symbols that the library defines for others: "address type name" lines.
 std::set<std::string> DefinedDynamicSymbols(const std::string& library)

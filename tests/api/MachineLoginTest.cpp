@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "support/KelvaneLibrary.h"
-#include "support/LoginServer.h"
 #include "connection/CCreatePacket.h"
 #include "platform/text.h"
+#include "support/KelvaneLibrary.h"
+#include "support/LoginServer.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "support/KelvaneLibrary.h"
-#include "support/LoginServer.h"
 #include "connection/CCreatePacket.h"
 #include "platform/text.h"
+#include "support/KelvaneLibrary.h"
+#include "support/LoginServer.h"
 #include "support/ScriptedProxy.h"
 #include "support/Tinyproxy.h"
 

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Export.h"
-#include "MemberServer.h"
+#include "MemberChannelTest.h"
+#include "support/KelvaneLibrary.h"
 #include "tools/server/CommandHandlers.h"
 
 namespace {
@@ -15,15 +15,8 @@ using namespace ServerCommand;
 
 constexpr size_t kHostText = 1024;
 
-class Account : public testing::Test {
+class Account : public MemberChannelTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(server.Started());
-        channel = server.OpenUser();
-        ASSERT_NE(channel, nullptr);
-    }
-
     StoredMember Member()
     {
         return server.Store([](ServiceState& state) { return state.member; });
@@ -42,8 +35,6 @@ protected:
                                              texts[5], texts[6], texts[7]);
     }
 
-    MemberServer server;
-    Csocketclient* channel = nullptr;
     char16_t texts[8][kHostText] = {};
     uint64_t a = 5, b = 5;
     uint32_t words[5] = {5, 5, 5, 5, 5};

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "Export.h"
 #include "platform/text.h"
 #include "service/StandinService.h"
+#include "support/KelvaneLibrary.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 

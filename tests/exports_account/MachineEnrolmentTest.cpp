@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Export.h"
-#include "MemberServer.h"
+#include "MemberChannelTest.h"
+#include "support/KelvaneLibrary.h"
 #include "tools/server/CommandHandlers.h"
 
 namespace {
@@ -19,28 +19,7 @@ constexpr ULONGLONG kVolume = 0x200000009;
 constexpr ULONGLONG kFolder = 0x300000001;
 constexpr ULONGLONG kFile = 0x400000077;
 
-uint32_t Low(ULONGLONG code)
-{
-    return static_cast<uint32_t>(code);
-}
-
-uint32_t High(ULONGLONG code)
-{
-    return static_cast<uint32_t>(code >> 32);
-}
-
-class Enrolment : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(server.Started());
-        channel = server.OpenUser();
-        ASSERT_NE(channel, nullptr);
-    }
-
-    MemberServer server;
-    Csocketclient* channel = nullptr;
-};
+class Enrolment : public MemberChannelTest {};
 
 TEST_F(Enrolment, GetMemberAuthCopiesTheMembersText)
 {

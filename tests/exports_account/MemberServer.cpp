@@ -1,6 +1,6 @@
 #include "MemberServer.h"
 
-#include "Export.h"
+#include "support/KelvaneLibrary.h"
 
 MemberServer::MemberServer()
 {

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Export.h"
-#include "MemberServer.h"
+#include "MemberChannelTest.h"
+#include "support/KelvaneLibrary.h"
 #include "tools/server/CommandHandlers.h"
 
 namespace {
@@ -37,15 +37,8 @@ Payload& ProductRecord(Payload& payload, const std::string& name, int64_t price)
         .Counted("text three");
 }
 
-class ReplyLists : public testing::Test {
+class ReplyLists : public MemberChannelTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(server.Started());
-        channel = server.OpenUser();
-        ASSERT_NE(channel, nullptr);
-    }
-
     // Runs the product list and gives what it printed.
     std::string PrintedProducts(int32_t* result, Csocketclient* on, uint32_t needAuth = 0)
     {
@@ -54,9 +47,6 @@ protected:
         std::fflush(stdout);
         return testing::internal::GetCapturedStdout();
     }
-
-    MemberServer server;
-    Csocketclient* channel = nullptr;
 };
 
 TEST_F(ReplyLists, MemberStatsAreHandedOverWithTheirSize)

@@ -15,12 +15,6 @@
 
 namespace {
 
-std::string ErrorAt(const std::string& function, int line)
-{
-    return "# #Error:   in File: Kelvane Function: " + function + " at line: " +
-           std::to_string(line);
-}
-
 class AccountTrace : public testing::Test {
 protected:
     void Run(const std::string& steps)

@@ -9,36 +9,9 @@
 #include "connection/CCreatePacket.h"
 #include "platform/text.h"
 
-namespace {
-
-template <typename Function>
-void Bind(const char* name, Function& function)
-{
-    function = reinterpret_cast<Function>(KelvaneLibrary::Get().Symbol(name));
-}
-
-} // namespace
-
 const BrowseExports& BrowseExports::Get()
 {
-    static const BrowseExports exports = [] {
-        BrowseExports bound{};
-        Bind("SetCallBack", bound.SetCallBack);
-        Bind("ResetCallBack", bound.ResetCallBack);
-        Bind("SetGetPacketSize", bound.SetGetPacketSize);
-        Bind("CheckProxySettings", bound.CheckProxySettings);
-        Bind("loadVersion", bound.loadVersion);
-        Bind("Search", bound.Search);
-        Bind("loadMachines", bound.loadMachines);
-        Bind("loadMachinesEx", bound.loadMachinesEx);
-        Bind("loadVolumes", bound.loadVolumes);
-        Bind("loadFolderByFolderCode", bound.loadFolderByFolderCode);
-        Bind("loadRootFolder", bound.loadRootFolder);
-        Bind("FreeBuffer", bound.FreeBuffer);
-        Bind("CheckFile", bound.CheckFile);
-        Bind("LastRestoreInfo", bound.LastRestoreInfo);
-        return bound;
-    }();
+    static const BrowseExports exports;
     return exports;
 }
 

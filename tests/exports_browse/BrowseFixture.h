@@ -20,31 +20,21 @@
 struct BrowseExports {
     static const BrowseExports& Get();
 
-    decltype(&::SetCallBack) SetCallBack;
-    decltype(&::ResetCallBack) ResetCallBack;
-    decltype(&::SetGetPacketSize) SetGetPacketSize;
-    decltype(&::CheckProxySettings) CheckProxySettings;
-    decltype(&::loadVersion) loadVersion;
-    decltype(&::Search) Search;
-    decltype(&::loadMachines) loadMachines;
-    decltype(&::loadMachinesEx) loadMachinesEx;
-    decltype(&::loadVolumes) loadVolumes;
-    decltype(&::loadFolderByFolderCode) loadFolderByFolderCode;
-    decltype(&::loadRootFolder) loadRootFolder;
-    decltype(&::FreeBuffer) FreeBuffer;
-    decltype(&::CheckFile) CheckFile;
-    decltype(&::LastRestoreInfo) LastRestoreInfo;
+    decltype(&::SetCallBack) SetCallBack = EXPORT(SetCallBack);
+    decltype(&::ResetCallBack) ResetCallBack = EXPORT(ResetCallBack);
+    decltype(&::SetGetPacketSize) SetGetPacketSize = EXPORT(SetGetPacketSize);
+    decltype(&::CheckProxySettings) CheckProxySettings = EXPORT(CheckProxySettings);
+    decltype(&::loadVersion) loadVersion = EXPORT(loadVersion);
+    decltype(&::Search) Search = EXPORT(Search);
+    decltype(&::loadMachines) loadMachines = EXPORT(loadMachines);
+    decltype(&::loadMachinesEx) loadMachinesEx = EXPORT(loadMachinesEx);
+    decltype(&::loadVolumes) loadVolumes = EXPORT(loadVolumes);
+    decltype(&::loadFolderByFolderCode) loadFolderByFolderCode = EXPORT(loadFolderByFolderCode);
+    decltype(&::loadRootFolder) loadRootFolder = EXPORT(loadRootFolder);
+    decltype(&::FreeBuffer) FreeBuffer = EXPORT(FreeBuffer);
+    decltype(&::CheckFile) CheckFile = EXPORT(CheckFile);
+    decltype(&::LastRestoreInfo) LastRestoreInfo = EXPORT(LastRestoreInfo);
 };
-
-// The words of a 64-bit code as the exports take them.
-inline uint32_t Low(ULONGLONG code)
-{
-    return static_cast<uint32_t>(code);
-}
-inline uint32_t High(ULONGLONG code)
-{
-    return static_cast<uint32_t>(code >> 32);
-}
 
 // Whether the page that holds the address is mapped in this process.
 bool IsMapped(const void* address);

@@ -66,7 +66,7 @@ protected:
     int32_t RestoreFile(const std::u16string& localPath, const char16_t* text = u"",
                         TransportCallback callback = HostCallback::Function())
     {
-        static auto function = Export<decltype(&::RestoreFile)>("RestoreFile");
+        static auto function = EXPORT(RestoreFile);
         return function(channel, Low(0), High(0), Low(1), High(1), Low(2), High(2), Low(3),
                         High(3), Low(4), High(4), localPath.c_str(), 0x11111111, 0x22222222,
                         text, callback);
@@ -76,16 +76,10 @@ protected:
                               const std::u16string& destination,
                               TransportCallback callback = HostCallback::Function())
     {
-        static auto function = Export<decltype(&::RestoreHybridFile)>("RestoreHybridFile");
+        static auto function = EXPORT(RestoreHybridFile);
         return function(channel, Low(0), High(0), Low(1), High(1), Low(2), High(2), Low(3),
                         High(3), Low(4), High(4), folder.c_str(), blockFile.c_str(),
                         destination.c_str(), callback);
-    }
-
-    template <typename Function>
-    Function Export(const char* name)
-    {
-        return reinterpret_cast<Function>(library.Symbol(name));
     }
 
     size_t FileRequests() const { return server.RequestCount(CCreatePacket::kGetFile); }

@@ -3,8 +3,8 @@
 // result moved to its destination; and every way in which that fails.
 #include <algorithm>
 
-#include "BlockFileWriter.h"
 #include "RestoreFixture.h"
+#include "support/BlockFileWriter.h"
 
 namespace {
 
@@ -180,7 +180,7 @@ TEST_F(HybridRestoreTest, NullArgumentsAreRefused)
 {
     Serve("copy");
     BlockFileWriter(4, 1).Write(0, "COPY").Save(folder / "blocks.dat");
-    static auto restore = Export<decltype(&::RestoreHybridFile)>("RestoreHybridFile");
+    static auto restore = EXPORT(RestoreHybridFile);
     const std::u16string f = folder.u16string();
     const std::u16string d = destination.u16string();
     auto call = [&](Csocketclient* c, const char16_t* a, const char16_t* b, const char16_t* e) {

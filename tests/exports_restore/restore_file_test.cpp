@@ -109,7 +109,7 @@ TEST_F(RestoreFileTest, CallbackIsRemovedAfterSuccessAndFailure)
 TEST_F(RestoreFileTest, NullChannelAndTextsAreRefusedBeforeAnyRequest)
 {
     Serve("contents");
-    static auto restore = Export<decltype(&::RestoreFile)>("RestoreFile");
+    static auto restore = EXPORT(RestoreFile);
     const std::u16string path = target.u16string();
     EXPECT_EQ(restore(nullptr, 2, 1, 3, 0, 0, 0, 0, 0, 7, 0, path.c_str(), 0, 0, u"", nullptr), 0);
     EXPECT_EQ(restore(channel, 2, 1, 3, 0, 0, 0, 0, 0, 7, 0, nullptr, 0, 0, u"", nullptr), 0);

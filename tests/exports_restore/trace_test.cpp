@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "BlockFileWriter.h"
+#include "support/BlockFileWriter.h"
 #include "support/HostProgram.h"
 #include "support/LoginServer.h"
 #include "support/TempDir.h"
@@ -37,12 +37,6 @@ protected:
         return std::string("restore-hybrid ") + kCodeWords + " '" + folder.path().string() + "' " +
                blockFile + " '" + (folder.path() / destination).string() + "' ";
     }
-    static std::string ErrorAt(const std::string& function, int line)
-    {
-        return "# #Error:   in File: Kelvane Function: " + function + " at line: " +
-               std::to_string(line);
-    }
-
     TempDir folder;
     HostProgram host{folder.path()};
     DownloadHandlers files;

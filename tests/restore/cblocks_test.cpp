@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/format.h"
 #include "restore/CBlocks.h"
+#include "support/BlockFileWriter.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -36,43 +37,6 @@ uint32_t ZerosCrc(uint64_t n)
     const uint32_t half = ZerosCrc(n / 2);
     return static_cast<uint32_t>(crc32_combine(half, half, static_cast<z_off_t>(n / 2)));
 }
-
-// A block file put together byte by byte, little-endian, independently of the reader.
-struct BlockFile {
-    std::string bytes;
-
-    void Put(uint64_t value, int size)
-    {
-        for (int i = 0; i < size; ++i)
-            bytes += static_cast<char>(value >> (8 * i));
-    }
-    BlockFile(uint64_t versionSize, uint64_t count)
-    {
-        Put(0xA1A2A3A4A5A6A7A8, 8);
-        Put(0xB1B2B3B4, 4);
-        Put(0xC1C2C3C4C5C6C7C8, 8);
-        Put(versionSize, 8);
-        Put(0xD1D2D3D4, 4);
-        Put(0xE1E2E3E4, 4);
-        Put(count, 8);
-    }
-    BlockFile& Raw(uint32_t type, uint64_t offset, uint32_t size, uint32_t crc, uint32_t flag,
-                   const std::string& data = "")
-    {
-        Put(type, 4);
-        Put(offset, 8);
-        Put(size, 4);
-        Put(0xF1F2F3F4, 4);
-        Put(crc, 4);
-        Put(flag, 4);
-        bytes += data;
-        return *this;
-    }
-    BlockFile& Write(uint64_t offset, const std::string& data, uint32_t type = 1)
-    {
-        return Raw(type, offset, static_cast<uint32_t>(data.size()), Crc(data), 1, data);
-    }
-};
 
 // What the object tells the host; answers code 14 with `stopAnswer` from the `stopAt`-th on.
 struct Host {
@@ -135,12 +99,17 @@ protected:
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    uint32_t Build(const BlockFile& file, uint64_t expectedSize, uint32_t expectedCrc,
+    uint32_t Build(const std::string& blockFile, uint64_t expectedSize, uint32_t expectedCrc,
                    uint32_t accept = 0, int32_t progress = 1)
     {
-        Save(temp.path() / "blocks", file.bytes);
+        Save(temp.path() / "blocks", blockFile);
         return reader.CreateVersionOnDisk(progress, target.c_str(), blocks.c_str(), expectedSize,
                                           expectedCrc, accept, 77, messages);
+    }
+    uint32_t Build(const BlockFileWriter& file, uint64_t expectedSize, uint32_t expectedCrc,
+                   uint32_t accept = 0, int32_t progress = 1)
+    {
+        return Build(file.Bytes(), expectedSize, expectedCrc, accept, progress);
     }
 };
 
@@ -148,10 +117,10 @@ protected:
 
 TEST_F(BlocksTest, TheHeaderAndRecordsAreReadFieldByFieldFromTheirOffsets)
 {
-    BlockFile file(0x3132333435363738, 0x6162636465666768);
+    BlockFileWriter file(0x3132333435363738, 0x6162636465666768);
     file.Write(0x0102030405060708, "data", 7).Raw(9, 5, 1234, 0, 0);
     file.Raw(3, 6, 4, 0, 1, "next");
-    Save(temp.path() / "blocks", file.bytes);
+    Save(temp.path() / "blocks", file.Bytes());
     CBlocks::Header header{};
     ASSERT_EQ(reader.ReadHeader(blocks.c_str(), &header), 1u);
     EXPECT_EQ(header.unused0, 0xA1A2A3A4A5A6A7A8u);
@@ -191,7 +160,7 @@ TEST_F(BlocksTest, TheHeaderAndRecordsAreReadFieldByFieldFromTheirOffsets)
 TEST_F(BlocksTest, ShortOrMissingHeadersFailWithTheirError)
 {
     Listen(10);
-    Save(temp.path() / "blocks", BlockFile(1, 0).bytes.substr(0, 43));
+    Save(temp.path() / "blocks", BlockFileWriter(1, 0).Bytes().substr(0, 43));
     CBlocks::Header header{};
     EXPECT_EQ(reader.ReadHeader(blocks.c_str(), &header), 0u);
     EXPECT_EQ(reader.GetLastSystemError(), static_cast<uint32_t>(ERROR_HANDLE_EOF));
@@ -210,7 +179,7 @@ TEST_F(BlocksTest, ShortOrMissingHeadersFailWithTheirError)
 TEST_F(BlocksTest, RecordsAreWrittenAtTheirOffsetsAndVerifyOnlyRecordsAreNot)
 {
     Save(temp.path() / "target", std::string(100, 'A'));
-    BlockFile file(120, 4);
+    BlockFileWriter file(120, 4);
     file.Write(0, "hello").Write(110, "0123456789", 2).Write(50, "zzzz", 3).Write(5, "WORLD", 0);
     std::string expected = std::string(100, 'A') + std::string(20, '\0');
     expected.replace(0, 5, "hello");
@@ -223,7 +192,7 @@ TEST_F(BlocksTest, RecordsAreWrittenAtTheirOffsetsAndVerifyOnlyRecordsAreNot)
                            Crc(expected), Crc(expected), target));
 
     // No records: the target only takes the version's size before its CRC is compared.
-    EXPECT_EQ(Build(BlockFile(30, 0), 30, Crc(expected.substr(0, 30))), 1u);
+    EXPECT_EQ(Build(BlockFileWriter(30, 0), 30, Crc(expected.substr(0, 30))), 1u);
     EXPECT_EQ(Load(temp.path() / "target"), expected.substr(0, 30));
 }
 
@@ -231,7 +200,7 @@ TEST_F(BlocksTest, ALargerHeaderSizeIsTriedFirstThenTheExpectedSize)
 {
     Listen(10);
     Save(temp.path() / "target", "");
-    BlockFile file(1000, 2);
+    BlockFileWriter file(1000, 2);
     file.Write(10, "abc").Write(900, "beyond the expected size");
     std::string full(1000, '\0');
     full.replace(10, 3, "abc");
@@ -253,18 +222,18 @@ TEST_F(BlocksTest, ALargerHeaderSizeIsTriedFirstThenTheExpectedSize)
 TEST_F(BlocksTest, MismatchesFailUnlessAcceptedAndTheSecondSizeIsFinal)
 {
     Save(temp.path() / "target", "");
-    EXPECT_EQ(Build(BlockFile(64, 0), 64, 1234), 0u);
+    EXPECT_EQ(Build(BlockFileWriter(64, 0), 64, 1234), 0u);
     EXPECT_EQ(std::u16string(messages), u"CreateVersionOnDisk: sizes equal (64)");
     EXPECT_EQ(reader.GetLastSystemError(), 23u);
 
-    EXPECT_EQ(Build(BlockFile(64, 0), 64, 0, 1), 1u);
+    EXPECT_EQ(Build(BlockFileWriter(64, 0), 64, 0, 1), 1u);
     EXPECT_EQ(std::u16string(messages),
               FormatString(u"CBlocks::CreateVersionOnDisk NOT newcrc (%ld) == filecrc (0)",
                            ZerosCrc(64)));
 
     // The expected size is the larger here, so the retry cuts to the header's size.
     Listen(1);
-    EXPECT_EQ(Build(BlockFile(40, 0), 64, 1234), 0u);
+    EXPECT_EQ(Build(BlockFileWriter(40, 0), 64, 1234), 0u);
     EXPECT_EQ(std::u16string(messages), u"CreateVersionOnDisk: FINAL FALSE");
     EXPECT_EQ(host.Messages(), std::vector<std::u16string>{u"CreateVersionOnDisk: FINAL FALSE"});
     EXPECT_EQ(fs::file_size(temp.path() / "target"), 40u);
@@ -274,7 +243,7 @@ TEST_F(BlocksTest, ABadRecordStopsTheBuildWithItsReason)
 {
     Listen(10);
     Save(temp.path() / "target", "");
-    BlockFile zero(8, 2);
+    BlockFileWriter zero(8, 2);
     zero.Write(0, "ok").Raw(1, 2, 0, 0, 1);
     EXPECT_EQ(Build(zero, 8, 0, 1), 0u);
     auto texts = host.Messages();
@@ -288,7 +257,7 @@ TEST_F(BlocksTest, ABadRecordStopsTheBuildWithItsReason)
     EXPECT_EQ(Load(temp.path() / "target"), std::string("ok\0\0\0\0\0\0", 8));
 
     host.events.clear();
-    BlockFile bad(8, 1);
+    BlockFileWriter bad(8, 1);
     bad.Raw(1, 0, 4, Crc("data") ^ 1, 1, "data");
     EXPECT_EQ(Build(bad, 8, 0, 1), 0u);
     texts = host.Messages();
@@ -304,7 +273,7 @@ TEST_F(BlocksTest, RecordsOverSixtyFourKiBAreDescribedBeforeTheyAreApplied)
     Listen(10);
     Save(temp.path() / "target", "");
     const std::string big(0x10001, 'b');
-    BlockFile file(0x10001, 2);
+    BlockFileWriter file(0x10001, 2);
     file.Write(0, "x").Write(0, big);
     ASSERT_EQ(Build(file, 0x10001, Crc(big)), 1u);
     const auto texts = host.Messages();
@@ -319,7 +288,7 @@ TEST_F(BlocksTest, ProgressComesEveryTenThousandRecordsAndTheHostCanStop)
 {
     Listen(30);
     Save(temp.path() / "target", "");
-    BlockFile file(25000, 25000);
+    BlockFileWriter file(25000, 25000);
     for (uint32_t i = 0; i < 25000; ++i)
         file.Raw(1, i, 1, Crc("p"), 1, "p");
     EXPECT_EQ(Build(file, 25000, Crc(std::string(25000, 'p'))), 1u);
@@ -375,27 +344,28 @@ TEST_F(BlocksTest, HostileBlockFilesFailBeforeHarmOrAtTheFaultyRecord)
     };
     const std::u16string on = u"(" + blocks + u") win32error (";
     std::vector<Case> cases = {
-        {"truncated header", BlockFile(20, 0).bytes.substr(0, 30),
+        {"truncated header", BlockFileWriter(20, 0).Bytes().substr(0, 30),
          u"CBlocks::CreateVersionOnDisk ReadHeader failed on " + on + u"38)", true},
-        {"count past the end", BlockFile(20, 3).Write(0, "abc").bytes,
+        {"count past the end", BlockFileWriter(20, 3).Write(0, "abc").Bytes(),
          u"CBlocks::CreateVersionOnDisk record count (3) does not fit in " + on + u"13)", true},
-        {"negative count", BlockFile(20, 0x8000000000000000).bytes,
+        {"negative count", BlockFileWriter(20, 0x8000000000000000).Bytes(),
          u"CBlocks::CreateVersionOnDisk record count (9223372036854775808) does not fit in " + on +
              u"13)",
          true},
-        {"data past the end", BlockFile(20, 1).Raw(1, 0, 0xFFFFFFF0, 0, 1, "short").bytes,
+        {"data past the end", BlockFileWriter(20, 1).Raw(1, 0, 0xFFFFFFF0, 0, 1, "short").Bytes(),
          u"CBlocks::CreateVersionOnDisk ReadBlock failed on " + on + u"38)", false},
-        {"truncated record", BlockFile(20, 2).Write(0, std::string(30, 'x'), 3).bytes + "cut",
+        {"truncated record",
+         BlockFileWriter(20, 2).Write(0, std::string(30, 'x'), 3).Bytes() + "cut",
          u"CBlocks::CreateVersionOnDisk ReadBlock failed on " + on + u"38)", false},
-        {"write past the version", BlockFile(20, 1).Write(18, "four").bytes,
+        {"write past the version", BlockFileWriter(20, 1).Write(18, "four").Bytes(),
          u"CBlocks::CreateVersionOnDisk block (0) offset (18) size (4) outside the version size "
          u"(20)",
          false},
-        {"offset that wraps", BlockFile(20, 1).Write(0xFFFFFFFFFFFFFFFE, "four").bytes,
+        {"offset that wraps", BlockFileWriter(20, 1).Write(0xFFFFFFFFFFFFFFFE, "four").Bytes(),
          u"CBlocks::CreateVersionOnDisk block (0) offset (18446744073709551614) size (4) outside "
          u"the version size (20)",
          false},
-        {"write without data", BlockFile(20, 1).Raw(1, 0, 4, 0, 0).bytes,
+        {"write without data", BlockFileWriter(20, 1).Raw(1, 0, 4, 0, 0).Bytes(),
          u"CBlocks::CreateVersionOnDisk WriteBlockData failed on (0) (" + target +
              u") win32error (13)",
          false},
@@ -403,9 +373,7 @@ TEST_F(BlocksTest, HostileBlockFilesFailBeforeHarmOrAtTheFaultyRecord)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Save(temp.path() / "target", original);
-        BlockFile file(0, 0);
-        file.bytes = c.bytes;
-        EXPECT_EQ(Build(file, 20, 0, 1), 0u);
+        EXPECT_EQ(Build(c.bytes, 20, 0, 1), 0u);
         EXPECT_EQ(std::u16string(messages), c.reason);
         const std::string content = Load(temp.path() / "target");
         EXPECT_EQ(content, c.untouched ? original : content.substr(0, 20));
@@ -415,7 +383,7 @@ TEST_F(BlocksTest, HostileBlockFilesFailBeforeHarmOrAtTheFaultyRecord)
 
 TEST_F(BlocksTest, FilesThatCannotBeOpenedAreNamed)
 {
-    Save(temp.path() / "blocks", BlockFile(4, 0).bytes);
+    Save(temp.path() / "blocks", BlockFileWriter(4, 0).Bytes());
     const std::u16string missing = temp.file("missing");
     EXPECT_EQ(reader.CreateVersionOnDisk(1, target.c_str(), missing.c_str(), 4, 0, 1, 0, messages),
               0u);
@@ -457,14 +425,14 @@ TEST_F(BlocksTest, WithoutALevelNothingIsLoggedAndTheLogFileGetsBareLines)
 {
     Listen(0);
     Save(temp.path() / "target", "");
-    EXPECT_EQ(Build(BlockFile(4, 0), 4, 1, 0), 0u);
+    EXPECT_EQ(Build(BlockFileWriter(4, 0), 4, 1, 0), 0u);
     EXPECT_TRUE(host.Messages().empty());
 
     reader.SetCallback(0, nullptr);
     reader.SetLogLevel(10);
     const std::u16string log = temp.file("blocks.log");
     ASSERT_EQ(reader.SetLogPath(log.c_str()), 1u);
-    EXPECT_EQ(Build(BlockFile(4, 0), 4, 0, 1), 1u);
+    EXPECT_EQ(Build(BlockFileWriter(4, 0), 4, 0, 1), 1u);
     EXPECT_EQ(Load(temp.path() / "blocks.log"),
               fs::path(u"CBlocks::CreateVersionOnDisk SetHugeEOF for (" + target +
                        u") (4) (1)\nCBlocks::CreateVersionOnDisk NOT newcrc (" +
@@ -477,7 +445,7 @@ TEST_F(BlocksTest, AVersionPastFourGiBIsBuiltOnASparseFile)
 {
     Save(temp.path() / "target", "head");
     const uint64_t size = kFourGiB + 8192;
-    BlockFile file(size, 3);
+    BlockFileWriter file(size, 3);
     file.Write(kFourGiB - 2, "across").Write(kFourGiB + 100, "far").Write(size - 3, "end");
     // Every piece with the zeros between them, combined without reading 4 GiB.
     uint32_t crc = Crc("head");

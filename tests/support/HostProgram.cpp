@@ -1,12 +1,11 @@
 #include "support/HostProgram.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <memory>
 
 #include "platform/text.h"
+#include "support/CommandOutput.h"
 #include "support/KelvaneLibrary.h"
 
 HostProgram::HostProgram(std::filesystem::path folder) : m_folder(std::move(folder))
@@ -18,16 +17,9 @@ HostProgram::HostProgram(std::filesystem::path folder) : m_folder(std::move(fold
 std::string HostProgram::Run(const std::string& steps) const
 {
     const char* binaries = std::getenv("KELVANE_TEST_BINARY_DIR");
-    std::string command = "cd '" + m_folder.string() + "' && '" +
-                          (binaries != nullptr ? binaries : ".") + "/tools/kelvane-host' --library '" +
-                          KelvaneLibrary::Path() + "' " + steps + " 2>&1";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    std::string output;
-    char buffer[4096];
-    size_t count = 0;
-    while (pipe != nullptr && (count = std::fread(buffer, 1, sizeof(buffer), pipe.get())) > 0)
-        output.append(buffer, count);
-    return output;
+    std::string program = std::string(binaries != nullptr ? binaries : ".") + "/tools/kelvane-host";
+    return CommandOutput("cd '" + m_folder.string() + "' && '" + program + "' --library '" +
+                         KelvaneLibrary::Path() + "' " + steps + " 2>&1");
 }
 
 std::vector<std::string> HostProgram::TraceLines() const
@@ -72,4 +64,10 @@ size_t CountContaining(const std::vector<std::string>& lines, const std::string&
     for (const std::string& line : lines)
         count += line.find(text) != std::string::npos ? 1 : 0;
     return count;
+}
+
+std::string ErrorAt(const std::string& function, int line)
+{
+    return "# #Error:   in File: Kelvane Function: " + function + " at line: " +
+           std::to_string(line);
 }

@@ -27,3 +27,5 @@ private:
 testing::AssertionResult HasInOrder(const std::vector<std::string>& lines,
                                     const std::vector<std::string>& expected);
 size_t CountContaining(const std::vector<std::string>& lines, const std::string& text);
+// The error line that an export called by the host writes at line of function.
+std::string ErrorAt(const std::string& function, int line);

@@ -33,3 +33,17 @@ private:
 
     void* m_handle;
 };
+
+// Any export of the loaded library, looked up by name as a host looks it up:
+//     EXPORT(CheckUsername)(channel, u"carol", &reason)
+#define EXPORT(name) reinterpret_cast<decltype(&::name)>(KelvaneLibrary::Get().Symbol(#name))
+
+// The words of a 64-bit code as the exports take it.
+inline uint32_t Low(uint64_t code)
+{
+    return static_cast<uint32_t>(code);
+}
+inline uint32_t High(uint64_t code)
+{
+    return static_cast<uint32_t>(code >> 32);
+}
