@@ -6,9 +6,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <zlib.h>
 
 #include "platform/types.h"
 
@@ -53,6 +57,27 @@ public:
 private:
     std::vector<BYTE> m_bytes;
 };
+
+// The little-endian u32 at offset, or nothing when the bytes end before it.
+inline std::optional<uint32_t> WordIn(const std::vector<BYTE>& bytes, uint64_t offset)
+{
+    if (offset + 4 > bytes.size())
+        return std::nullopt;
+    uint32_t value = 0;
+    std::memcpy(&value, bytes.data() + offset, 4);
+    return value;
+}
+
+// One zlib stream of the data, as the server compresses a file.
+inline std::string Compress(const void* data, size_t size)
+{
+    uLongf length = compressBound(static_cast<uLong>(size));
+    std::string stream(length, '\0');
+    compress2(reinterpret_cast<Bytef*>(stream.data()), &length, static_cast<const Bytef*>(data),
+              static_cast<uLong>(size), Z_BEST_SPEED);
+    stream.resize(length);
+    return stream;
+}
 
 // Values that break careless arithmetic on a 32-bit count, length or offset.
 inline const std::vector<uint32_t>& HostileWords()

@@ -35,15 +35,6 @@ std::vector<BYTE> Frame(const std::vector<BYTE>& payload)
     return bytes;
 }
 
-std::optional<DWORD> WordIn(const std::vector<BYTE>& bytes, size_t offset)
-{
-    if (offset + 4 > bytes.size())
-        return std::nullopt;
-    DWORD value = 0;
-    std::memcpy(&value, bytes.data() + offset, 4);
-    return value;
-}
-
 // Whether the bytes begin with a frame that holds a successful command-index reply.
 bool HoldsACommandIndex(const std::vector<BYTE>& bytes)
 {

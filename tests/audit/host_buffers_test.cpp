@@ -8,61 +8,22 @@
 #include <gtest/gtest.h>
 
 #include "audit/Hostile.h"
+#include "audit/LibraryChannel.h"
 #include "connection/CCreatePacket.h"
-#include "kelvane.h"
 #include "platform/text.h"
-#include "support/KelvaneLibrary.h"
-#include "support/LoginServer.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
 
 namespace {
 
 constexpr size_t kHostText = 1024;
 
-template <typename Function>
-Function Bound(const char* name)
-{
-    return reinterpret_cast<Function>(KelvaneLibrary::Get().Symbol(name));
-}
-
-class HostBuffers : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(server.Started()) << "no loopback address could be bound on port 443";
-        uint32_t flags = 0;
-        channel = library.OpenChannel(server.Address16().c_str(),
-                                      Utf8ToUtf16(LoginServer::kUser).c_str(),
-                                      Utf8ToUtf16(LoginServer::kPassword).c_str(), &flags, 0,
-                                      nullptr, 0, nullptr, nullptr);
-        ASSERT_NE(channel, nullptr);
-    }
-
-    void TearDown() override { library.CloseChannel(channel); }
-
-    void Answer(DWORD code, const std::vector<BYTE>& bytes)
-    {
-        server.Server().Commands().Set(code,
-                                       [bytes](RequestReader&, ReplyWriter& reply, ServerModel&) {
-                                           reply.PutBytes(bytes.data(), bytes.size());
-                                       });
-    }
-
-    TempDir folder;
-    ScopedEnv registry{"KELVANE_REGISTRY", (folder.path() / "registry.ini").string()};
-    KelvaneLibrary& library = KelvaneLibrary::Get();
-    LoginServer server;
-    Csocketclient* channel = nullptr;
-};
-
 }  // namespace
+
+using HostBuffers = LibraryChannel;
 
 TEST_F(HostBuffers, EightBitTextsOfTheMemberAndOfAMachine)
 {
-    auto getMemberAuth = Bound<decltype(&::GetMemberAuth)>("GetMemberAuth");
-    auto getMachineInformation =
-        Bound<decltype(&::GetMachineInformation)>("GetMachineInformation");
+    auto getMemberAuth = EXPORT(GetMemberAuth);
+    auto getMachineInformation = EXPORT(GetMachineInformation);
     for (size_t length : {kHostText - 1, kHostText, kHostText + 1}) {
         SCOPED_TRACE(length);
         const std::string text(length, 'm');
@@ -81,8 +42,7 @@ TEST_F(HostBuffers, EightBitTextsOfTheMemberAndOfAMachine)
 
 TEST_F(HostBuffers, TheEightReplyStringsOfTheAccount)
 {
-    auto getAccountInformation =
-        Bound<decltype(&::GetAccountInformation)>("GetAccountInformation");
+    auto getAccountInformation = EXPORT(GetAccountInformation);
     for (size_t length : {kHostText - 1, kHostText}) {
         SCOPED_TRACE(length);
         WireBytes reply;
@@ -106,8 +66,7 @@ TEST_F(HostBuffers, TheEightReplyStringsOfTheAccount)
 
 TEST_F(HostBuffers, TheSixReplyStringsOfTheMember)
 {
-    auto getMember =
-        Bound<decltype(&::GetMemberExtendedInformation)>("GetMemberExtendedInformation");
+    auto getMember = EXPORT(GetMemberExtendedInformation);
     for (size_t length : {kHostText - 1, kHostText}) {
         SCOPED_TRACE(length);
         WireBytes reply;
@@ -152,7 +111,7 @@ TEST_F(HostBuffers, TheDataServerNameOfVerifyServerFillsExactlyItsBuffer)
 
 TEST_F(HostBuffers, TheBucketTextsOfAMachineInEveryEncodingTheServerMaySend)
 {
-    auto details = Bound<decltype(&::GetMachineBucketDetails)>("GetMachineBucketDetails");
+    auto details = EXPORT(GetMachineBucketDetails);
     const std::u16string key = Utf8ToUtf16(LoginServer::kMachineKey);
     struct Case {
         std::string text;

@@ -11,13 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "audit/Hostile.h"
+#include "audit/LibraryChannel.h"
 #include "connection/CCreatePacket.h"
-#include "kelvane.h"
-#include "platform/text.h"
-#include "support/KelvaneLibrary.h"
-#include "support/LoginServer.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -37,15 +32,6 @@ const Layout kStat = {24};
 
 constexpr uint32_t kIterations = 150;
 
-std::optional<uint32_t> ReadWord(const std::vector<BYTE>& bytes, uint64_t offset)
-{
-    if (offset + 4 > bytes.size())
-        return std::nullopt;
-    uint32_t value = 0;
-    std::memcpy(&value, bytes.data() + offset, 4);
-    return value;
-}
-
 // The end of count records from start, or nothing when one runs past the bytes.
 std::optional<uint32_t> WalkRecords(const std::vector<BYTE>& bytes, uint64_t start,
                                     uint32_t count, const Layout& layout)
@@ -54,7 +40,7 @@ std::optional<uint32_t> WalkRecords(const std::vector<BYTE>& bytes, uint64_t sta
     for (uint32_t record = 0; record < count; ++record) {
         for (int part : layout) {
             if (part == kText) {
-                std::optional<uint32_t> length = ReadWord(bytes, position);
+                std::optional<uint32_t> length = WordIn(bytes, position);
                 if (!length)
                     return std::nullopt;
                 position += 4 + uint64_t{*length};
@@ -114,12 +100,6 @@ std::vector<BYTE> Damaged(Mutator& random, std::vector<BYTE> bytes,
     return random.Mutate(std::move(bytes));
 }
 
-template <typename Function>
-Function Bound(const char* name)
-{
-    return reinterpret_cast<Function>(KelvaneLibrary::Get().Symbol(name));
-}
-
 // What an export handed to the host.
 struct Handed {
     void* buffer = nullptr;
@@ -127,30 +107,9 @@ struct Handed {
     uint32_t size = 0;
 };
 
-class ListExportFuzz : public testing::Test {
+class ListExportFuzz : public LibraryChannel {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(server.Started()) << "no loopback address could be bound on port 443";
-        uint32_t flags = 0;
-        channel = library.OpenChannel(server.Address16().c_str(),
-                                      Utf8ToUtf16(LoginServer::kUser).c_str(),
-                                      Utf8ToUtf16(LoginServer::kPassword).c_str(), &flags, 0,
-                                      nullptr, 0, nullptr, nullptr);
-        ASSERT_NE(channel, nullptr);
-    }
-
-    void TearDown() override { library.CloseChannel(channel); }
-
-    void Answer(DWORD code, const std::vector<BYTE>& bytes)
-    {
-        server.Server().Commands().Set(code,
-                                       [bytes](RequestReader&, ReplyWriter& reply, ServerModel&) {
-                                           reply.PutBytes(bytes.data(), bytes.size());
-                                       });
-    }
-
-    void Release(void* buffer) { Bound<decltype(&::FreeBuffer)>("FreeBuffer")(buffer); }
+    void Release(void* buffer) { EXPORT(FreeBuffer)(buffer); }
 
     // A reply that was no frame at all drops the connection, and some of these exports run no
     // session check of their own: a list export that does connects and logs in again.
@@ -158,7 +117,7 @@ protected:
     {
         uint32_t count = 0;
         uint32_t size = 0;
-        Release(Bound<decltype(&::loadVolumes)>("loadVolumes")(channel, &count, &size));
+        Release(EXPORT(loadVolumes)(channel, &count, &size));
     }
 
     // Sends damaged replies of a list whose records start at recordsOffset, with the count in
@@ -183,7 +142,7 @@ protected:
             Check(sent, countWord, recordsOffset, layout, handed);
             handedOver += handed.buffer != nullptr ? 1 : 0;
             Release(handed.buffer);
-            if (round == 0 && ReadWord(sent, 4 * countWord) != 0u) {
+            if (round == 0 && WordIn(sent, 4 * countWord) != 0u) {
                 ASSERT_NE(handed.buffer, nullptr) << "a well-formed reply must be handed over";
             }
         }
@@ -195,7 +154,7 @@ protected:
     static void Check(const std::vector<BYTE>& sent, size_t countWord, uint32_t recordsOffset,
                       const Layout& layout, const Handed& handed)
     {
-        std::optional<uint32_t> count = ReadWord(sent, 4 * countWord);
+        std::optional<uint32_t> count = WordIn(sent, 4 * countWord);
         std::optional<uint32_t> end;
         if (count && recordsOffset <= sent.size())
             end = WalkRecords(sent, recordsOffset, *count, layout);
@@ -210,11 +169,6 @@ protected:
         EXPECT_EQ(std::memcmp(handed.buffer, sent.data(), handed.size), 0);
     }
 
-    TempDir folder;
-    ScopedEnv registry{"KELVANE_REGISTRY", (folder.path() / "registry.ini").string()};
-    KelvaneLibrary& library = KelvaneLibrary::Get();
-    LoginServer server;
-    Csocketclient* channel = nullptr;
 };
 
 // Runs a list export of the form (channel, &count, &size, ...).
@@ -232,31 +186,31 @@ std::function<Handed()> ListCall(Csocketclient* channel, Export load)
 
 TEST_F(ListExportFuzz, Machines)
 {
-    auto load = Bound<decltype(&::loadMachines)>("loadMachines");
+    auto load = EXPORT(loadMachines);
     Fuzz(101, CCreatePacket::kMachineList, {0}, 0, 4, kMachine, ListCall(channel, load));
 }
 
 TEST_F(ListExportFuzz, MachinesEx)
 {
-    auto load = Bound<decltype(&::loadMachinesEx)>("loadMachinesEx");
+    auto load = EXPORT(loadMachinesEx);
     Fuzz(102, CCreatePacket::kMachineListEx, {0}, 0, 4, kMachineEx, ListCall(channel, load));
 }
 
 TEST_F(ListExportFuzz, Volumes)
 {
-    auto load = Bound<decltype(&::loadVolumes)>("loadVolumes");
+    auto load = EXPORT(loadVolumes);
     Fuzz(103, CCreatePacket::kGetVolumeList, {0}, 0, 4, kVolume, ListCall(channel, load));
 }
 
 TEST_F(ListExportFuzz, FoldersByCodeAndRoot)
 {
-    auto byCode = Bound<decltype(&::loadFolderByFolderCode)>("loadFolderByFolderCode");
+    auto byCode = EXPORT(loadFolderByFolderCode);
     Fuzz(104, CCreatePacket::kGetDirectory, {0}, 0, 4, kFolder, [this, byCode] {
         Handed handed{nullptr, 0xA5A5A5A5u, 0};
         handed.buffer = byCode(channel, &handed.count, &handed.size, 1, 0, 2, 0, 3, 0);
         return handed;
     });
-    auto root = Bound<decltype(&::loadRootFolder)>("loadRootFolder");
+    auto root = EXPORT(loadRootFolder);
     Fuzz(105, CCreatePacket::kGetRootDirectory, {0}, 0, 4, kFolder, [this, root] {
         Handed handed{nullptr, 0xA5A5A5A5u, 0};
         handed.buffer = root(channel, &handed.count, &handed.size, 1, 0, 2, 0);
@@ -266,7 +220,7 @@ TEST_F(ListExportFuzz, FoldersByCodeAndRoot)
 
 TEST_F(ListExportFuzz, Versions)
 {
-    auto load = Bound<decltype(&::loadVersion)>("loadVersion");
+    auto load = EXPORT(loadVersion);
     Fuzz(106, CCreatePacket::kGetVersions, {0}, 0, 4, kVersion, [this, load] {
         Handed handed{nullptr, 0xA5A5A5A5u, 0};
         handed.buffer = load(channel, &handed.count, &handed.size, 1, 0, 2, 0, 3, 0, 4, 0);
@@ -276,7 +230,7 @@ TEST_F(ListExportFuzz, Versions)
 
 TEST_F(ListExportFuzz, Search)
 {
-    auto search = Bound<decltype(&::Search)>("Search");
+    auto search = EXPORT(Search);
     Fuzz(107, CCreatePacket::kSearch, {1, 0}, 1, 8, kSearch, [this, search] {
         Handed handed;
         handed.buffer = search(channel, 1, 0, u"*.txt", &handed.size);
@@ -289,7 +243,7 @@ TEST_F(ListExportFuzz, Search)
 
 TEST_F(ListExportFuzz, CancellationReasons)
 {
-    auto reasons = Bound<decltype(&::CancellationReasons)>("CancellationReasons");
+    auto reasons = EXPORT(CancellationReasons);
     Fuzz(108, CCreatePacket::kCancellationReasons, {1, 0, 0}, 2, 12, kReason, [this, reasons] {
         Handed handed{nullptr, 0, 0};
         uint32_t status = 0;
@@ -300,7 +254,7 @@ TEST_F(ListExportFuzz, CancellationReasons)
 
 TEST_F(ListExportFuzz, MemberStats)
 {
-    auto stats = Bound<decltype(&::GetMemberStats)>("GetMemberStats");
+    auto stats = EXPORT(GetMemberStats);
     Fuzz(109, CCreatePacket::kGetMemberStats, {1, 0, 0, 0, 0, 0}, 5, 24, kStat, [this, stats] {
         Handed handed{nullptr, 0, 0};
         handed.buffer = stats(channel, &handed.count, &handed.size);
@@ -310,7 +264,7 @@ TEST_F(ListExportFuzz, MemberStats)
 
 TEST_F(ListExportFuzz, ProductListNeverReadsARecordPastTheReply)
 {
-    auto products = Bound<decltype(&::ProductList)>("ProductList");
+    auto products = EXPORT(ProductList);
     Mutator random(110);
     for (uint32_t round = 0; round < kIterations; ++round) {
         std::vector<size_t> countOffsets;
@@ -321,8 +275,8 @@ TEST_F(ListExportFuzz, ProductListNeverReadsARecordPastTheReply)
         Answer(CCreatePacket::kProductList, sent);
         Reconnect();
         const int32_t printed = products(channel, u"plans", 1, 1);
-        std::optional<uint32_t> result = ReadWord(sent, 0);
-        std::optional<uint32_t> count = ReadWord(sent, 8);
+        std::optional<uint32_t> result = WordIn(sent, 0);
+        std::optional<uint32_t> count = WordIn(sent, 8);
         std::optional<uint32_t> end;
         if (count && sent.size() >= 12)
             end = WalkRecords(sent, 12, *count, kReason);

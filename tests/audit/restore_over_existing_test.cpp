@@ -9,13 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "audit/Hostile.h"
+#include "audit/LibraryChannel.h"
 #include "connection/CCreatePacket.h"
-#include "kelvane.h"
 #include "platform/text.h"
-#include "support/KelvaneLibrary.h"
-#include "support/LoginServer.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
 #include "tools/server/DownloadHandlers.h"
 
 namespace {
@@ -42,22 +38,21 @@ std::string Noise(size_t size)
     return bytes;
 }
 
-class RestoreOverExisting : public testing::Test {
+class RestoreOverExisting : public LibraryChannel {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(server.Started()) << "no loopback address could be bound on port 443";
+        LibraryChannel::SetUp();
         files.Register(server.Server().Commands());
-        uint32_t flags = 0;
-        channel = library.OpenChannel(server.Address16().c_str(),
-                                      Utf8ToUtf16(LoginServer::kUser).c_str(),
-                                      Utf8ToUtf16(LoginServer::kPassword).c_str(), &flags, 0,
-                                      nullptr, 0, nullptr, nullptr);
-        ASSERT_NE(channel, nullptr);
         std::ofstream(target, std::ios::binary) << kOld;
     }
 
-    void TearDown() override { library.CloseChannel(channel); }
+    // The handlers go before the server does: its connections end first.
+    void TearDown() override
+    {
+        LibraryChannel::TearDown();
+        server.Stop();
+    }
 
     void Serve(const std::string& contents, Handlers::Behaviour behaviour)
     {
@@ -67,7 +62,7 @@ protected:
 
     int32_t Restore()
     {
-        auto restore = reinterpret_cast<decltype(&::RestoreFile)>(library.Symbol("RestoreFile"));
+        auto restore = EXPORT(RestoreFile);
         const std::u16string path = Utf8ToUtf16(target.string());
         return restore(channel, 11, 0, 12, 0, 13, 0, 14, 0, 15, 0, path.c_str(), 0, 0, u"",
                        nullptr);
@@ -83,13 +78,8 @@ protected:
         return true;
     }
 
-    TempDir folder;
-    ScopedEnv registry{"KELVANE_REGISTRY", (folder.path() / "registry.ini").string()};
     std::filesystem::path target = folder.path() / "report.doc";
-    KelvaneLibrary& library = KelvaneLibrary::Get();
-    LoginServer server;
     Handlers files;
-    Csocketclient* channel = nullptr;
 };
 
 }  // namespace
@@ -99,11 +89,7 @@ TEST_F(RestoreOverExisting, ARefusedOrUnreadableFirstReplyKeepsTheFile)
     for (const std::vector<BYTE>& reply :
          {WireBytes().U32(0).Get(), WireBytes().U32(2).U32(0).Get(),
           WireBytes().U32(1).U32(0xFFFFFFFF).Get()}) {
-        server.Server().Commands().Set(
-            CCreatePacket::kGetFile,
-            [reply](RequestReader&, ReplyWriter& answer, ServerModel&) {
-                answer.PutBytes(reply.data(), reply.size());
-            });
+        Answer(CCreatePacket::kGetFile, reply);
         EXPECT_EQ(Restore(), 0);
         EXPECT_EQ(Read(target), kOld);
         EXPECT_TRUE(NothingElseLeft());

@@ -28,12 +28,6 @@ std::vector<uint8_t> Word(uint32_t value)
     return WireBytes().U32(value).Get();
 }
 
-template <typename Function>
-Function Bound(const char* name)
-{
-    return reinterpret_cast<Function>(KelvaneLibrary::Get().Symbol(name));
-}
-
 // The offset of the animate word in an encoded status reply, found by encoding two replies
 // that differ only there.
 size_t AnimateOffset(const StatusReply& status)
@@ -114,7 +108,7 @@ TEST_F(ServiceFuzz, RepliesFillExactlySizedBuffersAndLongerOnesAreRefusedAndClea
 
 TEST_F(ServiceFuzz, AShortLastReplyOfAControlCommandIsNotEkedOutWithAnEarlierOne)
 {
-    auto backupNow = Bound<decltype(&::BackupNow)>("BackupNow");
+    auto backupNow = EXPORT(BackupNow);
     service.SetReply(Cserviceclient::COMMAND_SCHEDULED_SELECTIONS, Word(0xFFFFFFFF));
     ASSERT_TRUE(service.Start());
     for (const std::vector<uint8_t>& last :
@@ -127,8 +121,8 @@ TEST_F(ServiceFuzz, AShortLastReplyOfAControlCommandIsNotEkedOutWithAnEarlierOne
 
 TEST_F(ServiceFuzz, StatusRepliesCutShortReadAsZerosPastTheirEnd)
 {
-    auto isAnimate = Bound<decltype(&::IsAnimate)>("IsAnimate");
-    auto getUserStatus = Bound<decltype(&::GetUserStatus)>("GetUserStatus");
+    auto isAnimate = EXPORT(IsAnimate);
+    auto getUserStatus = EXPORT(GetUserStatus);
     StatusReply status;
     status.animate = 1;
     status.userStatusFlags = {1, 0, 1, 0};
@@ -160,8 +154,8 @@ TEST_F(ServiceFuzz, StatusRepliesCutShortReadAsZerosPastTheirEnd)
 
 TEST_F(ServiceFuzz, DamagedStatusRepliesGiveTheHostTerminatedTextsWithinTheirBuffer)
 {
-    auto getCurrentStep = Bound<decltype(&::GetCurrentStep)>("GetCurrentStep");
-    auto getProgressStatus = Bound<decltype(&::GetProgressStatus)>("GetProgressStatus");
+    auto getCurrentStep = EXPORT(GetCurrentStep);
+    auto getProgressStatus = EXPORT(GetProgressStatus);
     StatusReply status;
     status.stepStatusFile = std::u16string(1100, u's');
     status.progressStatusFile = std::u16string(1024, u'p');
