@@ -68,9 +68,9 @@ class FrameFuzz : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(peer.Start()); }
 
-    // Connects a fresh channel to the peer, at this log level; the channel's first exchange
-    // meets the scripted bytes.
-    BOOL ConnectTo(INT logLevel, std::string* errText)
+    // Connects a fresh channel to the peer, at this log level and with or without a wait for
+    // readability before each receive; the channel's first exchange meets the scripted bytes.
+    BOOL ConnectTo(INT logLevel, std::string* errText, DWORD waitBeforeChunk = 0)
     {
         Csocketclient channel;
         channel.SetServer(Utf8ToUtf16(peer.Address()).c_str(), peer.Port());
@@ -78,6 +78,7 @@ protected:
         channel.SetRecvSleep(0);
         host.Install(channel);
         channel.SetLogLevel(logLevel);
+        channel.SetWaitBeforeChunk(waitBeforeChunk);
         WCHAR text[CTransportSocket::kErrorTextCapacity] = {};
         const BOOL connected = channel.Connect(text);
         *errText = Utf16ToUtf8(text);
@@ -102,9 +103,10 @@ TEST_F(FrameFuzz, OnlyAWholeFrameWithItsCrcAndAFullReplyGivesACommandIndex)
         const std::vector<BYTE> bytes = round == 0 ? whole : Damaged(random, whole);
         peer.Script(bytes);
         const INT level = round % 2 == 0 ? 0 : 40;
+        const DWORD wait = round % 4 >= 2 ? 1 : 0;
         SCOPED_TRACE(testing::Message() << "round " << round << ", level " << level);
         std::string errText;
-        const BOOL connected = ConnectTo(level, &errText);
+        const BOOL connected = ConnectTo(level, &errText, wait);
         ASSERT_EQ(connected != 0, HoldsACommandIndex(bytes)) << errText;
         if (connected) {
             ++connections;
@@ -217,4 +219,15 @@ TEST_F(FrameFuzz, RandomProxyAnswersFailTheConnectionWithAClearText)
                            errText == "Proxy Connection Failed";
         EXPECT_TRUE(clear) << errText;
     }
+}
+
+TEST_F(FrameFuzz, BytesATunnelSendsBeyondTheHelloAnswerAreNoFrame)
+{
+    // The proxy opens the tunnel, and the far end answers the hello with far more than one
+    // read takes: what is left must be judged as a frame, and refused, not read past.
+    const std::string answer = "HTTP/1.0 200 Connection established\r\n\r\n" +
+                               std::string(9000, '\0');
+    std::string errText;
+    EXPECT_EQ(ConnectThroughProxy(answer, &errText), 0);
+    EXPECT_EQ(errText.rfind("GetCommandIndex: ReceiveMsg failed", 0), 0u) << errText;
 }

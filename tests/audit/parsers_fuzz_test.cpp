@@ -17,6 +17,7 @@
 #include "audit/Hostile.h"
 #include "connection/Csocketclient.h"
 #include "connection/ReplyReader.h"
+#include "platform/format.h"
 #include "restore/Cinflate.h"
 #include "service/Cservicestatus.h"
 #include "service/StatusReply.h"
@@ -301,6 +302,39 @@ TEST(ParserFuzz, SealedParameterTextsThatDoNotOpenGiveNothing)
         if (opened != 0) {
             // Only a change that left the sealed bytes as they were may still open.
             EXPECT_EQ(std::u16string(out.get()), u"user:password");
+        }
+    }
+}
+
+TEST(ParserFuzz, FormattedLinesOfServerTextsStayInsideTheirBufferAndSayWhenTheyWereCut)
+{
+    // Log lines and error texts carry texts from the server, in both widths, through the
+    // bounded formatter into buffers of fixed size.
+    Mutator random(207);
+    for (uint32_t round = 0; round < kRounds; ++round) {
+        std::string narrow(random.Below(300), '\0');
+        for (char& byte : narrow)
+            byte = static_cast<char>(1 + random.Below(255));
+        std::u16string wide(random.Below(300), u'\0');
+        for (char16_t& unit : wide)
+            unit = static_cast<char16_t>(1 + random.Below(0xFFFF));
+        const size_t capacity = 1 + random.Below(400);
+        auto out = std::make_unique<WCHAR[]>(capacity);
+        auto outNarrow = std::make_unique<char[]>(capacity);
+        SCOPED_TRACE(round);
+        const int written = FormatW(out.get(), capacity, u"[%s] (%S) %ld", wide, narrow,
+                                    static_cast<int32_t>(random.Word()));
+        const size_t length = std::char_traits<WCHAR>::length(out.get());
+        ASSERT_LT(length, capacity);
+        EXPECT_TRUE(written == -1 || static_cast<size_t>(written) == length);
+        const int writtenNarrow = FormatA(outNarrow.get(), capacity, "[%S] (%s) %I64u", wide,
+                                          narrow, uint64_t{random.Word()} << 32);
+        const size_t narrowLength = std::strlen(outNarrow.get());
+        ASSERT_LT(narrowLength, capacity);
+        EXPECT_TRUE(writtenNarrow == -1 || static_cast<size_t>(writtenNarrow) == narrowLength);
+        // A line that fits whole is never reported as cut.
+        if (narrow.size() + wide.size() + 40 < capacity / 4) {
+            EXPECT_NE(written, -1);
         }
     }
 }
