@@ -180,26 +180,6 @@ void CTransport::SetLogLevel(INT level)
     m_util.SetLogLevel(level);
 }
 
-INT CTransport::GetLogLevel() const
-{
-    return m_logLevel;
-}
-
-void CTransport::SetGetPacketSize(DWORD bytes)
-{
-    m_getPacketSize = bytes;
-}
-
-void CTransport::SetAuthValueA(DWORD value)
-{
-    m_authValueA = value;
-}
-
-void CTransport::SetAuthValueB(DWORD value)
-{
-    m_authValueB = value;
-}
-
 void CTransport::InitTimer()
 {
     LARGE_INTEGER frequency;

@@ -55,10 +55,10 @@ public:
 
     void SetCallback(uintptr_t context, TransportCallback function);
     void SetLogLevel(INT level);
-    INT GetLogLevel() const;
-    void SetGetPacketSize(DWORD bytes);
-    void SetAuthValueA(DWORD value);
-    void SetAuthValueB(DWORD value);
+    INT GetLogLevel() const { return m_logLevel; }
+    void SetGetPacketSize(DWORD bytes) { m_getPacketSize = bytes; }
+    void SetAuthValueA(DWORD value) { m_authValueA = value; }
+    void SetAuthValueB(DWORD value) { m_authValueB = value; }
 
     void InitTimer();
     BOOL GetTimestamp(ULONGLONG* timestamp) const;
