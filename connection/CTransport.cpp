@@ -201,7 +201,8 @@ BOOL CTransport::GetTimestamp(ULONGLONG* timestamp) const
 
 bool CTransport::IsLogged(INT level) const
 {
-    return m_logLevel != 0 && m_logLevel >= level;
+    // The channel logs no type of message regardless of its level.
+    return Cutil::IsLogged(kTypeInformation, level, m_logLevel, 0);
 }
 
 void CTransport::FoldPayloadPiece(const void* piece, DWORD length)

@@ -12,12 +12,12 @@
 
 class CTransport {
 public:
-    // Message types of the channel log.
-    static constexpr INT kTypeInformation = 1;
-    static constexpr INT kTypeError = 3;
+    // Message types of the channel log: those of the utility object's log rule.
+    static constexpr INT kTypeInformation = Cutil::kTypeInformation;
+    static constexpr INT kTypeError = Cutil::kTypeError;
 
     // Event codes of TransportCallback raised by the transfers.
-    static constexpr DWORD kCodeLog = 1;
+    static constexpr DWORD kCodeLog = Cutil::kCodeLog;
     static constexpr DWORD kCodeCancelPoll = 4;
     static constexpr DWORD kCodeMessageSent = 10;
 

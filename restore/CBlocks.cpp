@@ -393,7 +393,7 @@ uint32_t CBlocks::ChooseSize(Rebuild& build)
         static_cast<int64_t>(headerSize) > static_cast<int64_t>(build.expectedSize);
     build.size = build.headerSizeTaken ? headerSize : build.expectedSize;
 
-    if (m_logLevel >= kLevel)
+    if (Cutil::IsLogged(Cutil::kTypeInformation, kLevel, m_logLevel, m_logAllErrors))
         Report(build.messages, Cutil::kTypeInformation, kLevel,
                u"CBlocks::CreateVersionOnDisk SetHugeEOF for (%s) (%I64u) (%ld)", build.targetPath,
                build.size, build.acceptMismatch);
