@@ -6,6 +6,7 @@
 
 #include "connection/Csocketclient.h"
 #include "connection/ReplyReader.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ BOOL Csocketclient::ReadReplyString(const void* payload, DWORD length, DWORD* of
     if (!reader.Counted(&bytes, &count) || count % 2 != 0 || count / 2 >= capacity)
         return FALSE;
     for (DWORD i = 0; i < count / 2; ++i)
-        out[i] = static_cast<WCHAR>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+        out[i] = LoadLittleEndian16(bytes + 2 * i);
     out[count / 2] = 0;
     *offset = reader.Offset();
     return TRUE;

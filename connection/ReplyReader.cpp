@@ -1,5 +1,7 @@
 #include "connection/ReplyReader.h"
 
+#include "util/LittleEndian.h"
+
 ReplyReader::ReplyReader(const void* payload, DWORD length, DWORD offset)
     : m_payload(static_cast<const BYTE*>(payload)),
       m_length(payload ? length : 0),
@@ -11,9 +13,7 @@ bool ReplyReader::U32(DWORD* value)
 {
     if (!Has(4))
         return false;
-    const BYTE* at = m_payload + m_offset;
-    *value = static_cast<DWORD>(at[0]) | static_cast<DWORD>(at[1]) << 8 |
-             static_cast<DWORD>(at[2]) << 16 | static_cast<DWORD>(at[3]) << 24;
+    *value = LoadLittleEndian32(m_payload + m_offset);
     m_offset += 4;
     return true;
 }
