@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 inline uint16_t LoadLittleEndian16(const uint8_t* bytes)
 {
@@ -28,4 +29,18 @@ inline void StoreLittleEndian32(uint8_t* bytes, uint32_t value)
     bytes[1] = static_cast<uint8_t>(value >> 8);
     bytes[2] = static_cast<uint8_t>(value >> 16);
     bytes[3] = static_cast<uint8_t>(value >> 24);
+}
+
+inline void AppendLittleEndian16(std::vector<uint8_t>* bytes, uint16_t value)
+{
+    uint8_t encoded[2];
+    StoreLittleEndian16(encoded, value);
+    bytes->insert(bytes->end(), encoded, encoded + sizeof encoded);
+}
+
+inline void AppendLittleEndian32(std::vector<uint8_t>* bytes, uint32_t value)
+{
+    uint8_t encoded[4];
+    StoreLittleEndian32(encoded, value);
+    bytes->insert(bytes->end(), encoded, encoded + sizeof encoded);
 }

@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "tools/server/CommandTable.h"
 #include "tools/server/RecordWriter.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -23,8 +24,7 @@ bool ReadText16(RequestReader& request, std::u16string* text)
         return false;
     text->clear();
     for (size_t i = 0; i < bytes.size(); i += 2)
-        text->push_back(static_cast<char16_t>(static_cast<BYTE>(bytes[i]) |
-                                              static_cast<BYTE>(bytes[i + 1]) << 8));
+        text->push_back(LoadLittleEndian16(reinterpret_cast<const BYTE*>(bytes.data() + i)));
     return true;
 }
 

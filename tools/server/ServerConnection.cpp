@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "util/Cutil.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -18,12 +19,6 @@ DWORD Crc32Of(const std::vector<BYTE>& bytes)
     DWORD crc = 0;
     Cutil::Crc32(bytes.data(), static_cast<DWORD>(bytes.size()), &crc, 1);
     return crc;
-}
-
-void AppendWord(std::vector<BYTE>* frame, DWORD word)
-{
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(&word);
-    frame->insert(frame->end(), bytes, bytes + sizeof word);
 }
 
 }
@@ -110,20 +105,20 @@ bool ServerConnection::SendReply(DWORD code, const std::vector<BYTE>& payload)
     DWORD crc = Crc32Of(payload);
     switch (fault.kind) {
     case FaultKind::EmptyPayload:
-        AppendWord(&frame, 4);
-        AppendWord(&frame, 0);
+        AppendLittleEndian32(&frame, 4);
+        AppendLittleEndian32(&frame, 0);
         return SendAll(frame.data(), frame.size());
     case FaultKind::OversizedFrame:
-        AppendWord(&frame, kOversizedCbData);
+        AppendLittleEndian32(&frame, kOversizedCbData);
         break;
     case FaultKind::GivenCbData:
-        AppendWord(&frame, fault.cbData);
+        AppendLittleEndian32(&frame, fault.cbData);
         break;
     default:
-        AppendWord(&frame, static_cast<DWORD>(payload.size() + 4));
+        AppendLittleEndian32(&frame, static_cast<DWORD>(payload.size() + 4));
         break;
     }
-    AppendWord(&frame, fault.kind == FaultKind::WrongCrc ? crc ^ 0x5A5A5A5A : crc);
+    AppendLittleEndian32(&frame, fault.kind == FaultKind::WrongCrc ? crc ^ 0x5A5A5A5A : crc);
     frame.insert(frame.end(), payload.begin(), payload.end());
     if (fault.kind == FaultKind::TruncatedFrame)
         return SendAll(frame.data(), 8);
