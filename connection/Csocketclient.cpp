@@ -122,11 +122,9 @@ BOOL Csocketclient::Disconnect(INT abortive)
     m_cancel = 0;
     void* packet = nullptr;
     DWORD length = m_createpacket.Disconnect(&packet);
-    if (length != 0) {
-        // No reply comes; a failed send has closed the socket already.
-        SendMsg(packet, length, nullptr);
-        Cutil::FreePacket(packet);
-    }
+    // No reply comes; a failed send has closed the socket already.
+    if (length != 0)
+        SendPacket(packet, length);
     return CloseSocket(abortive);
 }
 

@@ -195,6 +195,7 @@ private:
     friend class DownloadProbe;
 
     // Session and authentication (CsocketclientSession.cpp)
+    // Sends a request and releases it, sent or not.
     BOOL SendPacket(void* packet, DWORD length);
     static void PresetLogin(char* loginText, DWORD* status, LoginReply* fields);
     static BOOL ParseAuthReply(const void* payload, DWORD length, char* loginText, DWORD* status,

@@ -77,9 +77,7 @@ Csocketclient::CommandReply Csocketclient::RunCommand(const CommandRun& run, Bui
 Csocketclient::CommandReply Csocketclient::ExchangePacket(const CommandRun& run, void* packet,
                                                           DWORD length)
 {
-    BOOL sent = SendMsg(packet, length, nullptr);
-    Cutil::FreePacket(packet);
-    if (!sent)
+    if (!SendPacket(packet, length))
         return FailCommand(run, kErrorSendFailed);
     CommandReply reply;
     reply.logName = run.logName;

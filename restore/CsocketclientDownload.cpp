@@ -59,15 +59,6 @@ constexpr DWORD kSingleSizeOffset = 16;
 // A server text is raised only when it holds 1 to this many bytes.
 constexpr DWORD kServerTextMaximum = 63;
 
-using Payload = PacketBuffer;
-
-DWORD WordAt(const void* payload, DWORD offset)
-{
-    DWORD word;
-    std::memcpy(&word, static_cast<const BYTE*>(payload) + offset, sizeof word);
-    return word;
-}
-
 template <typename... Args>
 void LogDownload(Csocketclient& channel, INT type, const WCHAR* format, const Args&... args)
 {
@@ -133,7 +124,7 @@ INT Csocketclient::RequestFile(DWORD w1, DWORD w2, DWORD w3, DWORD w4, DWORD w5,
 INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path,
                            const WCHAR* finalPath, DWORD* word, DWORD* done, DWORD* fileTime)
 {
-    Payload ownedRequest(request);
+    PacketBuffer ownedRequest(request);
     *fileTime = 0;
     *done = 0;
     // A cancellation left over from an earlier operation must not end this one.
@@ -151,9 +142,7 @@ INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path
     }
     if (!EnsureSession(1, 0))
         return DiscardFile(download);
-    const BOOL sent = SendMsg(ownedRequest.get(), requestLength, nullptr);
-    ownedRequest.reset();
-    if (!sent)
+    if (!SendPacket(ownedRequest.release(), requestLength))
         return DiscardFile(download);
     RaiseEvent(kCodeState, nullptr, kStateRequestSent);
 
@@ -209,15 +198,16 @@ Csocketclient::ReplyWait Csocketclient::WaitForFileReply()
 
 INT Csocketclient::ReceiveSingleFile(Download& download, void* reply, DWORD length)
 {
-    Payload ownedReply(reply);
+    PacketBuffer ownedReply(reply);
     LogDownload(*this, kTypeInformation, u"GetFile: Single packet reply");
     RaiseEvent(kCodeState, nullptr, kStateDataArriving);
     if (length < kSingleHeaderLength) {
         LogDownload(*this, kTypeError, u"GetFile: Single packet reply too short (%lu)", length);
         return DiscardFile(download);
     }
-    *download.fileTime = WordAt(reply, kSingleFileTimeOffset);
-    const DWORD compressedSize = WordAt(reply, kSingleSizeOffset);
+    DWORD compressedSize = 0;
+    ReplyReader(reply, length, kSingleFileTimeOffset).U32(download.fileTime);
+    ReplyReader(reply, length, kSingleSizeOffset).U32(&compressedSize);
     if (HostCancels(kCodeCancelPoll, 0) || HostCancels(kCodeDataSize, compressedSize))
         return DiscardFile(download);
     if (compressedSize == 0) {
@@ -249,7 +239,7 @@ INT Csocketclient::ReceiveSingleFile(Download& download, void* reply, DWORD leng
 INT Csocketclient::WriteSingleFile(Download& download, void* data, DWORD length,
                                    DWORD compressedSize)
 {
-    Payload ownedData(data);
+    PacketBuffer ownedData(data);
     if (!Cutil::CreateDirectoryTree(download.finalPath)) {
         m_systemError = GetLastError();
         if (m_systemError != ERROR_ALREADY_EXISTS) {
@@ -292,7 +282,7 @@ INT Csocketclient::ReceiveCachedFile(Download& download, void* reply, DWORD leng
         DWORD packetLength = 0;
         CacheExchange exchange =
             ExchangeCachePacket(download, offset, attempts, &packetReply, &packetLength);
-        Payload ownedPacket(packetReply);
+        PacketBuffer ownedPacket(packetReply);
         CachePacket packet;
         if (exchange == CacheExchange::Received &&
             !packet.Read(packetReply, packetLength, offset, total)) {
@@ -375,7 +365,7 @@ INT Csocketclient::ReceiveCachedFile(Download& download, void* reply, DWORD leng
 // releases it.
 bool Csocketclient::ReadCacheName(Download& download, void* reply, DWORD length)
 {
-    Payload announcement(reply);
+    PacketBuffer announcement(reply);
     ReplyReader reader(reply, length, sizeof(DWORD));
     const BYTE* name = nullptr;
     DWORD nameLength = 0;
@@ -411,9 +401,7 @@ Csocketclient::CacheExchange Csocketclient::ExchangeCachePacket(const Download& 
                    0);
         EnsureSession(1, 0);
     }
-    const BOOL sent = SendMsg(request, requestLength, nullptr);
-    Cutil::FreePacket(request);
-    if (!sent)
+    if (!SendPacket(request, requestLength))
         return CacheExchange::SendFailed;
     *length = ReceiveMsg(reply);
     if (*length != 0)
