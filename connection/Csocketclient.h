@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "connection/CTransportSocket.h"
+#include "connection/ReplyReader.h"
 #include "util/Cutil.h"
 
 class Csocketclient final : public CTransportSocket {
@@ -221,15 +222,29 @@ private:
     // A received reply, released with the object unless it is handed over.
     struct CommandReply {
         const char* logName = nullptr;
-        PacketBuffer payload;
+        PacketBuffer payload{};
         DWORD length = 0;
         explicit operator bool() const { return payload != nullptr; }
+        ReplyReader Reader(DWORD offset = 0) const
+        {
+            return ReplyReader(payload.get(), length, offset);
+        }
+        // The first word, or 0 when the reply is too short to hold one.
+        DWORD FirstWord() const
+        {
+            DWORD word = 0;
+            Reader().U32(&word);
+            return word;
+        }
     };
 
     // Session check, request built by build(&packet), sent, released and answered.
     template <typename Build>
     CommandReply RunCommand(const CommandRun& run, Build build);
     CommandReply ExchangePacket(const CommandRun& run, void* packet, DWORD length);
+    // Receives the reply of the command named logName; its length is 0 (and the failure
+    // logged) when none came.
+    CommandReply ReceiveReply(const char* logName);
     CommandReply FailCommand(const CommandRun& run, DWORD error);
     BOOL WaitForReply();
     // Logs the reply as malformed; gives 0.

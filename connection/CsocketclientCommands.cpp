@@ -79,17 +79,22 @@ Csocketclient::CommandReply Csocketclient::ExchangePacket(const CommandRun& run,
 {
     if (!SendPacket(packet, length))
         return FailCommand(run, kErrorSendFailed);
-    CommandReply reply;
-    reply.logName = run.logName;
     if (run.pollsWhileWaiting && !WaitForReply())
-        return reply;
+        return CommandReply{.logName = run.logName};
+    CommandReply reply = ReceiveReply(run.logName);
+    if (reply.length == 0)
+        return FailCommand(run, kErrorNoReply);
+    return reply;
+}
+
+Csocketclient::CommandReply Csocketclient::ReceiveReply(const char* logName)
+{
+    CommandReply reply{.logName = logName};
     void* payload = nullptr;
     reply.length = ReceiveMsg(&payload);
     reply.payload.reset(payload);
-    if (reply.length == 0) {
-        LogFormatA(kTypeError, 30, "%s: ReceiveMsg failed", run.logName);
-        return FailCommand(run, kErrorNoReply);
-    }
+    if (reply.length == 0)
+        LogFormatA(kTypeError, 30, "%s: ReceiveMsg failed", logName);
     return reply;
 }
 
@@ -97,9 +102,7 @@ Csocketclient::CommandReply Csocketclient::FailCommand(const CommandRun& run, DW
 {
     if (run.keepsErrors)
         m_lastError = error;
-    CommandReply reply;
-    reply.logName = run.logName;
-    return reply;
+    return CommandReply{.logName = run.logName};
 }
 
 // Waits for the reply to arrive, asking the host between rounds whether to give up. Every
@@ -132,7 +135,7 @@ DWORD Csocketclient::ReadResultWord(const CommandReply& reply)
 {
     if (!reply)
         return 0;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     if (!reader.U32(&w0))
         return RefuseReply(reply);
@@ -143,7 +146,7 @@ DWORD Csocketclient::ReadStatusReply(const CommandReply& reply, DWORD* status)
 {
     if (!reply)
         return 0;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
     if (!reader.U32(&w0) || !reader.U32(&w1))
@@ -158,7 +161,7 @@ DWORD Csocketclient::ReadValueReply(const CommandReply& reply, DWORD* status, UL
 {
     if (!reply)
         return 0;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
     ULONGLONG values[3] = {};
@@ -194,7 +197,7 @@ BOOL Csocketclient::HandOverList(CommandReply& reply, void** out, DWORD* count,
 {
     if (!reply)
         return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD items = 0;
     if (!reader.U32(&items))
         return RefuseReply(reply);
@@ -208,7 +211,7 @@ BOOL Csocketclient::HandOverCountedReply(CommandReply& reply, void** out, DWORD*
 {
     if (!reply)
         return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
     DWORD items = 0;
@@ -407,7 +410,7 @@ BOOL Csocketclient::IsWebPortalEnabledEx(DWORD* enabled)
                    [&](void** packet) { return m_createpacket.IsWebPortalEnabledEx(packet); });
     if (!reply)
         return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
     DWORD value = 0;
@@ -428,7 +431,7 @@ DWORD Csocketclient::GetMemberAuth(char* key)
     });
     if (!reply)
         return 0;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
     NarrowText text;
@@ -449,7 +452,7 @@ DWORD Csocketclient::GetMachineAuth(DWORD machineIdLow, DWORD machineIdHigh,
     });
     if (!reply)
         return 0;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     NarrowText text;
     if (!reader.U32(&w0) || (w0 != 0 && !ReadNarrowText(reader, kReplyTextCapacity, &text)))
@@ -478,7 +481,7 @@ BOOL Csocketclient::CreateMachineByAuth(LPCSTR memberAuth, LPCSTR machineName, L
         });
     if (!reply)
         return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     if (!reader.U32(&w0))
         return RefuseReply(reply);
@@ -510,7 +513,7 @@ BOOL Csocketclient::GetMachineBucketDetailsEx(ULONGLONG* quota, ULONGLONG* used,
         });
     if (!reply)
         return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
     if (!reader.U32(&w0))
@@ -570,7 +573,7 @@ BOOL Csocketclient::GetAccountInfo(WCHAR* name, WCHAR* address1, WCHAR* address2
     });
     if (!reply)
         return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
     if (!reader.U32(&w0))
@@ -602,7 +605,7 @@ BOOL Csocketclient::GetMemberInfo(WCHAR* text1, WCHAR* text2, WCHAR* text3, WCHA
     });
     if (!reply)
         return FALSE;
-    ReplyReader words(reply.payload.get(), reply.length);
+    ReplyReader words = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
     if (!words.U32(&w0))

@@ -19,33 +19,6 @@ constexpr DWORD kSettingsTextSize = 4096;
 // The keep-alive request is this many bytes after the code.
 constexpr DWORD kEchoSize = 16;
 
-// A received reply, released when it goes out of scope.
-class Reply {
-public:
-    Reply() = default;
-    ~Reply() { Cutil::FreePacket(m_payload); }
-    Reply(const Reply&) = delete;
-    Reply& operator=(const Reply&) = delete;
-
-    void** Out() { return &m_payload; }
-    const void* Payload() const { return m_payload; }
-    void SetLength(DWORD length) { m_length = length; }
-    ReplyReader Reader(DWORD offset = 0) const { return ReplyReader(m_payload, m_length, offset); }
-    DWORD Length() const { return m_length; }
-    // The first word, or 0 when the reply is too short to hold one.
-    DWORD Result() const
-    {
-        DWORD result = 0;
-        ReplyReader reader = Reader();
-        reader.U32(&result);
-        return result;
-    }
-
-private:
-    void* m_payload = nullptr;
-    DWORD m_length = 0;
-};
-
 void CopyText(char* out, const BYTE* bytes, DWORD count)
 {
     std::memcpy(out, bytes, count);
@@ -133,19 +106,15 @@ DWORD Csocketclient::AuthenticateUser(DWORD* sequence, char* userName, char* pas
         return 0;
     }
     LogFormatA(kTypeInformation, 30, "AuthenticateUser: Sent ok (%ld) bytes", length);
-    Reply reply;
-    reply.SetLength(ReceiveMsg(reply.Out()));
-    if (reply.Length() == 0) {
-        LogA(kTypeError, 30, "AuthenticateUser: ReceiveMsg failed");
+    const CommandReply reply = ReceiveReply("AuthenticateUser");
+    if (reply.length == 0)
         return 0;
-    }
-    LogFormatA(kTypeInformation, 30, "AuthenticateUser: ReceiveMsg ok (%ld) bytes",
-               reply.Length());
-    if (reply.Result() == 0) {
+    LogFormatA(kTypeInformation, 30, "AuthenticateUser: ReceiveMsg ok (%ld) bytes", reply.length);
+    if (reply.FirstWord() == 0) {
         LogA(kTypeError, 30, "AuthenticateUser: retcode FALSE");
         return 0;
     }
-    if (!ParseAuthReply(reply.Payload(), reply.Length(), loginText, status, sequence, fields))
+    if (!ParseAuthReply(reply.payload.get(), reply.length, loginText, status, sequence, fields))
         return 0;
     return *status;
 }
@@ -168,16 +137,14 @@ DWORD Csocketclient::MachineAuthentication(const char* machineKey, DWORD* sequen
         m_lastError = kErrorSendFailed;
         return 0;
     }
-    Reply reply;
-    reply.SetLength(ReceiveMsg(reply.Out()));
-    if (reply.Length() == 0) {
-        LogA(kTypeError, 30, "MachineAuthentication: ReceiveMsg failed");
+    const CommandReply reply = ReceiveReply("MachineAuthentication");
+    if (reply.length == 0) {
         m_lastError = kErrorNoReply;
         return 0;
     }
-    if (reply.Result() == 0)
+    if (reply.FirstWord() == 0)
         return 0;
-    return ParseAuthReply(reply.Payload(), reply.Length(), loginText, status, sequence, fields);
+    return ParseAuthReply(reply.payload.get(), reply.length, loginText, status, sequence, fields);
 }
 
 DWORD Csocketclient::LoginUser(DWORD* maintenance, DWORD* lockedout)
@@ -313,18 +280,15 @@ DWORD Csocketclient::EchoTest(DWORD size)
         LogA(kTypeError, 30, "EchoTest failed to Send Msg");
         return 0;
     }
-    Reply reply;
-    reply.SetLength(ReceiveMsg(reply.Out()));
-    if (reply.Length() == 0) {
-        LogA(kTypeError, 30, "EchoTest: ReceiveMsg failed");
+    const CommandReply reply = ReceiveReply("EchoTest");
+    if (reply.length == 0)
         return 0;
-    }
-    const DWORD result = reply.Result();
+    const DWORD result = reply.FirstWord();
     if (result != 1) {
         LogFormatA(kTypeError, 30, "EchoTest bRet = %ld", result);
         return 0;
     }
-    LogFormatA(kTypeInformation, 30, "EchoTest recv = %ld OK", reply.Length());
+    LogFormatA(kTypeInformation, 30, "EchoTest recv = %ld OK", reply.length);
     return 1;
 }
 
@@ -337,12 +301,9 @@ DWORD Csocketclient::GetSettings(char* dataServer, DWORD* first, DWORD* maintena
     const DWORD length = m_createpacket.GetSettings(&packet);
     if (length == 0 || !SendPacket(packet, length))
         return 0;
-    Reply reply;
-    reply.SetLength(ReceiveMsg(reply.Out()));
-    if (reply.Length() == 0) {
-        LogA(kTypeError, 30, "GetSettings: ReceiveMsg failed");
+    const CommandReply reply = ReceiveReply("GetSettings");
+    if (reply.length == 0)
         return 0;
-    }
     ReplyReader reader = reply.Reader();
     DWORD result = 0;
     DWORD firstWord = 0;
