@@ -11,9 +11,6 @@ const WCHAR kRegistryKey[] = u"Software\\Brightfen\\Halcyra";
 const WCHAR kDataPathValue[] = u"DataPath";
 const WCHAR kTempFolder[] = u"\\Temp\\";
 
-// The command-index reply: u32 result, u64 command index, u32 word.
-constexpr DWORD kCommandIndexReplyLength = 16;
-
 size_t WideLength(const WCHAR* text, size_t capacity)
 {
     size_t length = 0;
@@ -153,14 +150,17 @@ DWORD Csocketclient::GetCommandIndex(WCHAR* errText)
                                   "GetCommandIndex: ReceiveMsg failed (%d) wsaerror (%ld)");
         return 0;
     }
-    const BYTE* bytes = static_cast<const BYTE*>(reply);
+    // The reply: u32 result, u64 command index, u32 word. A reply too short to hold them all
+    // is no command index.
+    ReplyReader reader(reply, replyLength);
     DWORD result = 0;
-    // A reply too short to hold its fields is no command index.
-    if (replyLength >= kCommandIndexReplyLength)
-        std::memcpy(&result, bytes, sizeof result);
+    ULONGLONG commandIndex = 0;
+    DWORD word = 0;
+    if (!reader.U32(&result) || !reader.U64(&commandIndex) || !reader.U32(&word))
+        result = 0;
     if (result == 1) {
-        std::memcpy(&m_commandIndex, bytes + 4, sizeof m_commandIndex);
-        std::memcpy(&m_commandIndexWord, bytes + 12, sizeof m_commandIndexWord);
+        m_commandIndex = commandIndex;
+        m_commandIndexWord = word;
     } else {
         ReportCommandIndexFailure(errText,
                                   "GetCommandIndex: ReceiveMsg ok rc=fail (%d) wsaerror (%ld)",
