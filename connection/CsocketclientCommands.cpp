@@ -55,6 +55,30 @@ void CopyNarrowText(const NarrowText& text, char* out)
     out[text.count] = 0;
 }
 
+// Consecutive reply strings, read whole before any of them reaches the caller's buffers
+// (kReplyTextCapacity units each).
+template <size_t Count>
+class ReplyStrings {
+public:
+    bool Read(ReplyReader& reader)
+    {
+        for (WCHAR* text : m_texts) {
+            if (!reader.Utf16(text, Csocketclient::kReplyTextCapacity))
+                return false;
+        }
+        return true;
+    }
+
+    void CopyTo(WCHAR* const (&outs)[Count]) const
+    {
+        for (size_t i = 0; i < Count; ++i)
+            lstrcpynW(outs[i], m_texts[i], Csocketclient::kReplyTextCapacity);
+    }
+
+private:
+    WCHAR m_texts[Count][Csocketclient::kReplyTextCapacity];
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -580,18 +604,10 @@ BOOL Csocketclient::GetAccountInfo(WCHAR* name, WCHAR* address1, WCHAR* address2
         return RefuseReply(reply);
     if (w0 == 0)
         return FALSE;
-    WCHAR texts[kAccountTextCount][kReplyTextCapacity];
-    DWORD offset = kTwoWords;
-    bool read = reader.U32(&w1);
-    for (DWORD i = 0; i < kAccountTextCount; ++i)
-        read = read && ReadReplyString(reply.payload.get(), reply.length, &offset, texts[i],
-                                       kReplyTextCapacity);
-    if (!read)
+    ReplyStrings<kAccountTextCount> texts;
+    if (!reader.U32(&w1) || !texts.Read(reader))
         return RefuseReply(reply);
-    WCHAR* outs[kAccountTextCount] = {name, address1, address2, city,
-                                      province, postalCode, country, phone};
-    for (DWORD i = 0; i < kAccountTextCount; ++i)
-        lstrcpynW(outs[i], texts[i], kReplyTextCapacity);
+    texts.CopyTo({name, address1, address2, city, province, postalCode, country, phone});
     return TRUE;
 }
 
@@ -605,31 +621,24 @@ BOOL Csocketclient::GetMemberInfo(WCHAR* text1, WCHAR* text2, WCHAR* text3, WCHA
     });
     if (!reply)
         return FALSE;
-    ReplyReader words = reply.Reader();
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
-    if (!words.U32(&w0))
+    if (!reader.U32(&w0))
         return RefuseReply(reply);
     if (w0 == 0)
         return FALSE;
-    WCHAR texts[kMemberTextCount][kReplyTextCapacity];
-    DWORD offset = kTwoWords;
-    bool read = words.U32(&w1);
-    for (DWORD i = 0; i < kMemberTextCount; ++i)
-        read = read && ReadReplyString(reply.payload.get(), reply.length, &offset, texts[i],
-                                       kReplyTextCapacity);
+    ReplyStrings<kMemberTextCount> texts;
     ULONGLONG wide[2] = {};
     DWORD values[kMemberValueCount] = {};
-    ReplyReader reader(reply.payload.get(), reply.length, offset);
+    bool read = reader.U32(&w1) && texts.Read(reader);
     for (ULONGLONG& value : wide)
         read = read && reader.U64(&value);
     for (DWORD& value : values)
         read = read && reader.U32(&value);
     if (!read)
         return RefuseReply(reply);
-    WCHAR* textOuts[kMemberTextCount] = {text1, text2, text3, text4, text5, text6};
-    for (DWORD i = 0; i < kMemberTextCount; ++i)
-        lstrcpynW(textOuts[i], texts[i], kReplyTextCapacity);
+    texts.CopyTo({text1, text2, text3, text4, text5, text6});
     *a = wide[0];
     *b = wide[1];
     DWORD* valueOuts[kMemberValueCount] = {value1, value2, value3, value4, value5, value6};

@@ -6,7 +6,6 @@
 
 #include "connection/Csocketclient.h"
 #include "connection/ReplyReader.h"
-#include "util/LittleEndian.h"
 
 namespace {
 
@@ -38,13 +37,8 @@ BOOL Csocketclient::ReadReplyString(const void* payload, DWORD length, DWORD* of
                                     WCHAR* out, DWORD capacity)
 {
     ReplyReader reader(payload, length, *offset);
-    const BYTE* bytes = nullptr;
-    DWORD count = 0;
-    if (!reader.Counted(&bytes, &count) || count % 2 != 0 || count / 2 >= capacity)
+    if (!reader.Utf16(out, capacity))
         return FALSE;
-    for (DWORD i = 0; i < count / 2; ++i)
-        out[i] = LoadLittleEndian16(bytes + 2 * i);
-    out[count / 2] = 0;
     *offset = reader.Offset();
     return TRUE;
 }

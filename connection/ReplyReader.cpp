@@ -44,6 +44,21 @@ bool ReplyReader::Counted(const BYTE** data, DWORD* count)
     return true;
 }
 
+bool ReplyReader::Utf16(WCHAR* out, DWORD capacity)
+{
+    const DWORD start = m_offset;
+    const BYTE* bytes = nullptr;
+    DWORD count = 0;
+    if (!Counted(&bytes, &count) || count % 2 != 0 || count / 2 >= capacity) {
+        m_offset = start;
+        return false;
+    }
+    for (DWORD i = 0; i < count / 2; ++i)
+        out[i] = LoadLittleEndian16(bytes + 2 * i);
+    out[count / 2] = 0;
+    return true;
+}
+
 bool ReplyReader::Skip(DWORD count)
 {
     if (!Has(count))

@@ -13,6 +13,10 @@ public:
     bool U64(ULONGLONG* value);
     // A u32 byte count and the bytes after it; data points into the payload.
     bool Counted(const BYTE** data, DWORD* count);
+    // A reply string: a u32 byte count and that many bytes of UTF-16LE text, copied into out
+    // (capacity code units) with a terminator. A count that runs past the reply, is odd, or
+    // leaves no room for the terminator is refused, with out untouched.
+    bool Utf16(WCHAR* out, DWORD capacity);
     bool Skip(DWORD count);
     DWORD Offset() const { return m_offset; }
 
