@@ -287,7 +287,7 @@ private:
     // Raises an event whose answer is kept as the last error; a non-zero answer sets the
     // cancel flag and gives true. Never cancels without a callback.
     bool HostCancels(DWORD code, ULONGLONG value);
-    void RaiseServerText(const BYTE* text, DWORD length);
+    void RaiseServerText(const ReplyReader::Text& text);
 
     void ReadDataFolder();
     void ReadHostName();

@@ -6,8 +6,6 @@
 // either writes all of its out-parameters or none beyond its presets.
 #include "connection/Csocketclient.h"
 
-#include <cstring>
-
 #include "connection/ReplyReader.h"
 #include "platform/text.h"
 #include "util/Cdatautil.h"
@@ -36,24 +34,6 @@ constexpr DWORD kMemberValueCount = 6;
 // The reason and flag with which CloseOpenHandle removes a pending cache file.
 constexpr DWORD kCloseReason = 0;
 constexpr DWORD kCloseFlag = 1;
-
-// A counted narrow text inside a reply, measured against a buffer of capacity bytes that
-// needs room for a terminator too.
-struct NarrowText {
-    const BYTE* data = nullptr;
-    DWORD count = 0;
-};
-
-bool ReadNarrowText(ReplyReader& reader, DWORD capacity, NarrowText* text)
-{
-    return reader.Counted(&text->data, &text->count) && text->count < capacity;
-}
-
-void CopyNarrowText(const NarrowText& text, char* out)
-{
-    std::memcpy(out, text.data, text.count);
-    out[text.count] = 0;
-}
 
 // Consecutive reply strings, read whole before any of them reaches the caller's buffers
 // (kReplyTextCapacity units each).
@@ -458,12 +438,12 @@ DWORD Csocketclient::GetMemberAuth(char* key)
     ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
-    NarrowText text;
+    ReplyReader::Text text;
     if (!reader.U32(&w0) ||
-        (w0 == 1 && !(reader.U32(&w1) && ReadNarrowText(reader, kReplyTextCapacity, &text))))
+        (w0 == 1 && !(reader.U32(&w1) && reader.Narrow(&text, kReplyTextCapacity))))
         return RefuseReply(reply);
     if (w0 == 1)
-        CopyNarrowText(text, key);
+        text.CopyTo(key);
     return w0;
 }
 
@@ -478,11 +458,11 @@ DWORD Csocketclient::GetMachineAuth(DWORD machineIdLow, DWORD machineIdHigh,
         return 0;
     ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
-    NarrowText text;
-    if (!reader.U32(&w0) || (w0 != 0 && !ReadNarrowText(reader, kReplyTextCapacity, &text)))
+    ReplyReader::Text text;
+    if (!reader.U32(&w0) || (w0 != 0 && !reader.Narrow(&text, kReplyTextCapacity)))
         return RefuseReply(reply);
     if (w0 != 0)
-        CopyNarrowText(text, key);
+        text.CopyTo(key);
     return w0;
 }
 
@@ -517,11 +497,11 @@ BOOL Csocketclient::CreateMachineByAuth(LPCSTR memberAuth, LPCSTR machineName, L
         return FALSE;
     }
     ULONGLONG id = 0;
-    NarrowText text;
-    if (!reader.U64(&id) || !ReadNarrowText(reader, kReplyTextCapacity, &text))
+    ReplyReader::Text text;
+    if (!reader.U64(&id) || !reader.Narrow(&text, kReplyTextCapacity))
         return RefuseReply(reply);
     *machineId = id;
-    CopyNarrowText(text, key);
+    text.CopyTo(key);
     return TRUE;
 }
 
@@ -546,7 +526,6 @@ BOOL Csocketclient::GetMachineBucketDetailsEx(ULONGLONG* quota, ULONGLONG* used,
         return FALSE;
     ULONGLONG wide[3] = {};
     DWORD values[6] = {};
-    NarrowText narrow[2];
     WCHAR converted[2][kReplyTextCapacity];
     DWORD lastValue = 0;
     bool read = reader.U32(&w1);
@@ -556,9 +535,10 @@ BOOL Csocketclient::GetMachineBucketDetailsEx(ULONGLONG* quota, ULONGLONG* used,
         read = read && reader.U32(&value);
     for (DWORD i = 0; i < 2; ++i) {
         char work[kBucketTextWork];
-        read = read && ReadNarrowText(reader, kBucketTextWork, &narrow[i]);
+        ReplyReader::Text narrow;
+        read = read && reader.Narrow(&narrow, kBucketTextWork);
         if (read)
-            CopyNarrowText(narrow[i], work);
+            narrow.CopyTo(work);
         read = read && Cutil::AnsiToWide(work, converted[i], kReplyTextCapacity) != 0;
     }
     if (!read || !reader.U32(&lastValue))

@@ -2,9 +2,8 @@
 // command runs first (reconnecting and logging in again when the connection was lost), the
 // keep-alive echo and the server settings; and the reading of replies that those and the
 // command methods share.
-#include <cstring>
-
 #include "connection/Csocketclient.h"
+
 #include "connection/ReplyReader.h"
 
 namespace {
@@ -17,12 +16,6 @@ constexpr DWORD kDataServerSize = 65;
 constexpr DWORD kSettingsTextSize = 4096;
 // The keep-alive request is this many bytes after the code.
 constexpr DWORD kEchoSize = 16;
-
-void CopyText(char* out, const BYTE* bytes, DWORD count)
-{
-    std::memcpy(out, bytes, count);
-    out[count] = 0;
-}
 
 }  // namespace
 
@@ -52,10 +45,8 @@ BOOL Csocketclient::ParseAuthReply(const void* payload, DWORD length, char* logi
         return FALSE;
     *status = statusWord;
 
-    const BYTE* text = nullptr;
-    DWORD textLength = 0;
-    if (!reader.Counted(&text, &textLength) || textLength < 1 ||
-        textLength > kLoginTextMaximum)
+    ReplyReader::Text text;
+    if (!reader.Narrow(&text, kLoginTextMaximum + 1) || text.count < 1)
         return FALSE;
     LoginReply parsed;
     DWORD sequenceWord = 0;
@@ -71,7 +62,7 @@ BOOL Csocketclient::ParseAuthReply(const void* payload, DWORD length, char* logi
         reader.U32(&parsed.sessionValueC);
     if (!complete)
         return FALSE;
-    CopyText(loginText, text, textLength);
+    text.CopyTo(loginText);
     *sequence = sequenceWord;
     *fields = parsed;
     return TRUE;
@@ -305,11 +296,10 @@ DWORD Csocketclient::GetSettings(char* dataServer, DWORD* first, DWORD* maintena
         return 0;
     *first = firstWord;
 
-    const BYTE* name = nullptr;
-    DWORD nameLength = 0;
-    if (!reader.Counted(&name, &nameLength) || nameLength >= kDataServerSize)
+    ReplyReader::Text name;
+    if (!reader.Narrow(&name, kDataServerSize))
         return 0;
-    CopyText(dataServer, name, nameLength);
+    name.CopyTo(dataServer);
 
     DWORD maintenanceWord = 0;
     if (!reader.U32(&maintenanceWord))
@@ -321,11 +311,10 @@ DWORD Csocketclient::GetSettings(char* dataServer, DWORD* first, DWORD* maintena
     if (!reader.U32(&declared))
         return 0;
     if (declared >= 1 && declared < kSettingsTextSize) {
-        const BYTE* second = nullptr;
-        DWORD secondLength = 0;
-        if (!secondText.Counted(&second, &secondLength))
+        ReplyReader::Text second;
+        if (!secondText.Narrow(&second, kSettingsTextSize))
             return 0;
-        CopyText(text, second, secondLength);
+        second.CopyTo(text);
     } else {
         text[0] = 0;
     }

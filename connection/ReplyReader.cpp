@@ -1,5 +1,7 @@
 #include "connection/ReplyReader.h"
 
+#include <cstring>
+
 #include "util/LittleEndian.h"
 
 ReplyReader::ReplyReader(const void* payload, DWORD length, DWORD offset)
@@ -44,6 +46,18 @@ bool ReplyReader::Counted(const BYTE** data, DWORD* count)
     return true;
 }
 
+bool ReplyReader::Narrow(Text* text, DWORD capacity)
+{
+    const DWORD start = m_offset;
+    Text read;
+    if (!Counted(&read.data, &read.count) || read.count >= capacity) {
+        m_offset = start;
+        return false;
+    }
+    *text = read;
+    return true;
+}
+
 bool ReplyReader::Utf16(WCHAR* out, DWORD capacity)
 {
     const DWORD start = m_offset;
@@ -57,6 +71,13 @@ bool ReplyReader::Utf16(WCHAR* out, DWORD capacity)
         out[i] = LoadLittleEndian16(bytes + 2 * i);
     out[count / 2] = 0;
     return true;
+}
+
+void ReplyReader::Text::CopyTo(char* out) const
+{
+    if (count != 0)
+        std::memcpy(out, data, count);
+    out[count] = 0;
 }
 
 bool ReplyReader::Skip(DWORD count)

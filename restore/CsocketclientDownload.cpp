@@ -4,10 +4,8 @@
 //
 // Every reply comes from the network: its fields are read only where the reply holds them,
 // and a reply whose sizes do not add up is never written to disk.
-#include <cstring>
-#include <memory>
-
 #include "connection/Csocketclient.h"
+
 #include "connection/ReplyReader.h"
 #include "platform/clock.h"
 #include "platform/error.h"
@@ -84,8 +82,7 @@ struct Csocketclient::CachePacket {
     DWORD word = 0;
     ULONGLONG dataSize = 0;
     const BYTE* data = nullptr;
-    DWORD textLength = 0;
-    const BYTE* text = nullptr;
+    ReplyReader::Text text;
 
     // Reads the reply's rc and, unless it is an error or a stop, the fields after it. False
     // when the reply is shorter than its fields claim, or its data runs past the end of the
@@ -101,7 +98,7 @@ struct Csocketclient::CachePacket {
             return false;
         data = static_cast<const BYTE*>(payload) + reader.Offset();
         if (dataSize > length || !reader.Skip(static_cast<DWORD>(dataSize)) ||
-            !reader.Counted(&text, &textLength))
+            !reader.Counted(&text.data, &text.count))
             return false;
         const ULONGLONG fileSize = offset == 0 ? total : knownTotal;
         return fileSize == 0 || dataSize <= fileSize - offset;
@@ -329,7 +326,7 @@ INT Csocketclient::ReceiveCachedFile(Download& download, void* reply, DWORD leng
         if (offset == 0) {
             total = packet.total;
             *download.word = packet.word;
-            RaiseServerText(packet.text, packet.textLength);
+            RaiseServerText(packet.text);
         }
         if (HostCancels(kCodeCancelPoll, 0))
             return AbandonCachedFile(download, kReasonCancelled);
@@ -367,16 +364,13 @@ bool Csocketclient::ReadCacheName(Download& download, void* reply, DWORD length)
 {
     PacketBuffer announcement(reply);
     ReplyReader reader(reply, length, sizeof(DWORD));
-    const BYTE* name = nullptr;
-    DWORD nameLength = 0;
+    ReplyReader::Text name;
     DWORD fileTime = 0;
-    if (!reader.Counted(&name, &nameLength) || nameLength >= kDownloadNameSize ||
-        !reader.U32(&fileTime)) {
+    if (!reader.Narrow(&name, kDownloadNameSize) || !reader.U32(&fileTime)) {
         LogDownload(*this, kTypeError, u"GetFile: cache file reply malformed (%lu)", length);
         return false;
     }
-    std::memcpy(m_cacheName, name, nameLength);
-    m_cacheName[nameLength] = 0;
+    name.CopyTo(m_cacheName);
     *download.fileTime = fileTime;
     return true;
 }
@@ -482,13 +476,12 @@ bool Csocketclient::HostCancels(DWORD code, ULONGLONG value)
 }
 
 // The text that the server sends with its first reply, handed to the host when it is short.
-void Csocketclient::RaiseServerText(const BYTE* text, DWORD length)
+void Csocketclient::RaiseServerText(const ReplyReader::Text& text)
 {
-    if (m_callback == nullptr || length == 0 || length > kServerTextMaximum)
+    if (m_callback == nullptr || text.count == 0 || text.count > kServerTextMaximum)
         return;
     char narrow[kServerTextMaximum + 1];
-    std::memcpy(narrow, text, length);
-    narrow[length] = 0;
+    text.CopyTo(narrow);
     WCHAR wide[kServerTextMaximum + 1];
     if (Cutil::AnsiToWide(narrow, wide, kServerTextMaximum + 1) == 0)
         return;
