@@ -21,7 +21,6 @@ constexpr int32_t kFinalLevel = 0;
 constexpr uint32_t kDumpThreshold = 0x10000;
 // The host's answer that stops a build as a plain request rather than an error.
 constexpr uint32_t kQuietStopAnswer = 100;
-constexpr int32_t kLineCapacity = 4096;
 // Not among the platform's named codes: "data error (cyclic redundancy check)".
 constexpr DWORD kErrorCrc = 23;
 
@@ -145,14 +144,7 @@ void CBlocks::Log(int32_t type, int32_t level, const WCHAR* text)
     }
     if (m_logPath[0] == 0)
         return;
-    // The line feed goes on a copy: the caller's text may fill its buffer.
-    WCHAR line[kLineCapacity];
-    int length = FormatW(line, kLineCapacity - 1, u"%s", text);
-    if (length < 0)
-        length = static_cast<int>(lstrlenW(line));
-    line[length] = u'\n';
-    line[length + 1] = 0;
-    Cutil::AppendUtf8ToFile(m_logPath, line);
+    Cutil::AppendLogLine(m_logPath, text);
 }
 
 uint32_t CBlocks::Failed(DWORD error)

@@ -137,14 +137,9 @@ void Cutil::Log(int32_t type, int32_t level, const WCHAR* text)
         return;
     WCHAR now[20];
     GetNowString(now);
-    // An over-long text is cut so that the line still ends with its line feed.
     WCHAR line[kLogLineCapacity];
-    int length = FormatW(line, kLogLineCapacity - 1, u"%s: %s", now, text);
-    if (length < 0)
-        length = static_cast<int>(lstrlenW(line));
-    line[length] = u'\n';
-    line[length + 1] = 0;
-    AppendUtf8ToFile(m_logPath, line);
+    FormatW(line, kLogLineCapacity - 1, u"%s: %s", now, text);
+    AppendLogLine(m_logPath, line);
 }
 
 int32_t Cutil::AnsiToWide(const char* text, WCHAR* out, int32_t capacity)
@@ -618,6 +613,18 @@ int32_t Cutil::AppendUtf8ToFile(const WCHAR* path, const WCHAR* text)
     }
     CloseHandle(file);
     return written ? 1 : 0;
+}
+
+int32_t Cutil::AppendLogLine(const WCHAR* path, const WCHAR* text)
+{
+    // The line feed goes on a copy: the caller's text may fill its buffer.
+    WCHAR line[kLogLineCapacity];
+    int length = FormatW(line, kLogLineCapacity - 1, u"%s", text);
+    if (length < 0)
+        length = static_cast<int>(lstrlenW(line));
+    line[length] = u'\n';
+    line[length + 1] = 0;
+    return AppendUtf8ToFile(path, line);
 }
 
 void* Cutil::AllocatePacket(DWORD size)

@@ -76,6 +76,9 @@ public:
     static uint32_t SetFileTime(const WCHAR* path, int32_t time);
     void* AllocateMemory(uint32_t size);
     static int32_t AppendUtf8ToFile(const WCHAR* path, const WCHAR* text);
+    // Appends text and a line feed to the log file at path; an over-long text is cut so that
+    // the line still ends with its line feed.
+    static int32_t AppendLogLine(const WCHAR* path, const WCHAR* text);
 
     // Whole committed read-write pages, zero-filled; null on failure. Every request packet,
     // received payload and reply buffer of the system is one of these.
