@@ -93,12 +93,7 @@ BOOL Csocketclient::SetServer(const WCHAR* host, DWORD port)
 
 BOOL Csocketclient::SetUserCredentials(const WCHAR* user, const WCHAR* password)
 {
-    m_sessionFlag4 = 0;
-    m_sessionFlag8 = 0;
-    m_sessionFlag2 = 0;
-    m_sessionFlagX = 0;
-    m_sessionFlag80 = 1;
-    m_sessionFlag100 = 1;
+    ResetSessionFlags();
     Cutil::WideToUtf8(user, m_userName, kCredentialSize);
     Cutil::WideToUtf8(password, m_password, kCredentialSize);
     return TRUE;

@@ -202,6 +202,8 @@ private:
     static BOOL ParseAuthReply(const void* payload, DWORD length, char* loginText, DWORD* status,
                                DWORD* sequence, LoginReply* fields);
     DWORD Login(DWORD machineMode, DWORD* maintenance, DWORD* lockedout);
+    // The session flags as they stand before a login.
+    void ResetSessionFlags();
     void ApplyLoginReply(DWORD machineMode, const LoginReply& fields, DWORD* maintenance,
                          DWORD* lockedout);
     // Tests a live connection and closes it when it no longer answers.

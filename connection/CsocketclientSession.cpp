@@ -145,12 +145,7 @@ DWORD Csocketclient::LoginMachine(DWORD* maintenance, DWORD* lockedout)
 DWORD Csocketclient::Login(DWORD machineMode, DWORD* maintenance, DWORD* lockedout)
 {
     m_machineMode = machineMode;
-    m_sessionFlag4 = 0;
-    m_sessionFlag8 = 0;
-    m_sessionFlag2 = 0;
-    m_sessionFlagX = 0;
-    m_sessionFlag80 = 1;
-    m_sessionFlag100 = 1;
+    ResetSessionFlags();
     m_cancel = 0;
     m_authenticated = 0;
     m_loginStatus = 0;
@@ -187,6 +182,16 @@ DWORD Csocketclient::Login(DWORD machineMode, DWORD* maintenance, DWORD* lockedo
         m_sessionValue = fields.sessionValue;
     m_authenticated = status;
     return 1;
+}
+
+void Csocketclient::ResetSessionFlags()
+{
+    m_sessionFlag4 = 0;
+    m_sessionFlag8 = 0;
+    m_sessionFlag2 = 0;
+    m_sessionFlagX = 0;
+    m_sessionFlag80 = 1;
+    m_sessionFlag100 = 1;
 }
 
 void Csocketclient::ApplyLoginReply(DWORD machineMode, const LoginReply& fields,
