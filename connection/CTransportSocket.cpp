@@ -217,11 +217,9 @@ DWORD CTransportSocket::ReceiveDataFast(char* buffer, DWORD n)
         CloseSocket(0);
         return 0;
     }
-    DWORD pieceSize = std::max<DWORD>(m_getPacketSize, 1);
     DWORD received = 0;
     while (received < n) {
-        int piece = static_cast<int>(std::min({pieceSize, n - received, DWORD{0x7FFFFFFF}}));
-        int result = recv(m_socket, buffer + received, piece, 0);
+        int result = ReceivePiece(buffer, received, n);
         if (result == SOCKET_ERROR || result == 0) {
             PrintLine(result == 0 ? "thread %ld: ReceiveDataFast: recv2 failed wsaerror (%ld)\n"
                                   : "thread %ld: ReceiveDataFast: recv1 failed wsaerror (%ld)\n",
@@ -258,11 +256,9 @@ DWORD CTransportSocket::ReceiveDataLogged(char* buffer, DWORD n)
             return 0;
         }
     }
-    DWORD pieceSize = std::max<DWORD>(m_getPacketSize, 1);
     DWORD received = 0;
     while (received < n) {
-        int piece = static_cast<int>(std::min({pieceSize, n - received, DWORD{0x7FFFFFFF}}));
-        int result = recv(m_socket, buffer + received, piece, 0);
+        int result = ReceivePiece(buffer, received, n);
         if (result == SOCKET_ERROR) {
             int error = WSAGetLastError();
             CloseSocket(0);
@@ -284,6 +280,13 @@ DWORD CTransportSocket::ReceiveDataLogged(char* buffer, DWORD n)
     LogFormatA(kTypeInformation, 40, "thread %ld: ReceiveData ok [%lu]", GetCurrentThreadId(),
                received);
     return received;
+}
+
+int CTransportSocket::ReceivePiece(char* buffer, DWORD received, DWORD n)
+{
+    const DWORD pieceSize = std::max<DWORD>(m_getPacketSize, 1);
+    const int piece = static_cast<int>(std::min({pieceSize, n - received, DWORD{0x7FFFFFFF}}));
+    return recv(m_socket, buffer + received, piece, 0);
 }
 
 bool CTransportSocket::ContinueAfterPiece(bool logged)

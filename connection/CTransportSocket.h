@@ -109,6 +109,9 @@ private:
     BOOL SendDataLogged(const char* buffer, DWORD length);
     DWORD ReceiveDataFast(char* buffer, DWORD n);
     DWORD ReceiveDataLogged(char* buffer, DWORD n);
+    // One recv into buffer + received of at most the get-packet size of the n - received
+    // bytes still missing.
+    int ReceivePiece(char* buffer, DWORD received, DWORD n);
     // Sleeps the receive sleep and polls the host for a cancellation after a received
     // piece; false when the host cancelled (the socket is closed then).
     bool ContinueAfterPiece(bool logged);
