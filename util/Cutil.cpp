@@ -78,13 +78,6 @@ Integer Remainder(Integer a, Integer b)
     return a % b;
 }
 
-// A system function looked up by name; null when the module lacks it.
-template <typename Function>
-Function LookUpFunction(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 }  // namespace
 
 Cutil::Cutil()
@@ -310,7 +303,8 @@ int32_t Cutil::GetProcessSessionId(uint32_t processId, uint32_t* sessionId)
     HMODULE kernel = LoadLibraryW(u"kernel32.dll");
     if (kernel == nullptr)
         return 0;
-    auto lookup = LookUpFunction<ProcessIdToSessionIdFunction>(kernel, "ProcessIdToSessionId");
+    auto lookup = ProcedureCast<ProcessIdToSessionIdFunction>(
+        GetProcAddress(kernel, "ProcessIdToSessionId"));
     int32_t result = lookup != nullptr ? lookup(processId, sessionId) : 0;
     FreeLibrary(kernel);
     return result;
