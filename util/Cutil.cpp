@@ -10,6 +10,7 @@
 #include "platform/format.h"
 #include "platform/memory.h"
 #include "platform/module.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "util/Crc32Kernel.h"
 
@@ -28,11 +29,6 @@ constexpr int32_t kFileLogLevel = 30;
 constexpr int32_t kAllocationLogLevel = 10;
 constexpr int64_t kEarliestUtcTime = -43200;
 constexpr int64_t kLatestUtcTime = 32535291599;
-
-bool IsSeparator(WCHAR c)
-{
-    return c == u'\\' || c == u'/';
-}
 
 void CopyPart(WCHAR* out, size_t capacity, const WCHAR* begin, const WCHAR* end)
 {
@@ -285,7 +281,7 @@ void Cutil::SplitPath(const WCHAR* path, WCHAR* drive, WCHAR* directory, WCHAR* 
 
     const WCHAR* fileName = rest;
     for (const WCHAR* c = rest; c < end; ++c) {
-        if (IsSeparator(*c))
+        if (IsPathSeparator(*c))
             fileName = c + 1;
     }
     const WCHAR* dot = end;
@@ -533,7 +529,7 @@ uint32_t Cutil::CreateDirectoryTree(const WCHAR* path)
     // The root of a drive (C:\) and of the file system (a leading separator) always exist.
     const size_t driveRoot = path[1] == u':' ? 2 : 0;
     for (size_t i = 1; i < length; ++i) {
-        if (!IsSeparator(path[i]) || i == driveRoot)
+        if (!IsPathSeparator(path[i]) || i == driveRoot)
             continue;
         std::memcpy(folder, path, i * sizeof(WCHAR));
         folder[i] = u'\\';
