@@ -24,11 +24,8 @@ bool ReplyReader::U64(ULONGLONG* value)
 {
     if (!Has(8))
         return false;
-    DWORD low = 0;
-    DWORD high = 0;
-    U32(&low);
-    U32(&high);
-    *value = static_cast<ULONGLONG>(high) << 32 | low;
+    *value = LoadLittleEndian64(m_payload + m_offset);
+    m_offset += 8;
     return true;
 }
 

@@ -1,17 +1,13 @@
 #include "restore/CBlocks.h"
 
-#include <bit>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "util/LittleEndian.h"
 
 namespace {
-
-static_assert(std::endian::native == std::endian::little,
-              "block files are little-endian and are decoded in place");
 
 constexpr int32_t kLevel = 10;
 constexpr int32_t kProgressLevel = 30;
@@ -26,14 +22,6 @@ constexpr DWORD kErrorCrc = 23;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kBuildFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE;
-
-template <typename Integer>
-Integer Field(const uint8_t* bytes, size_t offset)
-{
-    Integer value;
-    std::memcpy(&value, bytes + offset, sizeof value);
-    return value;
-}
 
 // Reads exactly size bytes; a short read fails with ERROR_HANDLE_EOF.
 bool ReadExactly(HANDLE file, void* buffer, DWORD size)
@@ -176,13 +164,13 @@ uint32_t CBlocks::ReadHeaderHandle(HANDLE file, Header* out)
     uint8_t bytes[kHeaderSize];
     if (!ReadExactly(file, bytes, kHeaderSize))
         return 0;
-    out->unused0 = Field<uint64_t>(bytes, 0);
-    out->unused8 = Field<uint32_t>(bytes, 8);
-    out->unused12 = Field<uint64_t>(bytes, 12);
-    out->versionSize = Field<uint64_t>(bytes, 20);
-    out->unused28 = Field<uint32_t>(bytes, 28);
-    out->unused32 = Field<uint32_t>(bytes, 32);
-    out->recordCount = Field<uint64_t>(bytes, 36);
+    out->unused0 = LoadLittleEndian64(bytes);
+    out->unused8 = LoadLittleEndian32(bytes + 8);
+    out->unused12 = LoadLittleEndian64(bytes + 12);
+    out->versionSize = LoadLittleEndian64(bytes + 20);
+    out->unused28 = LoadLittleEndian32(bytes + 28);
+    out->unused32 = LoadLittleEndian32(bytes + 32);
+    out->recordCount = LoadLittleEndian64(bytes + 36);
     return 1;
 }
 
@@ -192,12 +180,12 @@ uint32_t CBlocks::ReadBlock(HANDLE file, BlockRecord* record)
     uint8_t bytes[kRecordSize];
     if (!ReadExactly(file, bytes, kRecordSize))
         return 0;
-    record->type = Field<uint32_t>(bytes, 0);
-    record->offset = Field<uint64_t>(bytes, 4);
-    record->dataSize = Field<uint32_t>(bytes, 12);
-    record->unused16 = Field<uint32_t>(bytes, 16);
-    record->crc = Field<uint32_t>(bytes, 20);
-    record->hasData = Field<uint32_t>(bytes, 24);
+    record->type = LoadLittleEndian32(bytes);
+    record->offset = LoadLittleEndian64(bytes + 4);
+    record->dataSize = LoadLittleEndian32(bytes + 12);
+    record->unused16 = LoadLittleEndian32(bytes + 16);
+    record->crc = LoadLittleEndian32(bytes + 20);
+    record->hasData = LoadLittleEndian32(bytes + 24);
     if (record->hasData != kHasData)
         return 1;
 

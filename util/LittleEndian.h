@@ -17,6 +17,11 @@ inline uint32_t LoadLittleEndian32(const uint8_t* bytes)
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
+inline uint64_t LoadLittleEndian64(const uint8_t* bytes)
+{
+    return static_cast<uint64_t>(LoadLittleEndian32(bytes + 4)) << 32 | LoadLittleEndian32(bytes);
+}
+
 inline void StoreLittleEndian16(uint8_t* bytes, uint16_t value)
 {
     bytes[0] = static_cast<uint8_t>(value);
