@@ -42,13 +42,13 @@ void ServerConnection::Run()
         return Close();
     DWORD cbData;
     if (std::memcmp(first, kHelloStart, sizeof first) == 0) {
-        if (!AnswerHello(first) || !ReadExact(&cbData, sizeof cbData))
+        if (!AnswerHello(first) || !ReadWord(&cbData))
             return Close();
     } else {
-        std::memcpy(&cbData, first, sizeof cbData);
+        cbData = LoadLittleEndian32(first);
     }
     while (ServeFrame(cbData)) {
-        if (!ReadExact(&cbData, sizeof cbData))
+        if (!ReadWord(&cbData))
             break;
     }
     Close();
@@ -71,7 +71,7 @@ bool ServerConnection::ServeFrame(DWORD cbData)
 {
     RecordedRequest request{m_id, m_tunnelled, cbData, 0, false, RequestReader::kNoCode, {}};
     bool sizeValid = cbData >= 4 && cbData - 4 <= kMaximumPayload;
-    if (!ReadExact(&request.crcPacket, sizeof request.crcPacket))
+    if (!ReadWord(&request.crcPacket))
         return false;
     if (!sizeValid) {
         m_log.AddRequest(request);
@@ -140,6 +140,15 @@ bool ServerConnection::ReadExact(void* buffer, size_t length)
             return false;
         done += static_cast<size_t>(received);
     }
+    return true;
+}
+
+bool ServerConnection::ReadWord(DWORD* word)
+{
+    BYTE bytes[sizeof *word];
+    if (!ReadExact(bytes, sizeof bytes))
+        return false;
+    *word = LoadLittleEndian32(bytes);
     return true;
 }
 
