@@ -483,14 +483,6 @@ std::string AbsolutePath(const std::string& native)
     return absolute;
 }
 
-HANDLE FailOpen(int fd, DWORD code)
-{
-    if (fd >= 0)
-        close(fd);
-    SetLastError(code);
-    return INVALID_HANDLE_VALUE;
-}
-
 WCHAR FoldAscii(WCHAR c)
 {
     return c >= u'A' && c <= u'Z' ? static_cast<WCHAR>(c + (u'a' - u'A')) : c;
