@@ -97,28 +97,12 @@ CBlocks::CBlocks()
 
 CBlocks::~CBlocks() = default;
 
-void CBlocks::SetLogLevel(int32_t level)
-{
-    m_logLevel = level;
-}
-
-void CBlocks::SetCallback(uintptr_t context, TransportCallback function)
-{
-    m_callbackContext = context;
-    m_callback = function;
-}
-
 uint32_t CBlocks::SetLogPath(const WCHAR* path)
 {
     if (path == nullptr || lstrlenW(path) > kLogPathCapacity - 1)
         return 0;
     lstrcpynW(m_logPath, path, kLogPathCapacity);
     return 1;
-}
-
-uint32_t CBlocks::GetLastSystemError() const
-{
-    return m_lastSystemError;
 }
 
 void CBlocks::Log(int32_t type, int32_t level, const WCHAR* text)

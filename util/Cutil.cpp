@@ -95,17 +95,6 @@ Cutil::Cutil()
 
 Cutil::~Cutil() = default;
 
-void Cutil::SetLogLevel(int32_t level)
-{
-    m_logLevel = level;
-}
-
-void Cutil::SetCallback(uintptr_t context, TransportCallback function)
-{
-    m_callbackContext = context;
-    m_callback = function;
-}
-
 bool Cutil::IsLogged(int32_t type, int32_t level, int32_t threshold, uint32_t errorsAlways)
 {
     if (type == kTypeError && errorsAlways != 0)

@@ -38,8 +38,12 @@ public:
     Cutil();
     ~Cutil();
 
-    void SetLogLevel(int32_t level);
-    void SetCallback(uintptr_t context, TransportCallback function);
+    void SetLogLevel(int32_t level) { m_logLevel = level; }
+    void SetCallback(uintptr_t context, TransportCallback function)
+    {
+        m_callbackContext = context;
+        m_callback = function;
+    }
     void Log(int32_t type, int32_t level, const WCHAR* text);
     // The emission rule shared by every object that logs this way.
     static bool IsLogged(int32_t type, int32_t level, int32_t threshold, uint32_t errorsAlways);
