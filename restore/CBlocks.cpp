@@ -74,14 +74,6 @@ bool FitsInVersion(const CBlocks::BlockRecord& record, uint64_t size)
     return record.offset <= size && record.dataSize <= size - record.offset;
 }
 
-// Closes a handle without disturbing the thread's last error.
-void CloseQuietly(HANDLE file)
-{
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    SetLastError(error);
-}
-
 }  // namespace
 
 CBlocks::CBlocks()
@@ -312,8 +304,8 @@ uint32_t CBlocks::CreateVersionOnDisk(int32_t progress, const WCHAR* target, con
 
     const uint32_t applied = ApplyBlockFile(build);
     // Both files are closed before the checksum pass, whatever happened.
-    CloseQuietly(build.target);
-    CloseQuietly(build.blocks);
+    Cutil::CloseKeepingLastError(build.target);
+    Cutil::CloseKeepingLastError(build.blocks);
     if (!applied)
         return Failed(m_lastSystemError);
     return CheckVersion(build);

@@ -389,9 +389,7 @@ uint32_t Cutil::SetHugeEOF(const WCHAR* path, uint64_t size)
         return 0;
     }
     uint32_t result = SetHugeEOF(file, size);
-    DWORD error = GetLastError();
-    CloseHandle(file);
-    SetLastError(error);
+    CloseKeepingLastError(file);
     return result;
 }
 
@@ -537,6 +535,13 @@ uint32_t Cutil::CreateDirectoryTree(const WCHAR* path)
     return 1;
 }
 
+void Cutil::CloseKeepingLastError(HANDLE file)
+{
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+}
+
 uint32_t Cutil::SetFileTime(const WCHAR* path, int32_t time)
 {
     HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -548,9 +553,7 @@ uint32_t Cutil::SetFileTime(const WCHAR* path, int32_t time)
         const FILETIME instant = UnixTimeToFileTime(time);
         result = ::SetFileTime(file, &instant, &instant, &instant);
     }
-    DWORD error = GetLastError();
-    CloseHandle(file);
-    SetLastError(error);
+    CloseKeepingLastError(file);
     return result ? 1 : 0;
 }
 
