@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "connection/CTransportSocket.h"
 #include "connection/ReplyReader.h"
@@ -256,6 +257,10 @@ private:
     DWORD ReadStatusReply(const CommandReply& reply, DWORD* status);
     DWORD ReadValueReply(const CommandReply& reply, DWORD* status, ULONGLONG* value1,
                          ULONGLONG* value2, ULONGLONG* value3);
+    // For replies whose fields follow w0 and w1 only when w0 is not 0: a reader at the
+    // fields, or none when there is no reply, w0 is 0, or w0 or w1 is missing (the reply is
+    // then logged as malformed).
+    std::optional<ReplyReader> SuccessFields(const CommandReply& reply);
     // Hand the payload over when it holds at least its leading words.
     BOOL HandOverReply(CommandReply& reply, DWORD minimum, void** out, DWORD* replyLength);
     BOOL HandOverList(CommandReply& reply, void** out, DWORD* count, DWORD* replyLength);

@@ -182,6 +182,26 @@ DWORD Csocketclient::ReadValueReply(const CommandReply& reply, DWORD* status, UL
     return w0;
 }
 
+std::optional<ReplyReader> Csocketclient::SuccessFields(const CommandReply& reply)
+{
+    if (!reply)
+        return std::nullopt;
+    ReplyReader reader = reply.Reader();
+    DWORD w0 = 0;
+    DWORD w1 = 0;
+    if (!reader.U32(&w0)) {
+        RefuseReply(reply);
+        return std::nullopt;
+    }
+    if (w0 == 0)
+        return std::nullopt;
+    if (!reader.U32(&w1)) {
+        RefuseReply(reply);
+        return std::nullopt;
+    }
+    return reader;
+}
+
 BOOL Csocketclient::HandOverReply(CommandReply& reply, DWORD minimum, void** out,
                                   DWORD* replyLength)
 {
@@ -412,17 +432,14 @@ BOOL Csocketclient::IsWebPortalEnabledEx(DWORD* enabled)
     CommandReply reply =
         RunCommand({.logName = "IsWebPortalEnabledEx"},
                    [&](void** packet) { return m_createpacket.IsWebPortalEnabledEx(packet); });
-    if (!reply)
+    std::optional<ReplyReader> fields = SuccessFields(reply);
+    if (!fields)
         return FALSE;
-    ReplyReader reader = reply.Reader();
-    DWORD w0 = 0;
-    DWORD w1 = 0;
     DWORD value = 0;
-    if (!reader.U32(&w0) || (w0 != 0 && !(reader.U32(&w1) && reader.U32(&value))))
+    if (!fields->U32(&value))
         return RefuseReply(reply);
-    if (w0 != 0)
-        *enabled = value;
-    return w0 != 0;
+    *enabled = value;
+    return TRUE;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -515,33 +532,27 @@ BOOL Csocketclient::GetMachineBucketDetailsEx(ULONGLONG* quota, ULONGLONG* used,
         RunCommand({.logName = "GetMachineBucketDetailsEx"}, [&](void** packet) {
             return m_createpacket.GetMachineBucketDetailsEx(packet);
         });
-    if (!reply)
-        return FALSE;
-    ReplyReader reader = reply.Reader();
-    DWORD w0 = 0;
-    DWORD w1 = 0;
-    if (!reader.U32(&w0))
-        return RefuseReply(reply);
-    if (w0 == 0)
+    std::optional<ReplyReader> fields = SuccessFields(reply);
+    if (!fields)
         return FALSE;
     ULONGLONG wide[3] = {};
     DWORD values[6] = {};
     WCHAR converted[2][kReplyTextCapacity];
     DWORD lastValue = 0;
-    bool read = reader.U32(&w1);
+    bool read = true;
     for (ULONGLONG& value : wide)
-        read = read && reader.U64(&value);
+        read = read && fields->U64(&value);
     for (DWORD& value : values)
-        read = read && reader.U32(&value);
+        read = read && fields->U32(&value);
     for (DWORD i = 0; i < 2; ++i) {
         char work[kBucketTextWork];
         ReplyReader::Text narrow;
-        read = read && reader.Narrow(&narrow, kBucketTextWork);
+        read = read && fields->Narrow(&narrow, kBucketTextWork);
         if (read)
             narrow.CopyTo(work);
         read = read && Cutil::AnsiToWide(work, converted[i], kReplyTextCapacity) != 0;
     }
-    if (!read || !reader.U32(&lastValue))
+    if (!read || !fields->U32(&lastValue))
         return RefuseReply(reply);
     *quota = wide[0];
     *used = wide[1];
@@ -575,17 +586,11 @@ BOOL Csocketclient::GetAccountInfo(WCHAR* name, WCHAR* address1, WCHAR* address2
     CommandReply reply = RunCommand({.logName = "GetAccountInfo"}, [&](void** packet) {
         return m_createpacket.GetAccountInfo(packet);
     });
-    if (!reply)
-        return FALSE;
-    ReplyReader reader = reply.Reader();
-    DWORD w0 = 0;
-    DWORD w1 = 0;
-    if (!reader.U32(&w0))
-        return RefuseReply(reply);
-    if (w0 == 0)
+    std::optional<ReplyReader> fields = SuccessFields(reply);
+    if (!fields)
         return FALSE;
     ReplyStrings<kAccountTextCount> texts;
-    if (!reader.U32(&w1) || !texts.Read(reader))
+    if (!texts.Read(*fields))
         return RefuseReply(reply);
     texts.CopyTo({name, address1, address2, city, province, postalCode, country, phone});
     return TRUE;
@@ -599,23 +604,17 @@ BOOL Csocketclient::GetMemberInfo(WCHAR* text1, WCHAR* text2, WCHAR* text3, WCHA
     CommandReply reply = RunCommand({.logName = "GetMemberInfo"}, [&](void** packet) {
         return m_createpacket.GetMemberInfo(packet);
     });
-    if (!reply)
-        return FALSE;
-    ReplyReader reader = reply.Reader();
-    DWORD w0 = 0;
-    DWORD w1 = 0;
-    if (!reader.U32(&w0))
-        return RefuseReply(reply);
-    if (w0 == 0)
+    std::optional<ReplyReader> fields = SuccessFields(reply);
+    if (!fields)
         return FALSE;
     ReplyStrings<kMemberTextCount> texts;
     ULONGLONG wide[2] = {};
     DWORD values[kMemberValueCount] = {};
-    bool read = reader.U32(&w1) && texts.Read(reader);
+    bool read = texts.Read(*fields);
     for (ULONGLONG& value : wide)
-        read = read && reader.U64(&value);
+        read = read && fields->U64(&value);
     for (DWORD& value : values)
-        read = read && reader.U32(&value);
+        read = read && fields->U32(&value);
     if (!read)
         return RefuseReply(reply);
     texts.CopyTo({text1, text2, text3, text4, text5, text6});
