@@ -38,14 +38,12 @@ inline void StoreLittleEndian32(uint8_t* bytes, uint32_t value)
 
 inline void AppendLittleEndian16(std::vector<uint8_t>* bytes, uint16_t value)
 {
-    uint8_t encoded[2];
-    StoreLittleEndian16(encoded, value);
-    bytes->insert(bytes->end(), encoded, encoded + sizeof encoded);
+    bytes->push_back(static_cast<uint8_t>(value));
+    bytes->push_back(static_cast<uint8_t>(value >> 8));
 }
 
 inline void AppendLittleEndian32(std::vector<uint8_t>* bytes, uint32_t value)
 {
-    uint8_t encoded[4];
-    StoreLittleEndian32(encoded, value);
-    bytes->insert(bytes->end(), encoded, encoded + sizeof encoded);
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes->push_back(static_cast<uint8_t>(value >> shift));
 }
