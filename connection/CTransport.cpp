@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/module.h"
 #include "platform/text.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -52,17 +53,16 @@ BOOL CTransport::SendMsg(const void* payload, DWORD length, DWORD* socketError)
         return FALSE;
     // Small frames are built on the stack: mapping and unmapping pages for them would cost
     // more than the exchange itself.
-    char smallFrame[kSmallFrameSize];
-    char* frame = length <= kSmallFrameSize - kSendSlack
+    BYTE smallFrame[kSmallFrameSize];
+    BYTE* frame = length <= kSmallFrameSize - kSendSlack
                       ? smallFrame
-                      : static_cast<char*>(Cutil::AllocatePacket(length + kSendSlack));
+                      : static_cast<BYTE*>(Cutil::AllocatePacket(length + kSendSlack));
     if (frame == nullptr)
         return FALSE;
-    DWORD cbData = length + 4;
     DWORD crc = 0;
     Cutil::Crc32(payload, length, &crc, 1);
-    std::memcpy(frame, &cbData, sizeof cbData);
-    std::memcpy(frame + 4, &crc, sizeof crc);
+    StoreLittleEndian32(frame, length + 4);
+    StoreLittleEndian32(frame + 4, crc);
     if (length != 0)
         std::memcpy(frame + kFrameHeaderLength, payload, length);
     BOOL sent = SendData(frame, length + kFrameHeaderLength, length, socketError);
@@ -126,11 +126,14 @@ DWORD CTransport::ReceiveMsg(void** payload)
 
 BOOL CTransport::ReceiveFrameWord(DWORD* word, const char* name)
 {
-    if (ReceiveDataUntil(word, sizeof *word))
+    BYTE bytes[sizeof *word];
+    if (ReceiveDataUntil(bytes, sizeof bytes)) {
+        *word = LoadLittleEndian32(bytes);
         return TRUE;
+    }
     CloseSocket(0);
     LogFormatA(kTypeInformation, 30, "ReceiveMsg: ReceiveDataUntil failed on %s %ld bytes", name,
-               static_cast<INT>(sizeof *word));
+               static_cast<INT>(sizeof bytes));
     return FALSE;
 }
 
@@ -180,26 +183,6 @@ void CTransport::SetLogLevel(INT level)
     m_util.SetLogLevel(level);
 }
 
-INT CTransport::GetLogLevel() const
-{
-    return m_logLevel;
-}
-
-void CTransport::SetGetPacketSize(DWORD bytes)
-{
-    m_getPacketSize = bytes;
-}
-
-void CTransport::SetAuthValueA(DWORD value)
-{
-    m_authValueA = value;
-}
-
-void CTransport::SetAuthValueB(DWORD value)
-{
-    m_authValueB = value;
-}
-
 void CTransport::InitTimer()
 {
     LARGE_INTEGER frequency;
@@ -221,7 +204,8 @@ BOOL CTransport::GetTimestamp(ULONGLONG* timestamp) const
 
 bool CTransport::IsLogged(INT level) const
 {
-    return m_logLevel != 0 && m_logLevel >= level;
+    // The channel logs no type of message regardless of its level.
+    return Cutil::IsLogged(kTypeInformation, level, m_logLevel, 0);
 }
 
 void CTransport::FoldPayloadPiece(const void* piece, DWORD length)

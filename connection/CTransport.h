@@ -12,12 +12,12 @@
 
 class CTransport {
 public:
-    // Message types of the channel log.
-    static constexpr INT kTypeInformation = 1;
-    static constexpr INT kTypeError = 3;
+    // Message types of the channel log: those of the utility object's log rule.
+    static constexpr INT kTypeInformation = Cutil::kTypeInformation;
+    static constexpr INT kTypeError = Cutil::kTypeError;
 
     // Event codes of TransportCallback raised by the transfers.
-    static constexpr DWORD kCodeLog = 1;
+    static constexpr DWORD kCodeLog = Cutil::kCodeLog;
     static constexpr DWORD kCodeCancelPoll = 4;
     static constexpr DWORD kCodeMessageSent = 10;
 
@@ -55,10 +55,10 @@ public:
 
     void SetCallback(uintptr_t context, TransportCallback function);
     void SetLogLevel(INT level);
-    INT GetLogLevel() const;
-    void SetGetPacketSize(DWORD bytes);
-    void SetAuthValueA(DWORD value);
-    void SetAuthValueB(DWORD value);
+    INT GetLogLevel() const { return m_logLevel; }
+    void SetGetPacketSize(DWORD bytes) { m_getPacketSize = bytes; }
+    void SetAuthValueA(DWORD value) { m_authValueA = value; }
+    void SetAuthValueB(DWORD value) { m_authValueB = value; }
 
     void InitTimer();
     BOOL GetTimestamp(ULONGLONG* timestamp) const;

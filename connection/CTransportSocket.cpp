@@ -217,11 +217,9 @@ DWORD CTransportSocket::ReceiveDataFast(char* buffer, DWORD n)
         CloseSocket(0);
         return 0;
     }
-    DWORD pieceSize = std::max<DWORD>(m_getPacketSize, 1);
     DWORD received = 0;
     while (received < n) {
-        int piece = static_cast<int>(std::min({pieceSize, n - received, DWORD{0x7FFFFFFF}}));
-        int result = recv(m_socket, buffer + received, piece, 0);
+        int result = ReceivePiece(buffer, received, n);
         if (result == SOCKET_ERROR || result == 0) {
             PrintLine(result == 0 ? "thread %ld: ReceiveDataFast: recv2 failed wsaerror (%ld)\n"
                                   : "thread %ld: ReceiveDataFast: recv1 failed wsaerror (%ld)\n",
@@ -258,11 +256,9 @@ DWORD CTransportSocket::ReceiveDataLogged(char* buffer, DWORD n)
             return 0;
         }
     }
-    DWORD pieceSize = std::max<DWORD>(m_getPacketSize, 1);
     DWORD received = 0;
     while (received < n) {
-        int piece = static_cast<int>(std::min({pieceSize, n - received, DWORD{0x7FFFFFFF}}));
-        int result = recv(m_socket, buffer + received, piece, 0);
+        int result = ReceivePiece(buffer, received, n);
         if (result == SOCKET_ERROR) {
             int error = WSAGetLastError();
             CloseSocket(0);
@@ -284,6 +280,13 @@ DWORD CTransportSocket::ReceiveDataLogged(char* buffer, DWORD n)
     LogFormatA(kTypeInformation, 40, "thread %ld: ReceiveData ok [%lu]", GetCurrentThreadId(),
                received);
     return received;
+}
+
+int CTransportSocket::ReceivePiece(char* buffer, DWORD received, DWORD n)
+{
+    const DWORD pieceSize = std::max<DWORD>(m_getPacketSize, 1);
+    const int piece = static_cast<int>(std::min({pieceSize, n - received, DWORD{0x7FFFFFFF}}));
+    return recv(m_socket, buffer + received, piece, 0);
 }
 
 bool CTransportSocket::ContinueAfterPiece(bool logged)
@@ -630,11 +633,6 @@ void CTransportSocket::StoreAnsiText(const WCHAR* text, char* field)
         std::memcpy(field, converted, static_cast<size_t>(length));
 }
 
-void CTransportSocket::SetUseProxy(DWORD on)
-{
-    m_proxyActive = on;
-}
-
 void CTransportSocket::SetProxy(const WCHAR* host, DWORD port)
 {
     StoreAnsiText(host, m_proxyHost);
@@ -654,131 +652,11 @@ void CTransportSocket::SetProxyCredentials(const WCHAR* user, const WCHAR* passw
     Base64Encode(m_proxyAuthorization, pair);
 }
 
-void CTransportSocket::SetProxyFallback(DWORD on)
-{
-    m_proxyFallback = on;
-}
-
-void CTransportSocket::SetWaitBeforeChunk(DWORD on)
-{
-    m_waitBeforeChunk = on;
-}
-
-void CTransportSocket::SetSendSleep(INT milliseconds)
-{
-    m_sendSleep = milliseconds;
-}
-
-void CTransportSocket::SetRecvSleep(INT milliseconds)
-{
-    m_recvSleep = milliseconds;
-}
-
-void CTransportSocket::SetAutoSession(DWORD on)
-{
-    m_autoSession = on;
-}
-
 void CTransportSocket::SetMachineKey(const char* key)
 {
     if (key != nullptr && std::strlen(key) < kTextFieldSize)
         std::strcpy(m_machineKey, key);
     m_machineMode = 1;
-}
-
-void CTransportSocket::SetMachineId(DWORD low, DWORD high)
-{
-    m_machineId = (ULONGLONG{high} << 32) | low;
-}
-
-DWORD CTransportSocket::IsConnected() const
-{
-    return m_connected;
-}
-
-DWORD CTransportSocket::IsAuthenticated() const
-{
-    return m_authenticated;
-}
-
-DWORD CTransportSocket::GetSessionFlag40() const
-{
-    return m_loginStatus;
-}
-
-DWORD CTransportSocket::GetSessionFlag80() const
-{
-    return m_sessionFlag80;
-}
-
-void CTransportSocket::SetSessionFlag80(DWORD value)
-{
-    m_sessionFlag80 = value;
-}
-
-DWORD CTransportSocket::GetSessionFlag100() const
-{
-    return m_sessionFlag100;
-}
-
-void CTransportSocket::SetSessionFlag100(DWORD value)
-{
-    m_sessionFlag100 = value;
-}
-
-DWORD CTransportSocket::GetSessionFlag2() const
-{
-    return m_sessionFlag2;
-}
-
-void CTransportSocket::SetSessionFlag2(DWORD value)
-{
-    m_sessionFlag2 = value;
-}
-
-DWORD CTransportSocket::GetSessionFlag4() const
-{
-    return m_sessionFlag4;
-}
-
-void CTransportSocket::SetSessionFlag4(DWORD value)
-{
-    m_sessionFlag4 = value;
-}
-
-DWORD CTransportSocket::GetSessionFlag8() const
-{
-    return m_sessionFlag8;
-}
-
-void CTransportSocket::SetSessionFlag8(DWORD value)
-{
-    m_sessionFlag8 = value;
-}
-
-DWORD CTransportSocket::GetSessionFlag400() const
-{
-    return m_sessionFlag400;
-}
-
-void CTransportSocket::SetSessionFlagX(DWORD value)
-{
-    m_sessionFlagX = value;
-}
-
-void CTransportSocket::SetSessionValueA(DWORD value)
-{
-    m_sessionValueA = value;
-}
-
-void CTransportSocket::SetSessionValueB(DWORD value)
-{
-    m_sessionValueB = value;
-}
-
-void CTransportSocket::SetSessionValueC(DWORD value)
-{
-    m_sessionValueC = value;
 }
 
 void Base64Encode(char* out, const char* text)

@@ -25,38 +25,40 @@ public:
 
     BOOL WaitWritable(SOCKET socket, ULONGLONG timeoutSeconds, DWORD* selectFailed);
 
-    DWORD IsConnected() const;
+    DWORD IsConnected() const { return m_connected; }
     // Host name or dotted address of the server this channel connects to.
     const char* GetServerHost() const { return m_serverHost; }
-    DWORD IsAuthenticated() const;
+    DWORD IsAuthenticated() const { return m_authenticated; }
 
-    void SetUseProxy(DWORD on);
+    // Connection settings.
+    void SetUseProxy(DWORD on) { m_proxyActive = on; }
     void SetProxy(const WCHAR* host, DWORD port);
     void SetProxyCredentials(const WCHAR* user, const WCHAR* password);
-    void SetProxyFallback(DWORD on);
-    void SetWaitBeforeChunk(DWORD on);
-    void SetSendSleep(INT milliseconds);
-    void SetRecvSleep(INT milliseconds);
-    void SetAutoSession(DWORD on);
+    void SetProxyFallback(DWORD on) { m_proxyFallback = on; }
+    void SetWaitBeforeChunk(DWORD on) { m_waitBeforeChunk = on; }
+    void SetSendSleep(INT milliseconds) { m_sendSleep = milliseconds; }
+    void SetRecvSleep(INT milliseconds) { m_recvSleep = milliseconds; }
+    void SetAutoSession(DWORD on) { m_autoSession = on; }
     void SetMachineKey(const char* key);
-    void SetMachineId(DWORD low, DWORD high);
+    void SetMachineId(DWORD low, DWORD high) { m_machineId = (ULONGLONG{high} << 32) | low; }
 
-    DWORD GetSessionFlag40() const;
-    DWORD GetSessionFlag80() const;
-    void SetSessionFlag80(DWORD value);
-    DWORD GetSessionFlag100() const;
-    void SetSessionFlag100(DWORD value);
-    DWORD GetSessionFlag2() const;
-    void SetSessionFlag2(DWORD value);
-    DWORD GetSessionFlag4() const;
-    void SetSessionFlag4(DWORD value);
-    DWORD GetSessionFlag8() const;
-    void SetSessionFlag8(DWORD value);
-    DWORD GetSessionFlag400() const;
-    void SetSessionFlagX(DWORD value);
-    void SetSessionValueA(DWORD value);
-    void SetSessionValueB(DWORD value);
-    void SetSessionValueC(DWORD value);
+    // Session flags and values of the last login.
+    DWORD GetSessionFlag40() const { return m_loginStatus; }
+    DWORD GetSessionFlag80() const { return m_sessionFlag80; }
+    void SetSessionFlag80(DWORD value) { m_sessionFlag80 = value; }
+    DWORD GetSessionFlag100() const { return m_sessionFlag100; }
+    void SetSessionFlag100(DWORD value) { m_sessionFlag100 = value; }
+    DWORD GetSessionFlag2() const { return m_sessionFlag2; }
+    void SetSessionFlag2(DWORD value) { m_sessionFlag2 = value; }
+    DWORD GetSessionFlag4() const { return m_sessionFlag4; }
+    void SetSessionFlag4(DWORD value) { m_sessionFlag4 = value; }
+    DWORD GetSessionFlag8() const { return m_sessionFlag8; }
+    void SetSessionFlag8(DWORD value) { m_sessionFlag8 = value; }
+    DWORD GetSessionFlag400() const { return m_sessionFlag400; }
+    void SetSessionFlagX(DWORD value) { m_sessionFlagX = value; }
+    void SetSessionValueA(DWORD value) { m_sessionValueA = value; }
+    void SetSessionValueB(DWORD value) { m_sessionValueB = value; }
+    void SetSessionValueC(DWORD value) { m_sessionValueC = value; }
 
 protected:
     static constexpr size_t kTextFieldSize = 1024;
@@ -107,6 +109,9 @@ private:
     BOOL SendDataLogged(const char* buffer, DWORD length);
     DWORD ReceiveDataFast(char* buffer, DWORD n);
     DWORD ReceiveDataLogged(char* buffer, DWORD n);
+    // One recv into buffer + received of at most the get-packet size of the n - received
+    // bytes still missing.
+    int ReceivePiece(char* buffer, DWORD received, DWORD n);
     // Sleeps the receive sleep and polls the host for a cancellation after a received
     // piece; false when the host cancelled (the socket is closed then).
     bool ContinueAfterPiece(bool logged);

@@ -11,9 +11,6 @@ const WCHAR kRegistryKey[] = u"Software\\Brightfen\\Halcyra";
 const WCHAR kDataPathValue[] = u"DataPath";
 const WCHAR kTempFolder[] = u"\\Temp\\";
 
-// The command-index reply: u32 result, u64 command index, u32 word.
-constexpr DWORD kCommandIndexReplyLength = 16;
-
 size_t WideLength(const WCHAR* text, size_t capacity)
 {
     size_t length = 0;
@@ -96,12 +93,7 @@ BOOL Csocketclient::SetServer(const WCHAR* host, DWORD port)
 
 BOOL Csocketclient::SetUserCredentials(const WCHAR* user, const WCHAR* password)
 {
-    m_sessionFlag4 = 0;
-    m_sessionFlag8 = 0;
-    m_sessionFlag2 = 0;
-    m_sessionFlagX = 0;
-    m_sessionFlag80 = 1;
-    m_sessionFlag100 = 1;
+    ResetSessionFlags();
     Cutil::WideToUtf8(user, m_userName, kCredentialSize);
     Cutil::WideToUtf8(password, m_password, kCredentialSize);
     return TRUE;
@@ -122,11 +114,9 @@ BOOL Csocketclient::Disconnect(INT abortive)
     m_cancel = 0;
     void* packet = nullptr;
     DWORD length = m_createpacket.Disconnect(&packet);
-    if (length != 0) {
-        // No reply comes; a failed send has closed the socket already.
-        SendMsg(packet, length, nullptr);
-        Cutil::FreePacket(packet);
-    }
+    // No reply comes; a failed send has closed the socket already.
+    if (length != 0)
+        SendPacket(packet, length);
     return CloseSocket(abortive);
 }
 
@@ -155,14 +145,17 @@ DWORD Csocketclient::GetCommandIndex(WCHAR* errText)
                                   "GetCommandIndex: ReceiveMsg failed (%d) wsaerror (%ld)");
         return 0;
     }
-    const BYTE* bytes = static_cast<const BYTE*>(reply);
+    // The reply: u32 result, u64 command index, u32 word. A reply too short to hold them all
+    // is no command index.
+    ReplyReader reader(reply, replyLength);
     DWORD result = 0;
-    // A reply too short to hold its fields is no command index.
-    if (replyLength >= kCommandIndexReplyLength)
-        std::memcpy(&result, bytes, sizeof result);
+    ULONGLONG commandIndex = 0;
+    DWORD word = 0;
+    if (!reader.U32(&result) || !reader.U64(&commandIndex) || !reader.U32(&word))
+        result = 0;
     if (result == 1) {
-        std::memcpy(&m_commandIndex, bytes + 4, sizeof m_commandIndex);
-        std::memcpy(&m_commandIndexWord, bytes + 12, sizeof m_commandIndexWord);
+        m_commandIndex = commandIndex;
+        m_commandIndexWord = word;
     } else {
         ReportCommandIndexFailure(errText,
                                   "GetCommandIndex: ReceiveMsg ok rc=fail (%d) wsaerror (%ld)",

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "connection/CTransportSocket.h"
+#include "connection/ReplyReader.h"
 #include "util/Cutil.h"
 
 class Csocketclient final : public CTransportSocket {
@@ -195,11 +197,14 @@ private:
     friend class DownloadProbe;
 
     // Session and authentication (CsocketclientSession.cpp)
+    // Sends a request and releases it, sent or not.
     BOOL SendPacket(void* packet, DWORD length);
     static void PresetLogin(char* loginText, DWORD* status, LoginReply* fields);
     static BOOL ParseAuthReply(const void* payload, DWORD length, char* loginText, DWORD* status,
                                DWORD* sequence, LoginReply* fields);
     DWORD Login(DWORD machineMode, DWORD* maintenance, DWORD* lockedout);
+    // The session flags as they stand before a login.
+    void ResetSessionFlags();
     void ApplyLoginReply(DWORD machineMode, const LoginReply& fields, DWORD* maintenance,
                          DWORD* lockedout);
     // Tests a live connection and closes it when it no longer answers.
@@ -220,15 +225,29 @@ private:
     // A received reply, released with the object unless it is handed over.
     struct CommandReply {
         const char* logName = nullptr;
-        PacketBuffer payload;
+        PacketBuffer payload{};
         DWORD length = 0;
         explicit operator bool() const { return payload != nullptr; }
+        ReplyReader Reader(DWORD offset = 0) const
+        {
+            return ReplyReader(payload.get(), length, offset);
+        }
+        // The first word, or 0 when the reply is too short to hold one.
+        DWORD FirstWord() const
+        {
+            DWORD word = 0;
+            Reader().U32(&word);
+            return word;
+        }
     };
 
     // Session check, request built by build(&packet), sent, released and answered.
     template <typename Build>
     CommandReply RunCommand(const CommandRun& run, Build build);
     CommandReply ExchangePacket(const CommandRun& run, void* packet, DWORD length);
+    // Receives the reply of the command named logName; its length is 0 (and the failure
+    // logged) when none came.
+    CommandReply ReceiveReply(const char* logName);
     CommandReply FailCommand(const CommandRun& run, DWORD error);
     BOOL WaitForReply();
     // Logs the reply as malformed; gives 0.
@@ -238,6 +257,10 @@ private:
     DWORD ReadStatusReply(const CommandReply& reply, DWORD* status);
     DWORD ReadValueReply(const CommandReply& reply, DWORD* status, ULONGLONG* value1,
                          ULONGLONG* value2, ULONGLONG* value3);
+    // For replies whose fields follow w0 and w1 only when w0 is not 0: a reader at the
+    // fields, or none when there is no reply, w0 is 0, or w0 or w1 is missing (the reply is
+    // then logged as malformed).
+    std::optional<ReplyReader> SuccessFields(const CommandReply& reply);
     // Hand the payload over when it holds at least its leading words.
     BOOL HandOverReply(CommandReply& reply, DWORD minimum, void** out, DWORD* replyLength);
     BOOL HandOverList(CommandReply& reply, void** out, DWORD* count, DWORD* replyLength);
@@ -271,7 +294,7 @@ private:
     // Raises an event whose answer is kept as the last error; a non-zero answer sets the
     // cancel flag and gives true. Never cancels without a callback.
     bool HostCancels(DWORD code, ULONGLONG value);
-    void RaiseServerText(const BYTE* text, DWORD length);
+    void RaiseServerText(const ReplyReader::Text& text);
 
     void ReadDataFolder();
     void ReadHostName();

@@ -6,8 +6,6 @@
 // either writes all of its out-parameters or none beyond its presets.
 #include "connection/Csocketclient.h"
 
-#include <cstring>
-
 #include "connection/ReplyReader.h"
 #include "platform/text.h"
 #include "util/Cdatautil.h"
@@ -37,23 +35,29 @@ constexpr DWORD kMemberValueCount = 6;
 constexpr DWORD kCloseReason = 0;
 constexpr DWORD kCloseFlag = 1;
 
-// A counted narrow text inside a reply, measured against a buffer of capacity bytes that
-// needs room for a terminator too.
-struct NarrowText {
-    const BYTE* data = nullptr;
-    DWORD count = 0;
+// Consecutive reply strings, read whole before any of them reaches the caller's buffers
+// (kReplyTextCapacity units each).
+template <size_t Count>
+class ReplyStrings {
+public:
+    bool Read(ReplyReader& reader)
+    {
+        for (WCHAR* text : m_texts) {
+            if (!reader.Utf16(text, Csocketclient::kReplyTextCapacity))
+                return false;
+        }
+        return true;
+    }
+
+    void CopyTo(WCHAR* const (&outs)[Count]) const
+    {
+        for (size_t i = 0; i < Count; ++i)
+            lstrcpynW(outs[i], m_texts[i], Csocketclient::kReplyTextCapacity);
+    }
+
+private:
+    WCHAR m_texts[Count][Csocketclient::kReplyTextCapacity];
 };
-
-bool ReadNarrowText(ReplyReader& reader, DWORD capacity, NarrowText* text)
-{
-    return reader.Counted(&text->data, &text->count) && text->count < capacity;
-}
-
-void CopyNarrowText(const NarrowText& text, char* out)
-{
-    std::memcpy(out, text.data, text.count);
-    out[text.count] = 0;
-}
 
 }  // namespace
 
@@ -77,21 +81,24 @@ Csocketclient::CommandReply Csocketclient::RunCommand(const CommandRun& run, Bui
 Csocketclient::CommandReply Csocketclient::ExchangePacket(const CommandRun& run, void* packet,
                                                           DWORD length)
 {
-    BOOL sent = SendMsg(packet, length, nullptr);
-    Cutil::FreePacket(packet);
-    if (!sent)
+    if (!SendPacket(packet, length))
         return FailCommand(run, kErrorSendFailed);
-    CommandReply reply;
-    reply.logName = run.logName;
     if (run.pollsWhileWaiting && !WaitForReply())
-        return reply;
+        return CommandReply{.logName = run.logName};
+    CommandReply reply = ReceiveReply(run.logName);
+    if (reply.length == 0)
+        return FailCommand(run, kErrorNoReply);
+    return reply;
+}
+
+Csocketclient::CommandReply Csocketclient::ReceiveReply(const char* logName)
+{
+    CommandReply reply{.logName = logName};
     void* payload = nullptr;
     reply.length = ReceiveMsg(&payload);
     reply.payload.reset(payload);
-    if (reply.length == 0) {
-        LogFormatA(kTypeError, 30, "%s: ReceiveMsg failed", run.logName);
-        return FailCommand(run, kErrorNoReply);
-    }
+    if (reply.length == 0)
+        LogFormatA(kTypeError, 30, "%s: ReceiveMsg failed", logName);
     return reply;
 }
 
@@ -99,9 +106,7 @@ Csocketclient::CommandReply Csocketclient::FailCommand(const CommandRun& run, DW
 {
     if (run.keepsErrors)
         m_lastError = error;
-    CommandReply reply;
-    reply.logName = run.logName;
-    return reply;
+    return CommandReply{.logName = run.logName};
 }
 
 // Waits for the reply to arrive, asking the host between rounds whether to give up. Every
@@ -134,7 +139,7 @@ DWORD Csocketclient::ReadResultWord(const CommandReply& reply)
 {
     if (!reply)
         return 0;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     if (!reader.U32(&w0))
         return RefuseReply(reply);
@@ -145,7 +150,7 @@ DWORD Csocketclient::ReadStatusReply(const CommandReply& reply, DWORD* status)
 {
     if (!reply)
         return 0;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
     if (!reader.U32(&w0) || !reader.U32(&w1))
@@ -160,7 +165,7 @@ DWORD Csocketclient::ReadValueReply(const CommandReply& reply, DWORD* status, UL
 {
     if (!reply)
         return 0;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
     ULONGLONG values[3] = {};
@@ -175,6 +180,26 @@ DWORD Csocketclient::ReadValueReply(const CommandReply& reply, DWORD* status, UL
         *value3 = values[2];
     }
     return w0;
+}
+
+std::optional<ReplyReader> Csocketclient::SuccessFields(const CommandReply& reply)
+{
+    if (!reply)
+        return std::nullopt;
+    ReplyReader reader = reply.Reader();
+    DWORD w0 = 0;
+    DWORD w1 = 0;
+    if (!reader.U32(&w0)) {
+        RefuseReply(reply);
+        return std::nullopt;
+    }
+    if (w0 == 0)
+        return std::nullopt;
+    if (!reader.U32(&w1)) {
+        RefuseReply(reply);
+        return std::nullopt;
+    }
+    return reader;
 }
 
 BOOL Csocketclient::HandOverReply(CommandReply& reply, DWORD minimum, void** out,
@@ -196,7 +221,7 @@ BOOL Csocketclient::HandOverList(CommandReply& reply, void** out, DWORD* count,
 {
     if (!reply)
         return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD items = 0;
     if (!reader.U32(&items))
         return RefuseReply(reply);
@@ -210,7 +235,7 @@ BOOL Csocketclient::HandOverCountedReply(CommandReply& reply, void** out, DWORD*
 {
     if (!reply)
         return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
     DWORD items = 0;
@@ -407,17 +432,14 @@ BOOL Csocketclient::IsWebPortalEnabledEx(DWORD* enabled)
     CommandReply reply =
         RunCommand({.logName = "IsWebPortalEnabledEx"},
                    [&](void** packet) { return m_createpacket.IsWebPortalEnabledEx(packet); });
-    if (!reply)
+    std::optional<ReplyReader> fields = SuccessFields(reply);
+    if (!fields)
         return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
-    DWORD w0 = 0;
-    DWORD w1 = 0;
     DWORD value = 0;
-    if (!reader.U32(&w0) || (w0 != 0 && !(reader.U32(&w1) && reader.U32(&value))))
+    if (!fields->U32(&value))
         return RefuseReply(reply);
-    if (w0 != 0)
-        *enabled = value;
-    return w0 != 0;
+    *enabled = value;
+    return TRUE;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -430,15 +452,15 @@ DWORD Csocketclient::GetMemberAuth(char* key)
     });
     if (!reply)
         return 0;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     DWORD w1 = 0;
-    NarrowText text;
+    ReplyReader::Text text;
     if (!reader.U32(&w0) ||
-        (w0 == 1 && !(reader.U32(&w1) && ReadNarrowText(reader, kReplyTextCapacity, &text))))
+        (w0 == 1 && !(reader.U32(&w1) && reader.Narrow(&text, kReplyTextCapacity))))
         return RefuseReply(reply);
     if (w0 == 1)
-        CopyNarrowText(text, key);
+        text.CopyTo(key);
     return w0;
 }
 
@@ -451,13 +473,13 @@ DWORD Csocketclient::GetMachineAuth(DWORD machineIdLow, DWORD machineIdHigh,
     });
     if (!reply)
         return 0;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
-    NarrowText text;
-    if (!reader.U32(&w0) || (w0 != 0 && !ReadNarrowText(reader, kReplyTextCapacity, &text)))
+    ReplyReader::Text text;
+    if (!reader.U32(&w0) || (w0 != 0 && !reader.Narrow(&text, kReplyTextCapacity)))
         return RefuseReply(reply);
     if (w0 != 0)
-        CopyNarrowText(text, key);
+        text.CopyTo(key);
     return w0;
 }
 
@@ -480,7 +502,7 @@ BOOL Csocketclient::CreateMachineByAuth(LPCSTR memberAuth, LPCSTR machineName, L
         });
     if (!reply)
         return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
+    ReplyReader reader = reply.Reader();
     DWORD w0 = 0;
     if (!reader.U32(&w0))
         return RefuseReply(reply);
@@ -492,11 +514,11 @@ BOOL Csocketclient::CreateMachineByAuth(LPCSTR memberAuth, LPCSTR machineName, L
         return FALSE;
     }
     ULONGLONG id = 0;
-    NarrowText text;
-    if (!reader.U64(&id) || !ReadNarrowText(reader, kReplyTextCapacity, &text))
+    ReplyReader::Text text;
+    if (!reader.U64(&id) || !reader.Narrow(&text, kReplyTextCapacity))
         return RefuseReply(reply);
     *machineId = id;
-    CopyNarrowText(text, key);
+    text.CopyTo(key);
     return TRUE;
 }
 
@@ -510,33 +532,27 @@ BOOL Csocketclient::GetMachineBucketDetailsEx(ULONGLONG* quota, ULONGLONG* used,
         RunCommand({.logName = "GetMachineBucketDetailsEx"}, [&](void** packet) {
             return m_createpacket.GetMachineBucketDetailsEx(packet);
         });
-    if (!reply)
-        return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
-    DWORD w0 = 0;
-    DWORD w1 = 0;
-    if (!reader.U32(&w0))
-        return RefuseReply(reply);
-    if (w0 == 0)
+    std::optional<ReplyReader> fields = SuccessFields(reply);
+    if (!fields)
         return FALSE;
     ULONGLONG wide[3] = {};
     DWORD values[6] = {};
-    NarrowText narrow[2];
     WCHAR converted[2][kReplyTextCapacity];
     DWORD lastValue = 0;
-    bool read = reader.U32(&w1);
+    bool read = true;
     for (ULONGLONG& value : wide)
-        read = read && reader.U64(&value);
+        read = read && fields->U64(&value);
     for (DWORD& value : values)
-        read = read && reader.U32(&value);
+        read = read && fields->U32(&value);
     for (DWORD i = 0; i < 2; ++i) {
         char work[kBucketTextWork];
-        read = read && ReadNarrowText(reader, kBucketTextWork, &narrow[i]);
+        ReplyReader::Text narrow;
+        read = read && fields->Narrow(&narrow, kBucketTextWork);
         if (read)
-            CopyNarrowText(narrow[i], work);
+            narrow.CopyTo(work);
         read = read && Cutil::AnsiToWide(work, converted[i], kReplyTextCapacity) != 0;
     }
-    if (!read || !reader.U32(&lastValue))
+    if (!read || !fields->U32(&lastValue))
         return RefuseReply(reply);
     *quota = wide[0];
     *used = wide[1];
@@ -570,27 +586,13 @@ BOOL Csocketclient::GetAccountInfo(WCHAR* name, WCHAR* address1, WCHAR* address2
     CommandReply reply = RunCommand({.logName = "GetAccountInfo"}, [&](void** packet) {
         return m_createpacket.GetAccountInfo(packet);
     });
-    if (!reply)
+    std::optional<ReplyReader> fields = SuccessFields(reply);
+    if (!fields)
         return FALSE;
-    ReplyReader reader(reply.payload.get(), reply.length);
-    DWORD w0 = 0;
-    DWORD w1 = 0;
-    if (!reader.U32(&w0))
+    ReplyStrings<kAccountTextCount> texts;
+    if (!texts.Read(*fields))
         return RefuseReply(reply);
-    if (w0 == 0)
-        return FALSE;
-    WCHAR texts[kAccountTextCount][kReplyTextCapacity];
-    DWORD offset = kTwoWords;
-    bool read = reader.U32(&w1);
-    for (DWORD i = 0; i < kAccountTextCount; ++i)
-        read = read && ReadReplyString(reply.payload.get(), reply.length, &offset, texts[i],
-                                       kReplyTextCapacity);
-    if (!read)
-        return RefuseReply(reply);
-    WCHAR* outs[kAccountTextCount] = {name, address1, address2, city,
-                                      province, postalCode, country, phone};
-    for (DWORD i = 0; i < kAccountTextCount; ++i)
-        lstrcpynW(outs[i], texts[i], kReplyTextCapacity);
+    texts.CopyTo({name, address1, address2, city, province, postalCode, country, phone});
     return TRUE;
 }
 
@@ -602,33 +604,20 @@ BOOL Csocketclient::GetMemberInfo(WCHAR* text1, WCHAR* text2, WCHAR* text3, WCHA
     CommandReply reply = RunCommand({.logName = "GetMemberInfo"}, [&](void** packet) {
         return m_createpacket.GetMemberInfo(packet);
     });
-    if (!reply)
+    std::optional<ReplyReader> fields = SuccessFields(reply);
+    if (!fields)
         return FALSE;
-    ReplyReader words(reply.payload.get(), reply.length);
-    DWORD w0 = 0;
-    DWORD w1 = 0;
-    if (!words.U32(&w0))
-        return RefuseReply(reply);
-    if (w0 == 0)
-        return FALSE;
-    WCHAR texts[kMemberTextCount][kReplyTextCapacity];
-    DWORD offset = kTwoWords;
-    bool read = words.U32(&w1);
-    for (DWORD i = 0; i < kMemberTextCount; ++i)
-        read = read && ReadReplyString(reply.payload.get(), reply.length, &offset, texts[i],
-                                       kReplyTextCapacity);
+    ReplyStrings<kMemberTextCount> texts;
     ULONGLONG wide[2] = {};
     DWORD values[kMemberValueCount] = {};
-    ReplyReader reader(reply.payload.get(), reply.length, offset);
+    bool read = texts.Read(*fields);
     for (ULONGLONG& value : wide)
-        read = read && reader.U64(&value);
+        read = read && fields->U64(&value);
     for (DWORD& value : values)
-        read = read && reader.U32(&value);
+        read = read && fields->U32(&value);
     if (!read)
         return RefuseReply(reply);
-    WCHAR* textOuts[kMemberTextCount] = {text1, text2, text3, text4, text5, text6};
-    for (DWORD i = 0; i < kMemberTextCount; ++i)
-        lstrcpynW(textOuts[i], texts[i], kReplyTextCapacity);
+    texts.CopyTo({text1, text2, text3, text4, text5, text6});
     *a = wide[0];
     *b = wide[1];
     DWORD* valueOuts[kMemberValueCount] = {value1, value2, value3, value4, value5, value6};

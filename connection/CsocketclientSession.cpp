@@ -2,9 +2,8 @@
 // command runs first (reconnecting and logging in again when the connection was lost), the
 // keep-alive echo and the server settings; and the reading of replies that those and the
 // command methods share.
-#include <cstring>
-
 #include "connection/Csocketclient.h"
+
 #include "connection/ReplyReader.h"
 
 namespace {
@@ -17,39 +16,6 @@ constexpr DWORD kDataServerSize = 65;
 constexpr DWORD kSettingsTextSize = 4096;
 // The keep-alive request is this many bytes after the code.
 constexpr DWORD kEchoSize = 16;
-
-// A received reply, released when it goes out of scope.
-class Reply {
-public:
-    Reply() = default;
-    ~Reply() { Cutil::FreePacket(m_payload); }
-    Reply(const Reply&) = delete;
-    Reply& operator=(const Reply&) = delete;
-
-    void** Out() { return &m_payload; }
-    const void* Payload() const { return m_payload; }
-    void SetLength(DWORD length) { m_length = length; }
-    ReplyReader Reader(DWORD offset = 0) const { return ReplyReader(m_payload, m_length, offset); }
-    DWORD Length() const { return m_length; }
-    // The first word, or 0 when the reply is too short to hold one.
-    DWORD Result() const
-    {
-        DWORD result = 0;
-        ReplyReader reader = Reader();
-        reader.U32(&result);
-        return result;
-    }
-
-private:
-    void* m_payload = nullptr;
-    DWORD m_length = 0;
-};
-
-void CopyText(char* out, const BYTE* bytes, DWORD count)
-{
-    std::memcpy(out, bytes, count);
-    out[count] = 0;
-}
 
 // A settings reply that lacks a field it announces, or names too long a data server.
 DWORD RefuseSettings(Csocketclient& channel)
@@ -71,13 +37,8 @@ BOOL Csocketclient::ReadReplyString(const void* payload, DWORD length, DWORD* of
                                     WCHAR* out, DWORD capacity)
 {
     ReplyReader reader(payload, length, *offset);
-    const BYTE* bytes = nullptr;
-    DWORD count = 0;
-    if (!reader.Counted(&bytes, &count) || count % 2 != 0 || count / 2 >= capacity)
+    if (!reader.Utf16(out, capacity))
         return FALSE;
-    for (DWORD i = 0; i < count / 2; ++i)
-        out[i] = static_cast<WCHAR>(bytes[2 * i] | bytes[2 * i + 1] << 8);
-    out[count / 2] = 0;
     *offset = reader.Offset();
     return TRUE;
 }
@@ -91,10 +52,8 @@ BOOL Csocketclient::ParseAuthReply(const void* payload, DWORD length, char* logi
         return FALSE;
     *status = statusWord;
 
-    const BYTE* text = nullptr;
-    DWORD textLength = 0;
-    if (!reader.Counted(&text, &textLength) || textLength < 1 ||
-        textLength > kLoginTextMaximum)
+    ReplyReader::Text text;
+    if (!reader.Narrow(&text, kLoginTextMaximum + 1) || text.count < 1)
         return FALSE;
     LoginReply parsed;
     DWORD sequenceWord = 0;
@@ -110,7 +69,7 @@ BOOL Csocketclient::ParseAuthReply(const void* payload, DWORD length, char* logi
         reader.U32(&parsed.sessionValueC);
     if (!complete)
         return FALSE;
-    CopyText(loginText, text, textLength);
+    text.CopyTo(loginText);
     *sequence = sequenceWord;
     *fields = parsed;
     return TRUE;
@@ -139,19 +98,15 @@ DWORD Csocketclient::AuthenticateUser(DWORD* sequence, char* userName, char* pas
         return 0;
     }
     LogFormatA(kTypeInformation, 30, "AuthenticateUser: Sent ok (%ld) bytes", length);
-    Reply reply;
-    reply.SetLength(ReceiveMsg(reply.Out()));
-    if (reply.Length() == 0) {
-        LogA(kTypeError, 30, "AuthenticateUser: ReceiveMsg failed");
+    const CommandReply reply = ReceiveReply("AuthenticateUser");
+    if (reply.length == 0)
         return 0;
-    }
-    LogFormatA(kTypeInformation, 30, "AuthenticateUser: ReceiveMsg ok (%ld) bytes",
-               reply.Length());
-    if (reply.Result() == 0) {
+    LogFormatA(kTypeInformation, 30, "AuthenticateUser: ReceiveMsg ok (%ld) bytes", reply.length);
+    if (reply.FirstWord() == 0) {
         LogA(kTypeError, 30, "AuthenticateUser: retcode FALSE");
         return 0;
     }
-    if (!ParseAuthReply(reply.Payload(), reply.Length(), loginText, status, sequence, fields))
+    if (!ParseAuthReply(reply.payload.get(), reply.length, loginText, status, sequence, fields))
         return 0;
     return *status;
 }
@@ -174,16 +129,14 @@ DWORD Csocketclient::MachineAuthentication(const char* machineKey, DWORD* sequen
         m_lastError = kErrorSendFailed;
         return 0;
     }
-    Reply reply;
-    reply.SetLength(ReceiveMsg(reply.Out()));
-    if (reply.Length() == 0) {
-        LogA(kTypeError, 30, "MachineAuthentication: ReceiveMsg failed");
+    const CommandReply reply = ReceiveReply("MachineAuthentication");
+    if (reply.length == 0) {
         m_lastError = kErrorNoReply;
         return 0;
     }
-    if (reply.Result() == 0)
+    if (reply.FirstWord() == 0)
         return 0;
-    return ParseAuthReply(reply.Payload(), reply.Length(), loginText, status, sequence, fields);
+    return ParseAuthReply(reply.payload.get(), reply.length, loginText, status, sequence, fields);
 }
 
 DWORD Csocketclient::LoginUser(DWORD* maintenance, DWORD* lockedout)
@@ -199,12 +152,7 @@ DWORD Csocketclient::LoginMachine(DWORD* maintenance, DWORD* lockedout)
 DWORD Csocketclient::Login(DWORD machineMode, DWORD* maintenance, DWORD* lockedout)
 {
     m_machineMode = machineMode;
-    m_sessionFlag4 = 0;
-    m_sessionFlag8 = 0;
-    m_sessionFlag2 = 0;
-    m_sessionFlagX = 0;
-    m_sessionFlag80 = 1;
-    m_sessionFlag100 = 1;
+    ResetSessionFlags();
     m_cancel = 0;
     m_authenticated = 0;
     m_loginStatus = 0;
@@ -241,6 +189,16 @@ DWORD Csocketclient::Login(DWORD machineMode, DWORD* maintenance, DWORD* lockedo
         m_sessionValue = fields.sessionValue;
     m_authenticated = status;
     return 1;
+}
+
+void Csocketclient::ResetSessionFlags()
+{
+    m_sessionFlag4 = 0;
+    m_sessionFlag8 = 0;
+    m_sessionFlag2 = 0;
+    m_sessionFlagX = 0;
+    m_sessionFlag80 = 1;
+    m_sessionFlag100 = 1;
 }
 
 void Csocketclient::ApplyLoginReply(DWORD machineMode, const LoginReply& fields,
@@ -319,18 +277,15 @@ DWORD Csocketclient::EchoTest(DWORD size)
         LogA(kTypeError, 30, "EchoTest failed to Send Msg");
         return 0;
     }
-    Reply reply;
-    reply.SetLength(ReceiveMsg(reply.Out()));
-    if (reply.Length() == 0) {
-        LogA(kTypeError, 30, "EchoTest: ReceiveMsg failed");
+    const CommandReply reply = ReceiveReply("EchoTest");
+    if (reply.length == 0)
         return 0;
-    }
-    const DWORD result = reply.Result();
+    const DWORD result = reply.FirstWord();
     if (result != 1) {
         LogFormatA(kTypeError, 30, "EchoTest bRet = %ld", result);
         return 0;
     }
-    LogFormatA(kTypeInformation, 30, "EchoTest recv = %ld OK", reply.Length());
+    LogFormatA(kTypeInformation, 30, "EchoTest recv = %ld OK", reply.length);
     return 1;
 }
 
@@ -343,12 +298,9 @@ DWORD Csocketclient::GetSettings(char* dataServer, DWORD* first, DWORD* maintena
     const DWORD length = m_createpacket.GetSettings(&packet);
     if (length == 0 || !SendPacket(packet, length))
         return 0;
-    Reply reply;
-    reply.SetLength(ReceiveMsg(reply.Out()));
-    if (reply.Length() == 0) {
-        LogA(kTypeError, 30, "GetSettings: ReceiveMsg failed");
+    const CommandReply reply = ReceiveReply("GetSettings");
+    if (reply.length == 0)
         return 0;
-    }
     ReplyReader reader = reply.Reader();
     DWORD result = 0;
     DWORD firstWord = 0;
@@ -360,11 +312,10 @@ DWORD Csocketclient::GetSettings(char* dataServer, DWORD* first, DWORD* maintena
         return RefuseSettings(*this);
     *first = firstWord;
 
-    const BYTE* name = nullptr;
-    DWORD nameLength = 0;
-    if (!reader.Counted(&name, &nameLength) || nameLength >= kDataServerSize)
+    ReplyReader::Text name;
+    if (!reader.Narrow(&name, kDataServerSize))
         return RefuseSettings(*this);
-    CopyText(dataServer, name, nameLength);
+    name.CopyTo(dataServer);
 
     DWORD maintenanceWord = 0;
     if (!reader.U32(&maintenanceWord))
@@ -376,11 +327,10 @@ DWORD Csocketclient::GetSettings(char* dataServer, DWORD* first, DWORD* maintena
     if (!reader.U32(&declared))
         return RefuseSettings(*this);
     if (declared >= 1 && declared < kSettingsTextSize) {
-        const BYTE* second = nullptr;
-        DWORD secondLength = 0;
-        if (!secondText.Counted(&second, &secondLength))
+        ReplyReader::Text second;
+        if (!secondText.Narrow(&second, kSettingsTextSize))
             return RefuseSettings(*this);
-        CopyText(text, second, secondLength);
+        second.CopyTo(text);
     } else {
         text[0] = 0;
     }

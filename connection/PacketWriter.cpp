@@ -4,23 +4,14 @@
 
 #include "platform/text.h"
 #include "util/Cutil.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
-void PutU32(BYTE* at, DWORD value)
-{
-    at[0] = static_cast<BYTE>(value);
-    at[1] = static_cast<BYTE>(value >> 8);
-    at[2] = static_cast<BYTE>(value >> 16);
-    at[3] = static_cast<BYTE>(value >> 24);
-}
-
 void PutUtf16(BYTE* at, LPCWSTR text, DWORD bytes)
 {
-    for (DWORD i = 0; i < bytes / 2; ++i) {
-        at[2 * i] = static_cast<BYTE>(text[i]);
-        at[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
-    }
+    for (DWORD i = 0; i < bytes / 2; ++i)
+        StoreLittleEndian16(at + 2 * i, text[i]);
 }
 
 }  // namespace
@@ -136,18 +127,18 @@ DWORD PacketWriter::Write(void** packet, ULONGLONG size)
         const Field& field = m_fields[i];
         switch (field.kind) {
         case Kind::Word:
-            PutU32(at, field.value);
+            StoreLittleEndian32(at, field.value);
             break;
         case Kind::Zeros:
             break;
         case Kind::Counted:
-            PutU32(at, field.length);
+            StoreLittleEndian32(at, field.length);
             at += 4;
             if (field.length != 0)
                 std::memcpy(at, field.data, field.length);
             break;
         case Kind::Utf16:
-            PutU32(at, field.length);
+            StoreLittleEndian32(at, field.length);
             at += 4;
             PutUtf16(at, static_cast<LPCWSTR>(field.data), field.length);
             break;

@@ -7,12 +7,26 @@
 
 class ReplyReader {
 public:
+    // A counted narrow text inside the payload.
+    struct Text {
+        const BYTE* data = nullptr;
+        DWORD count = 0;
+        // Copies the text and a terminator into out, which holds count + 1 bytes.
+        void CopyTo(char* out) const;
+    };
+
     ReplyReader(const void* payload, DWORD length, DWORD offset = 0);
 
     bool U32(DWORD* value);
     bool U64(ULONGLONG* value);
     // A u32 byte count and the bytes after it; data points into the payload.
     bool Counted(const BYTE** data, DWORD* count);
+    // A counted narrow text that fits a buffer of capacity bytes with its terminator.
+    bool Narrow(Text* text, DWORD capacity);
+    // A reply string: a u32 byte count and that many bytes of UTF-16LE text, copied into out
+    // (capacity code units) with a terminator. A count that runs past the reply, is odd, or
+    // leaves no room for the terminator is refused, with out untouched.
+    bool Utf16(WCHAR* out, DWORD capacity);
     bool Skip(DWORD count);
     DWORD Offset() const { return m_offset; }
 

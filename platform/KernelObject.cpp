@@ -1,5 +1,7 @@
 #include "platform/KernelObject.h"
 
+#include <unistd.h>
+
 #include <mutex>
 #include <unordered_map>
 
@@ -15,6 +17,14 @@ std::unordered_map<HANDLE, std::shared_ptr<KernelObject>>& Table()
 }
 
 }  // namespace
+
+HANDLE FailOpen(int fd, DWORD code)
+{
+    if (fd >= 0)
+        close(fd);
+    SetLastError(code);
+    return INVALID_HANDLE_VALUE;
+}
 
 BOOL KernelObject::Read(void*, DWORD, DWORD* read)
 {

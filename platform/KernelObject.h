@@ -26,6 +26,10 @@ public:
 // Sets the thread's last error to ERROR_INVALID_HANDLE.
 void SetInvalidHandleError();
 
+// Ends an open that failed: closes the descriptor (when there is one), sets the thread's
+// last error to code and gives INVALID_HANDLE_VALUE.
+HANDLE FailOpen(int fd, DWORD code);
+
 // Takes ownership of the object and gives the handle that names it.
 HANDLE RegisterHandle(std::shared_ptr<KernelObject> object);
 

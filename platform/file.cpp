@@ -141,6 +141,33 @@ bool ToNative(LPCWSTR path, std::string* native)
     return true;
 }
 
+// Removes a file (directory false) or an empty folder (directory true). An entry of the
+// other kind fails as Windows fails it (ERROR_ACCESS_DENIED for a folder given as a file,
+// ERROR_DIRECTORY for a file given as a folder), and so does an open that does not share
+// delete access.
+BOOL RemoveEntry(LPCWSTR path, bool directory)
+{
+    std::string native;
+    if (!ToNative(path, &native))
+        return FALSE;
+    struct stat status;
+    if (lstat(native.c_str(), &status) != 0)
+        return SetErrorForPath(native), FALSE;
+    const bool isDirectory = S_ISDIR(status.st_mode);
+    if (isDirectory != directory) {
+        SetLastError(directory ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    if (!SharingAllowsDelete(native)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if ((directory ? rmdir(native.c_str()) : unlink(native.c_str())) != 0)
+        return SetErrorForPath(native), FALSE;
+    return TRUE;
+}
+
 FILETIME FileTimeFromTimespec(const struct timespec& time)
 {
     int64_t units = kUnixEpochInFileTime + static_cast<int64_t>(time.tv_sec) * kFileTimeUnitsPerSecond +
@@ -454,14 +481,6 @@ std::string AbsolutePath(const std::string& native)
     std::string absolute = std::string(folder) + "/" + native;
     free(folder);
     return absolute;
-}
-
-HANDLE FailOpen(int fd, DWORD code)
-{
-    if (fd >= 0)
-        close(fd);
-    SetLastError(code);
-    return INVALID_HANDLE_VALUE;
 }
 
 WCHAR FoldAscii(WCHAR c)
@@ -845,24 +864,7 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
 
 BOOL DeleteFileW(LPCWSTR path)
 {
-    std::string native;
-    if (!ToNative(path, &native))
-        return FALSE;
-    struct stat status;
-    if (lstat(native.c_str(), &status) != 0)
-        return SetErrorForPath(native), FALSE;
-    if (S_ISDIR(status.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> lock(g_shareLock);
-    if (!SharingAllowsDelete(native)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return FALSE;
-    }
-    if (unlink(native.c_str()) != 0)
-        return SetErrorForPath(native), FALSE;
-    return TRUE;
+    return RemoveEntry(path, false);
 }
 
 BOOL MoveFileW(LPCWSTR existing, LPCWSTR destination)
@@ -921,24 +923,7 @@ BOOL CreateDirectoryW(LPCWSTR path, void* security)
 
 BOOL RemoveDirectoryW(LPCWSTR path)
 {
-    std::string native;
-    if (!ToNative(path, &native))
-        return FALSE;
-    struct stat status;
-    if (lstat(native.c_str(), &status) != 0)
-        return SetErrorForPath(native), FALSE;
-    if (!S_ISDIR(status.st_mode)) {
-        SetLastError(ERROR_DIRECTORY);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> lock(g_shareLock);
-    if (!SharingAllowsDelete(native)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return FALSE;
-    }
-    if (rmdir(native.c_str()) != 0)
-        return SetErrorForPath(native), FALSE;
-    return TRUE;
+    return RemoveEntry(path, true);
 }
 
 DWORD GetFileAttributesW(LPCWSTR path)

@@ -348,13 +348,9 @@ private:
             value &= 0xFF;  // a char with its high bit set
         if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
             value = 0xFFFD;
-        std::u16string unit;
-        if (value >= 0x10000)
-            unit = {static_cast<WCHAR>(0xD800 + ((value - 0x10000) >> 10)),
-                    static_cast<WCHAR>(0xDC00 + ((value - 0x10000) & 0x3FF))};
-        else
-            unit = {static_cast<WCHAR>(value)};
-        Field(spec, {}, ToOutput(unit, Char()), spec.zero);
+        WCHAR units[2];
+        const size_t count = EncodeUtf16(static_cast<char32_t>(value), units);
+        Field(spec, {}, ToOutput(std::u16string(units, count), Char()), spec.zero);
     }
 
     // A text of either width; the precision limits the units taken from the argument.

@@ -13,11 +13,6 @@
 
 namespace {
 
-bool IsSeparator(WCHAR c)
-{
-    return c == u'\\' || c == u'/';
-}
-
 bool IsDriveLetter(WCHAR c)
 {
     return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
@@ -65,7 +60,7 @@ bool NativePath(LPCWSTR path, std::string* native)
         start = 2;
         // "X:" and "X:name" are taken from the drive's root, there being no per-drive
         // current folder here.
-        if (start == text.size() || !IsSeparator(text[start]))
+        if (start == text.size() || !IsPathSeparator(text[start]))
             prefix += '/';
         else if (prefix == "/")
             prefix.clear();

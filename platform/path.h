@@ -7,6 +7,12 @@
 
 #include "platform/types.h"
 
+// Whether c separates path components: the backslash and the slash both do.
+inline bool IsPathSeparator(WCHAR c)
+{
+    return c == u'\\' || c == u'/';
+}
+
 // The POSIX form of a path. Fails (false, last error ERROR_PATH_NOT_FOUND) for a drive that
 // is not mapped.
 bool NativePath(LPCWSTR path, std::string* native);

@@ -183,14 +183,6 @@ private:
     size_t m_handedOut = 0;
 };
 
-HANDLE FailPipeOpen(int fd, DWORD code)
-{
-    if (fd >= 0)
-        close(fd);
-    SetLastError(code);
-    return INVALID_HANDLE_VALUE;
-}
-
 }  // namespace
 
 std::string PipeFolder()
@@ -230,7 +222,7 @@ HANDLE OpenPipeClient(const std::u16string& name, DWORD access)
     // instead of a wait; a local socket connects at once or not at all.
     int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
-        return FailPipeOpen(fd, Win32ErrorFromErrno(errno));
+        return FailOpen(fd, Win32ErrorFromErrno(errno));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
@@ -239,10 +231,10 @@ HANDLE OpenPipeClient(const std::u16string& name, DWORD access)
         result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
     } while (result < 0 && errno == EINTR);
     if (result < 0)
-        return FailPipeOpen(fd, ConnectError(errno));
+        return FailOpen(fd, ConnectError(errno));
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0)
-        return FailPipeOpen(fd, Win32ErrorFromErrno(errno));
+        return FailOpen(fd, Win32ErrorFromErrno(errno));
     HANDLE handle = RegisterHandle(std::make_shared<PipeObject>(fd, access));
     SetLastError(ERROR_SUCCESS);
     return handle;

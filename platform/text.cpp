@@ -77,18 +77,6 @@ char32_t DecodeUtf16(const WCHAR* text, size_t length, size_t* index)
     return 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
 }
 
-size_t EncodeUtf16(char32_t value, WCHAR* out)
-{
-    if (value < 0x10000) {
-        out[0] = static_cast<WCHAR>(value);
-        return 1;
-    }
-    value -= 0x10000;
-    out[0] = static_cast<WCHAR>(0xD800 + (value >> 10));
-    out[1] = static_cast<WCHAR>(0xDC00 + (value & 0x3FF));
-    return 2;
-}
-
 size_t EncodeUtf8(char32_t value, char* out)
 {
     if (value < 0x80) {
@@ -169,6 +157,18 @@ int DeliverConverted(const std::basic_string<Char>& converted, Char* out, int ca
 }
 
 }  // namespace
+
+size_t EncodeUtf16(char32_t value, WCHAR* out)
+{
+    if (value < 0x10000) {
+        out[0] = static_cast<WCHAR>(value);
+        return 1;
+    }
+    value -= 0x10000;
+    out[0] = static_cast<WCHAR>(0xD800 + (value >> 10));
+    out[1] = static_cast<WCHAR>(0xDC00 + (value & 0x3FF));
+    return 2;
+}
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out,
                         int capacity)

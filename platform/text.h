@@ -21,6 +21,10 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, LP
 std::u16string Utf8ToUtf16(const std::string& text);
 std::string Utf16ToUtf8(const std::u16string& text);
 
+// Writes the UTF-16 form of a code point up to U+10FFFF that is no surrogate into out (room
+// for 2 units); gives the number of units written.
+size_t EncodeUtf16(char32_t value, WCHAR* out);
+
 // Length of a NUL-terminated UTF-16 text.
 size_t lstrlenW(LPCWSTR text);
 

@@ -22,6 +22,18 @@ bool ToDescriptor(SOCKET socket, int* fd)
     return true;
 }
 
+// The descriptor of a send or receive of length bytes; no flags are supported.
+bool ToTransfer(SOCKET socket, int length, int flags, int* fd)
+{
+    if (!ToDescriptor(socket, fd))
+        return false;
+    if (length < 0 || flags != 0) {
+        WSASetLastError(length < 0 ? WSAEFAULT : WSAEOPNOTSUPP);
+        return false;
+    }
+    return true;
+}
+
 bool ReadIPv4Name(const SOCKADDR* name, int nameLength, uint32_t* address, uint16_t* port)
 {
     if (name == nullptr || nameLength < static_cast<int>(sizeof(SOCKADDR_IN))) {
@@ -245,12 +257,8 @@ int getsockname(SOCKET socket, SOCKADDR* name, int* nameLength)
 int send(SOCKET socket, const char* buffer, int length, int flags)
 {
     int fd;
-    if (!ToDescriptor(socket, &fd))
+    if (!ToTransfer(socket, length, flags, &fd))
         return SOCKET_ERROR;
-    if (length < 0 || flags != 0) {
-        WSASetLastError(length < 0 ? WSAEFAULT : WSAEOPNOTSUPP);
-        return SOCKET_ERROR;
-    }
     long sent = bsd::Send(fd, buffer, static_cast<size_t>(length));
     return sent < 0 ? SOCKET_ERROR : static_cast<int>(sent);
 }
@@ -258,12 +266,8 @@ int send(SOCKET socket, const char* buffer, int length, int flags)
 int recv(SOCKET socket, char* buffer, int length, int flags)
 {
     int fd;
-    if (!ToDescriptor(socket, &fd))
+    if (!ToTransfer(socket, length, flags, &fd))
         return SOCKET_ERROR;
-    if (length < 0 || flags != 0) {
-        WSASetLastError(length < 0 ? WSAEFAULT : WSAEOPNOTSUPP);
-        return SOCKET_ERROR;
-    }
     long received = bsd::Receive(fd, buffer, static_cast<size_t>(length));
     return received < 0 ? SOCKET_ERROR : static_cast<int>(received);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ std::u16string Utf16FromBytes(const std::vector<unsigned char>& bytes, size_t st
 {
     std::u16string text;
     for (size_t index = start; index + 1 < bytes.size(); index += 2) {
-        const char16_t unit = static_cast<char16_t>(bytes[index] | (bytes[index + 1] << 8));
+        const char16_t unit = LoadLittleEndian16(&bytes[index]);
         if (unit == u'\0')
             break;
         text += unit;

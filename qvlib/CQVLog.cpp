@@ -667,7 +667,7 @@ uint32_t CQVLog::DumpCallStack()
 
 uint32_t CQVLog::DumpCallStackLocked()
 {
-    if ((GetLevel() & kLevelErrors) == 0)
+    if (!LevelIncludes(kLevelErrors))
         return 0;
     CheckRotation();
     const std::u16string indent = Blanks(t_callStack.size());
@@ -696,7 +696,7 @@ bool CQVLog::IsSkipped(const char16_t* function) const
 
 void CQVLog::Enter(CQVLogScope& scope)
 {
-    if ((GetLevel() & kLevelCalls) != kLevelCalls)
+    if (!LevelIncludes(kLevelCalls))
         return;
     WriteLock lock(m_writeLock);
     CheckRotation();
@@ -725,7 +725,7 @@ uint32_t CQVLog::Leave(CQVLogScope& scope)
     CheckRotation();
     if (!scope.m_pendingText.empty())
         WriteLocked(scope.m_pendingText.Take(), m_flush, false);
-    if ((GetLevel() & kLevelCalls) != kLevelCalls)
+    if (!LevelIncludes(kLevelCalls))
         return 0;
     if (!t_callStack.empty())
         t_callStack.pop_back();

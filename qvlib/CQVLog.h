@@ -69,6 +69,8 @@ public:
     uint32_t DumpCallStack();
 
     uint32_t GetLevel() const { return m_level.load(std::memory_order_relaxed); }
+    // Whether the level has every bit of one of the kLevel masks.
+    bool LevelIncludes(uint32_t bits) const { return (GetLevel() & bits) == bits; }
     // Sets the level of the log and of the process.
     void SetLevel(uint32_t level);
     bool IsInitialized() const { return m_initialized.load(std::memory_order_relaxed); }

@@ -45,7 +45,7 @@ void CQVLogScope::SetError(const char16_t* file, const char16_t* function, uint3
 template <typename T>
 void CQVLogScope::WriteVar(const char16_t* name, const T& value)
 {
-    if (m_skip || (m_log->GetLevel() & CQVLog::kLevelVariables) != CQVLog::kLevelVariables)
+    if (m_skip || !m_log->LevelIncludes(CQVLog::kLevelVariables))
         return;
     m_lineStream << name << u" = " << value;
     m_log->Log(m_lineStream, u"var: ");
@@ -64,60 +64,18 @@ void CQVLogScope::LogVar(const char16_t* name, const char16_t* value)
     WriteVar(name, value != nullptr ? value : u"nullptr");
 }
 
-void CQVLogScope::LogVar(const char16_t* name, uint32_t value)
-{
-    WriteVar(name, value);
-}
+void CQVLogScope::LogVar(const char16_t* name, uint32_t value) { WriteVar(name, value); }
+void CQVLogScope::LogVar(const char16_t* name, int32_t value) { WriteVar(name, value); }
+void CQVLogScope::LogVar(const char16_t* name, uint16_t value) { WriteVar(name, value); }
+void CQVLogScope::LogVar(const char16_t* name, bool value) { WriteVar(name, value); }
+void CQVLogScope::LogVar(const char16_t* name, int64_t value) { WriteVar(name, value); }
+void CQVLogScope::LogVar(const char16_t* name, uint64_t value) { WriteVar(name, value); }
+void CQVLogScope::LogVar(const char16_t* name, char16_t value) { WriteVar(name, value); }
 
-void CQVLogScope::LogVar(const char16_t* name, int32_t value)
-{
-    WriteVar(name, value);
-}
-
-void CQVLogScope::LogVar(const char16_t* name, uint16_t value)
-{
-    WriteVar(name, value);
-}
-
-void CQVLogScope::LogVar(const char16_t* name, bool value)
-{
-    WriteVar(name, value);
-}
-
-void CQVLogScope::LogVar(const char16_t* name, int64_t value)
-{
-    WriteVar(name, value);
-}
-
-void CQVLogScope::LogVar(const char16_t* name, uint64_t value)
-{
-    WriteVar(name, value);
-}
-
-void CQVLogScope::LogVar(const char16_t* name, char16_t value)
-{
-    WriteVar(name, value);
-}
-
-void CQVLogScope::LogVar(uint32_t proxyPort)
-{
-    LogVar(u"ProxyPort", proxyPort);
-}
-
-void CQVLogScope::LogVar(uint16_t version)
-{
-    LogVar(u"Data.wVersion", version);
-}
-
-void CQVLogScope::LogVar(bool isAuthenticated)
-{
-    LogVar(u"isAuthenticated", isAuthenticated);
-}
-
-void CQVLogScope::LogVar(char16_t reason)
-{
-    LogVar(u"(wchar_t)*&reason[0]", reason);
-}
+void CQVLogScope::LogVar(uint32_t proxyPort) { LogVar(u"ProxyPort", proxyPort); }
+void CQVLogScope::LogVar(uint16_t version) { LogVar(u"Data.wVersion", version); }
+void CQVLogScope::LogVar(bool isAuthenticated) { LogVar(u"isAuthenticated", isAuthenticated); }
+void CQVLogScope::LogVar(char16_t reason) { LogVar(u"(wchar_t)*&reason[0]", reason); }
 
 // A skipped scope records nothing; its result ends the quiet period that its entry began.
 bool CQVLogScope::ResultWanted()
@@ -126,7 +84,7 @@ bool CQVLogScope::ResultWanted()
         m_log->SetLevel(CQVLog::kLevelVariables);
         return false;
     }
-    return (m_log->GetLevel() & CQVLog::kLevelCalls) == CQVLog::kLevelCalls;
+    return m_log->LevelIncludes(CQVLog::kLevelCalls);
 }
 
 void CQVLogScope::RecordResult(const std::u16string& text)
@@ -171,19 +129,18 @@ std::nullptr_t CQVLogScope::LogResult(std::nullptr_t value)
 
 void CQVLogScope::LogWarning()
 {
-    if (!m_skip && (m_log->GetLevel() & CQVLog::kLevelWarnings) == CQVLog::kLevelWarnings)
+    if (!m_skip && m_log->LevelIncludes(CQVLog::kLevelWarnings))
         m_log->Log(m_lineStream, u"!Warning: ");
 }
 
 void CQVLogScope::LogInfo()
 {
-    if (!m_skip &&
-        (m_log->GetLevel() & CQVLog::kLevelInformation) == CQVLog::kLevelInformation)
+    if (!m_skip && m_log->LevelIncludes(CQVLog::kLevelInformation))
         m_log->Log(m_lineStream, u"");
 }
 
 void CQVLogScope::LogError()
 {
-    if ((m_log->GetLevel() & CQVLog::kLevelErrors) != 0)
+    if (m_log->LevelIncludes(CQVLog::kLevelErrors))
         m_log->LogError(m_lineStream, m_errorFile, m_errorFunction, m_errorLine, m_errorCode);
 }

@@ -1,17 +1,13 @@
 #include "restore/CBlocks.h"
 
-#include <bit>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "util/LittleEndian.h"
 
 namespace {
-
-static_assert(std::endian::native == std::endian::little,
-              "block files are little-endian and are decoded in place");
 
 constexpr int32_t kLevel = 10;
 constexpr int32_t kProgressLevel = 30;
@@ -21,20 +17,11 @@ constexpr int32_t kFinalLevel = 0;
 constexpr uint32_t kDumpThreshold = 0x10000;
 // The host's answer that stops a build as a plain request rather than an error.
 constexpr uint32_t kQuietStopAnswer = 100;
-constexpr int32_t kLineCapacity = 4096;
 // Not among the platform's named codes: "data error (cyclic redundancy check)".
 constexpr DWORD kErrorCrc = 23;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kBuildFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE;
-
-template <typename Integer>
-Integer Field(const uint8_t* bytes, size_t offset)
-{
-    Integer value;
-    std::memcpy(&value, bytes + offset, sizeof value);
-    return value;
-}
 
 // Reads exactly size bytes; a short read fails with ERROR_HANDLE_EOF.
 bool ReadExactly(HANDLE file, void* buffer, DWORD size)
@@ -87,14 +74,6 @@ bool FitsInVersion(const CBlocks::BlockRecord& record, uint64_t size)
     return record.offset <= size && record.dataSize <= size - record.offset;
 }
 
-// Closes a handle without disturbing the thread's last error.
-void CloseQuietly(HANDLE file)
-{
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    SetLastError(error);
-}
-
 }  // namespace
 
 CBlocks::CBlocks()
@@ -110,28 +89,12 @@ CBlocks::CBlocks()
 
 CBlocks::~CBlocks() = default;
 
-void CBlocks::SetLogLevel(int32_t level)
-{
-    m_logLevel = level;
-}
-
-void CBlocks::SetCallback(uintptr_t context, TransportCallback function)
-{
-    m_callbackContext = context;
-    m_callback = function;
-}
-
 uint32_t CBlocks::SetLogPath(const WCHAR* path)
 {
     if (path == nullptr || lstrlenW(path) > kLogPathCapacity - 1)
         return 0;
     lstrcpynW(m_logPath, path, kLogPathCapacity);
     return 1;
-}
-
-uint32_t CBlocks::GetLastSystemError() const
-{
-    return m_lastSystemError;
 }
 
 void CBlocks::Log(int32_t type, int32_t level, const WCHAR* text)
@@ -145,14 +108,7 @@ void CBlocks::Log(int32_t type, int32_t level, const WCHAR* text)
     }
     if (m_logPath[0] == 0)
         return;
-    // The line feed goes on a copy: the caller's text may fill its buffer.
-    WCHAR line[kLineCapacity];
-    int length = FormatW(line, kLineCapacity - 1, u"%s", text);
-    if (length < 0)
-        length = static_cast<int>(lstrlenW(line));
-    line[length] = u'\n';
-    line[length + 1] = 0;
-    Cutil::AppendUtf8ToFile(m_logPath, line);
+    Cutil::AppendLogLine(m_logPath, text);
 }
 
 uint32_t CBlocks::Failed(DWORD error)
@@ -184,13 +140,13 @@ uint32_t CBlocks::ReadHeaderHandle(HANDLE file, Header* out)
     uint8_t bytes[kHeaderSize];
     if (!ReadExactly(file, bytes, kHeaderSize))
         return 0;
-    out->unused0 = Field<uint64_t>(bytes, 0);
-    out->unused8 = Field<uint32_t>(bytes, 8);
-    out->unused12 = Field<uint64_t>(bytes, 12);
-    out->versionSize = Field<uint64_t>(bytes, 20);
-    out->unused28 = Field<uint32_t>(bytes, 28);
-    out->unused32 = Field<uint32_t>(bytes, 32);
-    out->recordCount = Field<uint64_t>(bytes, 36);
+    out->unused0 = LoadLittleEndian64(bytes);
+    out->unused8 = LoadLittleEndian32(bytes + 8);
+    out->unused12 = LoadLittleEndian64(bytes + 12);
+    out->versionSize = LoadLittleEndian64(bytes + 20);
+    out->unused28 = LoadLittleEndian32(bytes + 28);
+    out->unused32 = LoadLittleEndian32(bytes + 32);
+    out->recordCount = LoadLittleEndian64(bytes + 36);
     return 1;
 }
 
@@ -200,12 +156,12 @@ uint32_t CBlocks::ReadBlock(HANDLE file, BlockRecord* record)
     uint8_t bytes[kRecordSize];
     if (!ReadExactly(file, bytes, kRecordSize))
         return 0;
-    record->type = Field<uint32_t>(bytes, 0);
-    record->offset = Field<uint64_t>(bytes, 4);
-    record->dataSize = Field<uint32_t>(bytes, 12);
-    record->unused16 = Field<uint32_t>(bytes, 16);
-    record->crc = Field<uint32_t>(bytes, 20);
-    record->hasData = Field<uint32_t>(bytes, 24);
+    record->type = LoadLittleEndian32(bytes);
+    record->offset = LoadLittleEndian64(bytes + 4);
+    record->dataSize = LoadLittleEndian32(bytes + 12);
+    record->unused16 = LoadLittleEndian32(bytes + 16);
+    record->crc = LoadLittleEndian32(bytes + 20);
+    record->hasData = LoadLittleEndian32(bytes + 24);
     if (record->hasData != kHasData)
         return 1;
 
@@ -348,8 +304,8 @@ uint32_t CBlocks::CreateVersionOnDisk(int32_t progress, const WCHAR* target, con
 
     const uint32_t applied = ApplyBlockFile(build);
     // Both files are closed before the checksum pass, whatever happened.
-    CloseQuietly(build.target);
-    CloseQuietly(build.blocks);
+    Cutil::CloseKeepingLastError(build.target);
+    Cutil::CloseKeepingLastError(build.blocks);
     if (!applied)
         return Failed(m_lastSystemError);
     return CheckVersion(build);
@@ -393,7 +349,7 @@ uint32_t CBlocks::ChooseSize(Rebuild& build)
         static_cast<int64_t>(headerSize) > static_cast<int64_t>(build.expectedSize);
     build.size = build.headerSizeTaken ? headerSize : build.expectedSize;
 
-    if (m_logLevel >= kLevel)
+    if (Cutil::IsLogged(Cutil::kTypeInformation, kLevel, m_logLevel, m_logAllErrors))
         Report(build.messages, Cutil::kTypeInformation, kLevel,
                u"CBlocks::CreateVersionOnDisk SetHugeEOF for (%s) (%I64u) (%ld)", build.targetPath,
                build.size, build.acceptMismatch);

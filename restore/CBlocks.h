@@ -60,11 +60,15 @@ public:
 
     // Where the object's messages and build progress go; nothing is set by default, so the
     // messages reach only the caller's message buffer.
-    void SetLogLevel(int32_t level);
-    void SetCallback(uintptr_t context, TransportCallback function);
+    void SetLogLevel(int32_t level) { m_logLevel = level; }
+    void SetCallback(uintptr_t context, TransportCallback function)
+    {
+        m_callbackContext = context;
+        m_callback = function;
+    }
     // 0 when the path does not fit (the old one is kept).
     uint32_t SetLogPath(const WCHAR* path);
-    uint32_t GetLastSystemError() const;
+    uint32_t GetLastSystemError() const { return m_lastSystemError; }
 
     uint32_t ReadHeader(const WCHAR* path, Header* out);
     uint32_t ReadHeaderHandle(HANDLE file, Header* out);

@@ -4,10 +4,8 @@
 //
 // Every reply comes from the network: its fields are read only where the reply holds them,
 // and a reply whose sizes do not add up is never written to disk.
-#include <cstring>
-#include <memory>
-
 #include "connection/Csocketclient.h"
+
 #include "connection/ReplyReader.h"
 #include "platform/clock.h"
 #include "platform/error.h"
@@ -59,15 +57,6 @@ constexpr DWORD kSingleSizeOffset = 16;
 // A server text is raised only when it holds 1 to this many bytes.
 constexpr DWORD kServerTextMaximum = 63;
 
-using Payload = PacketBuffer;
-
-DWORD WordAt(const void* payload, DWORD offset)
-{
-    DWORD word;
-    std::memcpy(&word, static_cast<const BYTE*>(payload) + offset, sizeof word);
-    return word;
-}
-
 template <typename... Args>
 void LogDownload(Csocketclient& channel, INT type, const WCHAR* format, const Args&... args)
 {
@@ -93,8 +82,7 @@ struct Csocketclient::CachePacket {
     DWORD word = 0;
     ULONGLONG dataSize = 0;
     const BYTE* data = nullptr;
-    DWORD textLength = 0;
-    const BYTE* text = nullptr;
+    ReplyReader::Text text;
 
     // Reads the reply's rc and, unless it is an error or a stop, the fields after it. False
     // when the reply is shorter than its fields claim, or its data runs past the end of the
@@ -110,7 +98,7 @@ struct Csocketclient::CachePacket {
             return false;
         data = static_cast<const BYTE*>(payload) + reader.Offset();
         if (dataSize > length || !reader.Skip(static_cast<DWORD>(dataSize)) ||
-            !reader.Counted(&text, &textLength))
+            !reader.Counted(&text.data, &text.count))
             return false;
         const ULONGLONG fileSize = offset == 0 ? total : knownTotal;
         return fileSize == 0 || dataSize <= fileSize - offset;
@@ -133,7 +121,7 @@ INT Csocketclient::RequestFile(DWORD w1, DWORD w2, DWORD w3, DWORD w4, DWORD w5,
 INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path,
                            const WCHAR* finalPath, DWORD* word, DWORD* done, DWORD* fileTime)
 {
-    Payload ownedRequest(request);
+    PacketBuffer ownedRequest(request);
     *fileTime = 0;
     *done = 0;
     // A cancellation left over from an earlier operation must not end this one.
@@ -151,9 +139,7 @@ INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path
     }
     if (!EnsureSession(1, 0))
         return DiscardFile(download);
-    const BOOL sent = SendMsg(ownedRequest.get(), requestLength, nullptr);
-    ownedRequest.reset();
-    if (!sent)
+    if (!SendPacket(ownedRequest.release(), requestLength))
         return DiscardFile(download);
     RaiseEvent(kCodeState, nullptr, kStateRequestSent);
 
@@ -209,15 +195,16 @@ Csocketclient::ReplyWait Csocketclient::WaitForFileReply()
 
 INT Csocketclient::ReceiveSingleFile(Download& download, void* reply, DWORD length)
 {
-    Payload ownedReply(reply);
+    PacketBuffer ownedReply(reply);
     LogDownload(*this, kTypeInformation, u"GetFile: Single packet reply");
     RaiseEvent(kCodeState, nullptr, kStateDataArriving);
     if (length < kSingleHeaderLength) {
         LogDownload(*this, kTypeError, u"GetFile: Single packet reply too short (%lu)", length);
         return DiscardFile(download);
     }
-    *download.fileTime = WordAt(reply, kSingleFileTimeOffset);
-    const DWORD compressedSize = WordAt(reply, kSingleSizeOffset);
+    DWORD compressedSize = 0;
+    ReplyReader(reply, length, kSingleFileTimeOffset).U32(download.fileTime);
+    ReplyReader(reply, length, kSingleSizeOffset).U32(&compressedSize);
     if (HostCancels(kCodeCancelPoll, 0) || HostCancels(kCodeDataSize, compressedSize))
         return DiscardFile(download);
     if (compressedSize == 0) {
@@ -249,7 +236,7 @@ INT Csocketclient::ReceiveSingleFile(Download& download, void* reply, DWORD leng
 INT Csocketclient::WriteSingleFile(Download& download, void* data, DWORD length,
                                    DWORD compressedSize)
 {
-    Payload ownedData(data);
+    PacketBuffer ownedData(data);
     if (!Cutil::CreateDirectoryTree(download.finalPath)) {
         m_systemError = GetLastError();
         if (m_systemError != ERROR_ALREADY_EXISTS) {
@@ -292,7 +279,7 @@ INT Csocketclient::ReceiveCachedFile(Download& download, void* reply, DWORD leng
         DWORD packetLength = 0;
         CacheExchange exchange =
             ExchangeCachePacket(download, offset, attempts, &packetReply, &packetLength);
-        Payload ownedPacket(packetReply);
+        PacketBuffer ownedPacket(packetReply);
         CachePacket packet;
         if (exchange == CacheExchange::Received &&
             !packet.Read(packetReply, packetLength, offset, total)) {
@@ -339,7 +326,7 @@ INT Csocketclient::ReceiveCachedFile(Download& download, void* reply, DWORD leng
         if (offset == 0) {
             total = packet.total;
             *download.word = packet.word;
-            RaiseServerText(packet.text, packet.textLength);
+            RaiseServerText(packet.text);
         }
         if (HostCancels(kCodeCancelPoll, 0))
             return AbandonCachedFile(download, kReasonCancelled);
@@ -375,18 +362,15 @@ INT Csocketclient::ReceiveCachedFile(Download& download, void* reply, DWORD leng
 // releases it.
 bool Csocketclient::ReadCacheName(Download& download, void* reply, DWORD length)
 {
-    Payload announcement(reply);
+    PacketBuffer announcement(reply);
     ReplyReader reader(reply, length, sizeof(DWORD));
-    const BYTE* name = nullptr;
-    DWORD nameLength = 0;
+    ReplyReader::Text name;
     DWORD fileTime = 0;
-    if (!reader.Counted(&name, &nameLength) || nameLength >= kDownloadNameSize ||
-        !reader.U32(&fileTime)) {
+    if (!reader.Narrow(&name, kDownloadNameSize) || !reader.U32(&fileTime)) {
         LogDownload(*this, kTypeError, u"GetFile: cache file reply malformed (%lu)", length);
         return false;
     }
-    std::memcpy(m_cacheName, name, nameLength);
-    m_cacheName[nameLength] = 0;
+    name.CopyTo(m_cacheName);
     *download.fileTime = fileTime;
     return true;
 }
@@ -411,9 +395,7 @@ Csocketclient::CacheExchange Csocketclient::ExchangeCachePacket(const Download& 
                    0);
         EnsureSession(1, 0);
     }
-    const BOOL sent = SendMsg(request, requestLength, nullptr);
-    Cutil::FreePacket(request);
-    if (!sent)
+    if (!SendPacket(request, requestLength))
         return CacheExchange::SendFailed;
     *length = ReceiveMsg(reply);
     if (*length != 0)
@@ -494,13 +476,12 @@ bool Csocketclient::HostCancels(DWORD code, ULONGLONG value)
 }
 
 // The text that the server sends with its first reply, handed to the host when it is short.
-void Csocketclient::RaiseServerText(const BYTE* text, DWORD length)
+void Csocketclient::RaiseServerText(const ReplyReader::Text& text)
 {
-    if (m_callback == nullptr || length == 0 || length > kServerTextMaximum)
+    if (m_callback == nullptr || text.count == 0 || text.count > kServerTextMaximum)
         return;
     char narrow[kServerTextMaximum + 1];
-    std::memcpy(narrow, text, length);
-    narrow[length] = 0;
+    text.CopyTo(narrow);
     WCHAR wide[kServerTextMaximum + 1];
     if (Cutil::AnsiToWide(narrow, wide, kServerTextMaximum + 1) == 0)
         return;

@@ -11,6 +11,7 @@
 #include "platform/pipe.h"
 #include "platform/text.h"
 #include "util/Cutil.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -18,14 +19,6 @@ constexpr DWORD kOpenPause = 100;
 constexpr DWORD kReplyPause = 1;
 // Room for the base name and a session id in decimal.
 constexpr int32_t kFullNameCapacity = Cserviceclient::kPipeNameCapacity + 16;
-
-void PutWord(uint8_t* at, uint32_t value)
-{
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-    at[2] = static_cast<uint8_t>(value >> 16);
-    at[3] = static_cast<uint8_t>(value >> 24);
-}
 
 }  // namespace
 
@@ -80,12 +73,12 @@ uint32_t Cserviceclient::SendCommand(uint32_t command, void* replyBuffer, uint32
     if (replyBuffer == nullptr)
         return 0;
     uint8_t header[kHeaderLength] = {};
-    PutWord(header, 1);
-    PutWord(header + 12, kHeaderLength);
-    PutWord(header + 20, command);
+    StoreLittleEndian32(header, 1);
+    StoreLittleEndian32(header + 12, kHeaderLength);
+    StoreLittleEndian32(header + 20, command);
     uint32_t crc = 0;
     Cutil::Crc32(header + 20, 4, &crc, 1);
-    PutWord(header + 16, crc);
+    StoreLittleEndian32(header + 16, crc);
     return Transact(header, kHeaderLength, &replyBuffer, replyLength, bufferSize);
 }
 

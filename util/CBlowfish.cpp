@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "util/LittleEndian.h"
+
 namespace {
 
 constexpr uint32_t kRounds = 16;
@@ -148,21 +150,6 @@ constexpr uint32_t kInitialSboxes[kSboxWords] = {
     0x90D4F869, 0xA65CDEA0, 0x3F09252D, 0xC208E69F, 0xB74E6132, 0xCE77E25B, 0x578FDFE3, 0x3AC372E6,
 };
 
-// A block is two little-endian halves: bytes 0-3 the left one, bytes 4-7 the right one.
-uint32_t LoadHalf(const uint8_t* bytes)
-{
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-void StoreHalf(uint8_t* bytes, uint32_t value)
-{
-    bytes[0] = static_cast<uint8_t>(value);
-    bytes[1] = static_cast<uint8_t>(value >> 8);
-    bytes[2] = static_cast<uint8_t>(value >> 16);
-    bytes[3] = static_cast<uint8_t>(value >> 24);
-}
-
 }  // namespace
 
 CBlowfish::CBlowfish()
@@ -242,20 +229,20 @@ void CBlowfish::DecryptBlock(uint32_t& left, uint32_t& right) const
 
 void CBlowfish::EncryptBytes(uint8_t* block) const
 {
-    uint32_t left = LoadHalf(block);
-    uint32_t right = LoadHalf(block + 4);
+    uint32_t left = LoadLittleEndian32(block);
+    uint32_t right = LoadLittleEndian32(block + 4);
     EncryptBlock(left, right);
-    StoreHalf(block, left);
-    StoreHalf(block + 4, right);
+    StoreLittleEndian32(block, left);
+    StoreLittleEndian32(block + 4, right);
 }
 
 void CBlowfish::DecryptBytes(uint8_t* block) const
 {
-    uint32_t left = LoadHalf(block);
-    uint32_t right = LoadHalf(block + 4);
+    uint32_t left = LoadLittleEndian32(block);
+    uint32_t right = LoadLittleEndian32(block + 4);
     DecryptBlock(left, right);
-    StoreHalf(block, left);
-    StoreHalf(block + 4, right);
+    StoreLittleEndian32(block, left);
+    StoreLittleEndian32(block + 4, right);
 }
 
 uint32_t CBlowfish::EncryptBuffer(const uint8_t* in, uint8_t* out, uint32_t length) const

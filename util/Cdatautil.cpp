@@ -5,6 +5,7 @@
 #include "platform/format.h"
 #include "platform/text.h"
 #include "util/CBlowfish.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -34,18 +35,6 @@ void SetSealingKey(CBlowfish& cipher, uint32_t sealedCharacters)
     char digits[12];
     const int length = FormatA(digits, sizeof digits, "%u", sealedCharacters);
     cipher.SetKey(reinterpret_cast<const uint8_t*>(digits), static_cast<uint32_t>(length));
-}
-
-void StoreLittleEndian32(uint8_t* bytes, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t LoadLittleEndian32(const uint8_t* bytes)
-{
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
 int HexDigitValue(char c)

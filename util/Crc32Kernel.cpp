@@ -4,6 +4,8 @@
 #include <immintrin.h>
 #endif
 
+#include "util/LittleEndian.h"
+
 namespace {
 
 // The polynomial P without its x^32 term, bit-reflected: bit i is the coefficient of
@@ -44,12 +46,6 @@ constexpr CrcTables MakeCrcTables()
 }
 
 constexpr CrcTables kCrcTables = MakeCrcTables();
-
-inline uint32_t LoadLittleEndian32(const uint8_t* bytes)
-{
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
 
 // The four bytes of a word looked up in the tables first + 3 down to first.
 inline uint32_t FoldWord(uint32_t word, int first)

@@ -10,6 +10,7 @@
 #include "platform/format.h"
 #include "platform/memory.h"
 #include "platform/module.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "util/Crc32Kernel.h"
 
@@ -28,11 +29,6 @@ constexpr int32_t kFileLogLevel = 30;
 constexpr int32_t kAllocationLogLevel = 10;
 constexpr int64_t kEarliestUtcTime = -43200;
 constexpr int64_t kLatestUtcTime = 32535291599;
-
-bool IsSeparator(WCHAR c)
-{
-    return c == u'\\' || c == u'/';
-}
 
 void CopyPart(WCHAR* out, size_t capacity, const WCHAR* begin, const WCHAR* end)
 {
@@ -78,13 +74,6 @@ Integer Remainder(Integer a, Integer b)
     return a % b;
 }
 
-// A system function looked up by name; null when the module lacks it.
-template <typename Function>
-Function LookUpFunction(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 }  // namespace
 
 Cutil::Cutil()
@@ -106,17 +95,6 @@ Cutil::Cutil()
 
 Cutil::~Cutil() = default;
 
-void Cutil::SetLogLevel(int32_t level)
-{
-    m_logLevel = level;
-}
-
-void Cutil::SetCallback(uintptr_t context, TransportCallback function)
-{
-    m_callbackContext = context;
-    m_callback = function;
-}
-
 bool Cutil::IsLogged(int32_t type, int32_t level, int32_t threshold, uint32_t errorsAlways)
 {
     if (type == kTypeError && errorsAlways != 0)
@@ -137,14 +115,9 @@ void Cutil::Log(int32_t type, int32_t level, const WCHAR* text)
         return;
     WCHAR now[20];
     GetNowString(now);
-    // An over-long text is cut so that the line still ends with its line feed.
     WCHAR line[kLogLineCapacity];
-    int length = FormatW(line, kLogLineCapacity - 1, u"%s: %s", now, text);
-    if (length < 0)
-        length = static_cast<int>(lstrlenW(line));
-    line[length] = u'\n';
-    line[length + 1] = 0;
-    AppendUtf8ToFile(m_logPath, line);
+    FormatW(line, kLogLineCapacity - 1, u"%s: %s", now, text);
+    AppendLogLine(m_logPath, line);
 }
 
 int32_t Cutil::AnsiToWide(const char* text, WCHAR* out, int32_t capacity)
@@ -297,7 +270,7 @@ void Cutil::SplitPath(const WCHAR* path, WCHAR* drive, WCHAR* directory, WCHAR* 
 
     const WCHAR* fileName = rest;
     for (const WCHAR* c = rest; c < end; ++c) {
-        if (IsSeparator(*c))
+        if (IsPathSeparator(*c))
             fileName = c + 1;
     }
     const WCHAR* dot = end;
@@ -315,7 +288,8 @@ int32_t Cutil::GetProcessSessionId(uint32_t processId, uint32_t* sessionId)
     HMODULE kernel = LoadLibraryW(u"kernel32.dll");
     if (kernel == nullptr)
         return 0;
-    auto lookup = LookUpFunction<ProcessIdToSessionIdFunction>(kernel, "ProcessIdToSessionId");
+    auto lookup = ProcedureCast<ProcessIdToSessionIdFunction>(
+        GetProcAddress(kernel, "ProcessIdToSessionId"));
     int32_t result = lookup != nullptr ? lookup(processId, sessionId) : 0;
     FreeLibrary(kernel);
     return result;
@@ -415,9 +389,7 @@ uint32_t Cutil::SetHugeEOF(const WCHAR* path, uint64_t size)
         return 0;
     }
     uint32_t result = SetHugeEOF(file, size);
-    DWORD error = GetLastError();
-    CloseHandle(file);
-    SetLastError(error);
+    CloseKeepingLastError(file);
     return result;
 }
 
@@ -544,7 +516,7 @@ uint32_t Cutil::CreateDirectoryTree(const WCHAR* path)
     // The root of a drive (C:\) and of the file system (a leading separator) always exist.
     const size_t driveRoot = path[1] == u':' ? 2 : 0;
     for (size_t i = 1; i < length; ++i) {
-        if (!IsSeparator(path[i]) || i == driveRoot)
+        if (!IsPathSeparator(path[i]) || i == driveRoot)
             continue;
         std::memcpy(folder, path, i * sizeof(WCHAR));
         folder[i] = u'\\';
@@ -563,6 +535,13 @@ uint32_t Cutil::CreateDirectoryTree(const WCHAR* path)
     return 1;
 }
 
+void Cutil::CloseKeepingLastError(HANDLE file)
+{
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+}
+
 uint32_t Cutil::SetFileTime(const WCHAR* path, int32_t time)
 {
     HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -574,9 +553,7 @@ uint32_t Cutil::SetFileTime(const WCHAR* path, int32_t time)
         const FILETIME instant = UnixTimeToFileTime(time);
         result = ::SetFileTime(file, &instant, &instant, &instant);
     }
-    DWORD error = GetLastError();
-    CloseHandle(file);
-    SetLastError(error);
+    CloseKeepingLastError(file);
     return result ? 1 : 0;
 }
 
@@ -618,6 +595,18 @@ int32_t Cutil::AppendUtf8ToFile(const WCHAR* path, const WCHAR* text)
     }
     CloseHandle(file);
     return written ? 1 : 0;
+}
+
+int32_t Cutil::AppendLogLine(const WCHAR* path, const WCHAR* text)
+{
+    // The line feed goes on a copy: the caller's text may fill its buffer.
+    WCHAR line[kLogLineCapacity];
+    int length = FormatW(line, kLogLineCapacity - 1, u"%s", text);
+    if (length < 0)
+        length = static_cast<int>(lstrlenW(line));
+    line[length] = u'\n';
+    line[length + 1] = 0;
+    return AppendUtf8ToFile(path, line);
 }
 
 void* Cutil::AllocatePacket(DWORD size)

@@ -38,8 +38,12 @@ public:
     Cutil();
     ~Cutil();
 
-    void SetLogLevel(int32_t level);
-    void SetCallback(uintptr_t context, TransportCallback function);
+    void SetLogLevel(int32_t level) { m_logLevel = level; }
+    void SetCallback(uintptr_t context, TransportCallback function)
+    {
+        m_callbackContext = context;
+        m_callback = function;
+    }
     void Log(int32_t type, int32_t level, const WCHAR* text);
     // The emission rule shared by every object that logs this way.
     static bool IsLogged(int32_t type, int32_t level, int32_t threshold, uint32_t errorsAlways);
@@ -71,11 +75,16 @@ public:
     uint32_t GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused, uint32_t* systemError,
                           uint32_t* step, int32_t report, int32_t logErrors);
     static uint32_t CreateDirectoryTree(const WCHAR* path);
+    // Closes a handle without disturbing the thread's last error.
+    static void CloseKeepingLastError(HANDLE file);
     // Sets the creation, access and write times to the instant given in seconds since
     // 1970-01-01 UTC; a time of 0 or less leaves them alone.
     static uint32_t SetFileTime(const WCHAR* path, int32_t time);
     void* AllocateMemory(uint32_t size);
     static int32_t AppendUtf8ToFile(const WCHAR* path, const WCHAR* text);
+    // Appends text and a line feed to the log file at path; an over-long text is cut so that
+    // the line still ends with its line feed.
+    static int32_t AppendLogLine(const WCHAR* path, const WCHAR* text);
 
     // Whole committed read-write pages, zero-filled; null on failure. Every request packet,
     // received payload and reply buffer of the system is one of these.

@@ -70,6 +70,11 @@ TEST(Format, PointersAndCharacters)
     EXPECT_EQ(FormatString(u"%c", u'\u00e9'), u"\u00e9");
     EXPECT_EQ(FormatString("%c", u'\u00e9'), "\xC3\xA9");
     EXPECT_EQ(FormatString("[%3c]", 'x'), "[  x]");
+    // Beyond the basic plane a character takes a surrogate pair; a surrogate of its own or a
+    // value past U+10FFFF is no character and becomes U+FFFD.
+    EXPECT_EQ(FormatString(u"%c", U'\U0001F600'), u"\U0001F600");
+    EXPECT_EQ(FormatString("%c", U'\U0001F600'), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(FormatString(u"%c|%c", 0xD800u, 0x110000u), u"\uFFFD|\uFFFD");
 }
 
 TEST(Format, FloatingPoint)

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -81,11 +82,10 @@ Bytes PlainBlock(const Bytes& data, uint32_t pad, size_t tail)
 {
     const uint32_t crc =
         static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
-    Bytes plain(8);
+    Bytes plain(8 + data.size() + tail, 0);
     std::memcpy(plain.data(), &crc, 4);
     std::memcpy(plain.data() + 4, &pad, 4);
-    plain.insert(plain.end(), data.begin(), data.end());
-    plain.resize(plain.size() + tail, 0);
+    std::copy(data.begin(), data.end(), plain.begin() + 8);
     return plain;
 }
 

@@ -1,11 +1,13 @@
 #include "tools/server/CommandHandlers.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/format.h"
 #include "platform/text.h"
 #include "tools/server/CommandTable.h"
 #include "tools/server/RecordWriter.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -23,8 +25,7 @@ bool ReadText16(RequestReader& request, std::u16string* text)
         return false;
     text->clear();
     for (size_t i = 0; i < bytes.size(); i += 2)
-        text->push_back(static_cast<char16_t>(static_cast<BYTE>(bytes[i]) |
-                                              static_cast<BYTE>(bytes[i + 1]) << 8));
+        text->push_back(LoadLittleEndian16(reinterpret_cast<const BYTE*>(bytes.data() + i)));
     return true;
 }
 
@@ -39,6 +40,19 @@ bool ReadWide8(RequestReader& request, std::u16string* text)
     if (!ReadText8(request, &bytes))
         return false;
     *text = Utf8ToUtf16(bytes);
+    return true;
+}
+
+// User name, password, e-mail, language, first and last name, phone.
+bool ReadMemberTexts(RequestReader& request, StoredMember* member)
+{
+    std::u16string* fields[] = {&member->userName, &member->password,  &member->email,
+                                &member->language, &member->firstName, &member->lastName,
+                                &member->phone};
+    for (std::u16string* field : fields) {
+        if (!ReadText16(request, field))
+            return false;
+    }
     return true;
 }
 
@@ -76,16 +90,23 @@ StoredFolder* FindFolder(ServiceState& state, ULONGLONG machine, ULONGLONG volum
     return found != stored->folders.end() ? &found->second : nullptr;
 }
 
+// A list: its item count, then one record per item written by write(records, item).
+template <typename Items, typename Write>
+void PutRecords(ReplyWriter& reply, const Items& items, Write write)
+{
+    reply.PutU32(static_cast<DWORD>(items.size()));
+    RecordWriter records(reply);
+    for (const auto& item : items)
+        std::invoke(write, records, item);
+}
+
 void PutEntries(ReplyWriter& reply, const StoredFolder* folder)
 {
     if (folder == nullptr) {
         reply.PutU32(0);
         return;
     }
-    reply.PutU32(static_cast<DWORD>(folder->entries.size()));
-    RecordWriter records(reply);
-    for (const StoredEntry& entry : folder->entries)
-        records.Entry(entry);
+    PutRecords(reply, folder->entries, &RecordWriter::Entry);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -97,10 +118,10 @@ bool MachineListCommand(RequestReader& request, ReplyWriter& reply, ServiceState
     DWORD value;
     if (!request.ReadU32(&value))
         return false;
-    reply.PutU32(static_cast<DWORD>(state.machines.size()));
-    RecordWriter records(reply);
-    for (const StoredMachine& machine : state.machines)
-        records.Machine(machine, extended);
+    PutRecords(reply, state.machines,
+               [extended](RecordWriter& records, const StoredMachine& machine) {
+                   records.Machine(machine, extended);
+               });
     return true;
 }
 
@@ -122,10 +143,7 @@ bool GetVolumeList(RequestReader&, ReplyWriter& reply, ServiceState& state)
         reply.PutU32(0);
         return true;
     }
-    reply.PutU32(static_cast<DWORD>(machine->volumes.size()));
-    RecordWriter records(reply);
-    for (const StoredVolume& volume : machine->volumes)
-        records.Volume(volume);
+    PutRecords(reply, machine->volumes, &RecordWriter::Volume);
     return true;
 }
 
@@ -161,10 +179,7 @@ bool GetVersions(RequestReader& request, ReplyWriter& reply, ServiceState& state
         reply.PutU32(0);
         return true;
     }
-    reply.PutU32(static_cast<DWORD>(entry->versions.size()));
-    RecordWriter records(reply);
-    for (const StoredVersion& version : entry->versions)
-        records.Version(version);
+    PutRecords(reply, entry->versions, &RecordWriter::Version);
     return true;
 }
 
@@ -412,13 +427,8 @@ bool CheckUsername(RequestReader& request, ReplyWriter& reply, ServiceState& sta
 bool CreateAccount(RequestReader& request, ReplyWriter& reply, ServiceState& state)
 {
     StoredMember member = state.member;
-    std::u16string* fields[] = {&member.userName,  &member.password,  &member.email,
-                                &member.language,  &member.firstName, &member.lastName,
-                                &member.phone};
-    for (std::u16string* field : fields) {
-        if (!ReadText16(request, field))
-            return false;
-    }
+    if (!ReadMemberTexts(request, &member))
+        return false;
     if (state.IsUserNameTaken(member.userName)) {
         PutWords(reply, kFailed, ServerStatus::kNameTaken);
         return true;
@@ -477,17 +487,11 @@ bool GetMemberInfo(RequestReader&, ReplyWriter& reply, ServiceState& state)
     return true;
 }
 
-// User name, password, e-mail, language, first and last name, phone.
 bool UpdateMemberExtendedInfo(RequestReader& request, ReplyWriter& reply, ServiceState& state)
 {
     StoredMember member = state.member;
-    std::u16string* fields[] = {&member.userName,  &member.password,  &member.email,
-                                &member.language,  &member.firstName, &member.lastName,
-                                &member.phone};
-    for (std::u16string* field : fields) {
-        if (!ReadText16(request, field))
-            return false;
-    }
+    if (!ReadMemberTexts(request, &member))
+        return false;
     state.member = member;
     PutWords(reply, kDone, 0);
     return true;
@@ -521,10 +525,7 @@ bool GetMemberStats(RequestReader&, ReplyWriter& reply, ServiceState& state)
     PutWords(reply, kDone, 0);
     reply.PutU64(member.statBytes);
     reply.PutU32(member.statFiles);
-    reply.PutU32(static_cast<DWORD>(member.stats.size()));
-    RecordWriter records(reply);
-    for (const StoredStat& stat : member.stats)
-        records.Stat(stat);
+    PutRecords(reply, member.stats, &RecordWriter::Stat);
     return true;
 }
 
@@ -548,10 +549,7 @@ bool CancellationReasons(RequestReader& request, ReplyWriter& reply, ServiceStat
     if (!ReadText16(request, &text) || !request.ReadU32(&value))
         return false;
     PutWords(reply, kDone, 0);
-    reply.PutU32(static_cast<DWORD>(state.reasons.size()));
-    RecordWriter records(reply);
-    for (const StoredReason& reason : state.reasons)
-        records.Reason(reason);
+    PutRecords(reply, state.reasons, &RecordWriter::Reason);
     return true;
 }
 
@@ -562,10 +560,7 @@ bool ProductList(RequestReader& request, ReplyWriter& reply, ServiceState& state
     if (!request.ReadU32(&value1) || !request.ReadU32(&value2) || !ReadText16(request, &text))
         return false;
     PutWords(reply, kDone, 0);
-    reply.PutU32(static_cast<DWORD>(state.products.size()));
-    RecordWriter records(reply);
-    for (const StoredProduct& product : state.products)
-        records.Product(product);
+    PutRecords(reply, state.products, &RecordWriter::Product);
     return true;
 }
 

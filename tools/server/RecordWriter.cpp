@@ -7,10 +7,8 @@ RecordWriter::RecordWriter(ReplyWriter& reply) : m_reply(reply) {}
 void RecordWriter::Text16(const std::u16string& text)
 {
     m_reply.PutU32(static_cast<DWORD>(text.size() * sizeof(char16_t)));
-    for (char16_t unit : text) {
-        const BYTE bytes[2] = {static_cast<BYTE>(unit & 0xFF), static_cast<BYTE>(unit >> 8)};
-        m_reply.PutBytes(bytes, sizeof bytes);
-    }
+    for (char16_t unit : text)
+        m_reply.PutU16(unit);
 }
 
 void RecordWriter::Text8(const std::string& text)

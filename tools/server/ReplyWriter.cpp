@@ -1,15 +1,23 @@
 #include "tools/server/ReplyWriter.h"
 
+#include "util/LittleEndian.h"
+
 ReplyWriter::ReplyWriter() : m_reply(true), m_close(false) {}
+
+void ReplyWriter::PutU16(WORD value)
+{
+    AppendLittleEndian16(&m_payload, value);
+}
 
 void ReplyWriter::PutU32(DWORD value)
 {
-    PutBytes(&value, sizeof value);
+    AppendLittleEndian32(&m_payload, value);
 }
 
 void ReplyWriter::PutU64(ULONGLONG value)
 {
-    PutBytes(&value, sizeof value);
+    PutU32(static_cast<DWORD>(value));
+    PutU32(static_cast<DWORD>(value >> 32));
 }
 
 void ReplyWriter::PutBytes(const void* bytes, size_t count)

@@ -11,6 +11,7 @@ class ReplyWriter {
 public:
     ReplyWriter();
 
+    void PutU16(WORD value);
     void PutU32(DWORD value);
     void PutU64(ULONGLONG value);
     void PutBytes(const void* bytes, size_t count);

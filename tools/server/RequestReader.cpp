@@ -1,6 +1,6 @@
 #include "tools/server/RequestReader.h"
 
-#include <cstring>
+#include "util/LittleEndian.h"
 
 RequestReader::RequestReader(const std::vector<BYTE>& payload)
     : m_payload(payload), m_offset(sizeof(DWORD)), m_failed(payload.size() < sizeof(DWORD))
@@ -11,9 +11,7 @@ DWORD RequestReader::Code() const
 {
     if (m_payload.size() < sizeof(DWORD))
         return kNoCode;
-    DWORD code;
-    std::memcpy(&code, m_payload.data(), sizeof code);
-    return code;
+    return LoadLittleEndian32(m_payload.data());
 }
 
 bool RequestReader::ReadBytes(size_t count, std::string* bytes)
@@ -32,16 +30,17 @@ bool RequestReader::ReadU32(DWORD* value)
     std::string bytes;
     if (!ReadBytes(sizeof *value, &bytes))
         return false;
-    std::memcpy(value, bytes.data(), sizeof *value);
+    *value = LoadLittleEndian32(reinterpret_cast<const BYTE*>(bytes.data()));
     return true;
 }
 
 bool RequestReader::ReadU64(ULONGLONG* value)
 {
-    std::string bytes;
-    if (!ReadBytes(sizeof *value, &bytes))
+    DWORD low = 0;
+    DWORD high = 0;
+    if (!ReadU32(&low) || !ReadU32(&high))
         return false;
-    std::memcpy(value, bytes.data(), sizeof *value);
+    *value = ULONGLONG{high} << 32 | low;
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "util/Cutil.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -18,12 +19,6 @@ DWORD Crc32Of(const std::vector<BYTE>& bytes)
     DWORD crc = 0;
     Cutil::Crc32(bytes.data(), static_cast<DWORD>(bytes.size()), &crc, 1);
     return crc;
-}
-
-void AppendWord(std::vector<BYTE>* frame, DWORD word)
-{
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(&word);
-    frame->insert(frame->end(), bytes, bytes + sizeof word);
 }
 
 }
@@ -47,13 +42,13 @@ void ServerConnection::Run()
         return Close();
     DWORD cbData;
     if (std::memcmp(first, kHelloStart, sizeof first) == 0) {
-        if (!AnswerHello(first) || !ReadExact(&cbData, sizeof cbData))
+        if (!AnswerHello(first) || !ReadWord(&cbData))
             return Close();
     } else {
-        std::memcpy(&cbData, first, sizeof cbData);
+        cbData = LoadLittleEndian32(first);
     }
     while (ServeFrame(cbData)) {
-        if (!ReadExact(&cbData, sizeof cbData))
+        if (!ReadWord(&cbData))
             break;
     }
     Close();
@@ -76,7 +71,7 @@ bool ServerConnection::ServeFrame(DWORD cbData)
 {
     RecordedRequest request{m_id, m_tunnelled, cbData, 0, false, RequestReader::kNoCode, {}};
     bool sizeValid = cbData >= 4 && cbData - 4 <= kMaximumPayload;
-    if (!ReadExact(&request.crcPacket, sizeof request.crcPacket))
+    if (!ReadWord(&request.crcPacket))
         return false;
     if (!sizeValid) {
         m_log.AddRequest(request);
@@ -110,20 +105,20 @@ bool ServerConnection::SendReply(DWORD code, const std::vector<BYTE>& payload)
     DWORD crc = Crc32Of(payload);
     switch (fault.kind) {
     case FaultKind::EmptyPayload:
-        AppendWord(&frame, 4);
-        AppendWord(&frame, 0);
+        AppendLittleEndian32(&frame, 4);
+        AppendLittleEndian32(&frame, 0);
         return SendAll(frame.data(), frame.size());
     case FaultKind::OversizedFrame:
-        AppendWord(&frame, kOversizedCbData);
+        AppendLittleEndian32(&frame, kOversizedCbData);
         break;
     case FaultKind::GivenCbData:
-        AppendWord(&frame, fault.cbData);
+        AppendLittleEndian32(&frame, fault.cbData);
         break;
     default:
-        AppendWord(&frame, static_cast<DWORD>(payload.size() + 4));
+        AppendLittleEndian32(&frame, static_cast<DWORD>(payload.size() + 4));
         break;
     }
-    AppendWord(&frame, fault.kind == FaultKind::WrongCrc ? crc ^ 0x5A5A5A5A : crc);
+    AppendLittleEndian32(&frame, fault.kind == FaultKind::WrongCrc ? crc ^ 0x5A5A5A5A : crc);
     frame.insert(frame.end(), payload.begin(), payload.end());
     if (fault.kind == FaultKind::TruncatedFrame)
         return SendAll(frame.data(), 8);
@@ -145,6 +140,15 @@ bool ServerConnection::ReadExact(void* buffer, size_t length)
             return false;
         done += static_cast<size_t>(received);
     }
+    return true;
+}
+
+bool ServerConnection::ReadWord(DWORD* word)
+{
+    BYTE bytes[sizeof *word];
+    if (!ReadExact(bytes, sizeof bytes))
+        return false;
+    *word = LoadLittleEndian32(bytes);
     return true;
 }
 

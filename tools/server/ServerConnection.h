@@ -31,6 +31,8 @@ public:
 
 private:
     bool ReadExact(void* buffer, size_t length);
+    // One little-endian frame word.
+    bool ReadWord(DWORD* word);
     bool SendAll(const void* buffer, size_t length);
     bool AnswerHello(const BYTE* firstBytes);
     // Reads the rest of a frame whose first word is cbData; false ends the connection.

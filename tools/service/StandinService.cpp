@@ -14,6 +14,7 @@
 #include "platform/module.h"
 #include "service/Cserviceclient.h"
 #include "util/Cutil.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -22,16 +23,14 @@ constexpr uint8_t kPadding = 0xEE;
 
 std::vector<uint8_t> Word(uint32_t value)
 {
-    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    std::vector<uint8_t> bytes;
+    AppendLittleEndian32(&bytes, value);
+    return bytes;
 }
 
 uint32_t WordAt(const std::vector<uint8_t>& bytes, size_t offset)
 {
-    uint32_t value = 0;
-    for (size_t byte = 4; byte-- > 0;)
-        value = (value << 8) | bytes[offset + byte];
-    return value;
+    return LoadLittleEndian32(bytes.data() + offset);
 }
 
 StandinService::Request ParseRequest(std::vector<uint8_t> bytes)
