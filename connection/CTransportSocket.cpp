@@ -445,13 +445,27 @@ BOOL CTransportSocket::CreateConnectedSocket(const char* host, DWORD port, WCHAR
 BOOL CTransportSocket::OpenSocket(WCHAR* errText)
 {
     m_socket = socket(AF_INET, SOCK_STREAM, 0);
-    if (m_socket != INVALID_SOCKET)
+    if (m_socket != INVALID_SOCKET) {
+        LimitReceiveTime();
         return TRUE;
+    }
     FormatW(errText, kErrorTextCapacity, u"CreateConnectedSocket: socket error wsaerror %d",
             WSAGetLastError());
     if (IsLogged(10))
         LogW(kTypeError, 10, errText);
     return FALSE;
+}
+
+// The waits bound the time before the first bytes of a transfer; a peer that stops in the
+// middle of one would otherwise hold the calling thread in recv for good. The same wait
+// time-out bounds every receive on the socket.
+void CTransportSocket::LimitReceiveTime()
+{
+    const DWORD milliseconds = m_waitTimeout >= 0xFFFFFFFFu / 1000
+                                   ? 0xFFFFFFFFu
+                                   : static_cast<DWORD>(m_waitTimeout * 1000);
+    setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
+               sizeof milliseconds);
 }
 
 BOOL CTransportSocket::ConnectDirect(const char* host, DWORD port, WCHAR* errText)

@@ -120,6 +120,7 @@ private:
     BOOL CreateConnectedSocket(const char* host, DWORD port, WCHAR* errText);
     BOOL TryProxyConnect(const char* host, DWORD port, WCHAR* errText);
     BOOL OpenSocket(WCHAR* errText);
+    void LimitReceiveTime();
     BOOL ConnectDirect(const char* host, DWORD port, WCHAR* errText);
     // Reads a host name or dotted address into an IPv4 address; false when it has none.
     static bool ResolveAddress(const char* host, DWORD port, SOCKADDR_IN* address);

@@ -221,6 +221,9 @@ long Receive(int fd, void* buffer, size_t length)
     do {
         received = ::recv(fd, buffer, length, 0);
     } while (received < 0 && errno == EINTR);
+    // Sockets here block, so "would block" means the receive time-out ran out.
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        errno = ETIMEDOUT;
     if (received < 0)
         Fail();
     return received;
@@ -246,6 +249,13 @@ bool SetReuseAddress(int fd, bool on)
 {
     int value = on ? 1 : 0;
     return ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &value, sizeof value) == 0 || Fail();
+}
+
+bool SetReceiveTimeout(int fd, uint32_t milliseconds)
+{
+    timeval value{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<suseconds_t>(milliseconds % 1000) * 1000};
+    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value) == 0 || Fail();
 }
 
 bool Close(int fd)

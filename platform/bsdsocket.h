@@ -25,6 +25,7 @@ long Receive(int fd, void* buffer, size_t length);
 bool Shutdown(int fd, int how);
 bool SetLinger(int fd, bool on, int seconds);
 bool SetReuseAddress(int fd, bool on);
+bool SetReceiveTimeout(int fd, uint32_t milliseconds);
 bool Close(int fd);
 
 struct PollEntry {

@@ -127,6 +127,31 @@ TEST_F(Frames, ASilentPeerTimesTheReceiveOut)
     }
 }
 
+TEST_F(Frames, APeerThatStopsInsideAPayloadTimesTheReceiveOut)
+{
+    // The first bytes arrive, so the wait before the transfer succeeds; the receive itself
+    // must not wait for the rest for longer than the wait time-out.
+    for (INT level : {0, 30}) {
+        SetEchoFault(*server, FaultKind::StallMidMessage);
+        probe.SetWaitTimeout(1);
+        Connect();
+        channel.SetLogLevel(level);
+        recorder.Install(channel);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(Exchange(EchoRequest(std::string(1000, 's'))), "");
+        const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(probe.HasSocket());
+        if (level == 0)
+            EXPECT_NE(printed.find("ReceiveDataFast: recv1 failed wsaerror (10060)"),
+                      std::string::npos)
+                << printed;
+        else
+            EXPECT_TRUE(recorder.Logged("CTransportSocket::ReceiveData recv error wsaerror 10060"));
+        channel.SetCallback(0, nullptr);
+        channel.SetLogLevel(0);
+    }
+}
+
 TEST_F(Frames, AZeroTimeOutFailsTheWaitWithoutSelect)
 {
     probe.SetWaitTimeout(0);

@@ -126,6 +126,8 @@ bool ServerConnection::SendReply(DWORD code, const std::vector<BYTE>& payload)
         SendAll(frame.data(), 8 + payload.size() / 2);
         return false;
     }
+    if (fault.kind == FaultKind::StallMidMessage)
+        return SendAll(frame.data(), 8 + payload.size() / 2);
     return SendAll(frame.data(), frame.size());
 }
 

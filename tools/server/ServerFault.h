@@ -12,6 +12,9 @@ enum class FaultKind {
     TruncatedFrame,
     // The header and half of the payload are sent, then the connection is closed.
     CloseMidMessage,
+    // The header and half of the payload are sent, then nothing more; the connection stays
+    // open.
+    StallMidMessage,
     // The header claims 0xFFFFFFF0 bytes, more than any frame can hold.
     OversizedFrame,
     // The request is not answered; the connection stays open.
