@@ -1,5 +1,6 @@
 // A machine key that the server refuses still stays with the channel: the next login that
-// the channel makes is made with it.
+// the channel makes is made with it. A member authentication text that the server refuses
+// stops the enrolment before any machine is created.
 #include <string>
 #include <vector>
 
@@ -7,7 +8,10 @@
 
 #include "MemberChannelTest.h"
 #include "connection/CCreatePacket.h"
+#include "support/HostProgram.h"
 #include "support/KelvaneLibrary.h"
+#include "support/TempDir.h"
+#include "tools/server/CommandHandlers.h"
 
 TEST_F(MemberChannelTest, ARefusedBucketKeyStaysWithTheChannel)
 {
@@ -30,4 +34,22 @@ TEST_F(MemberChannelTest, ARefusedBucketKeyStaysWithTheChannel)
     ASSERT_GE(logins.size(), 2u);
     EXPECT_EQ(logins.back().command, static_cast<DWORD>(CCreatePacket::kMachineAuthentication));
     EXPECT_EQ(logins.back().machineKey, "unknown-key");
+}
+
+TEST(RefusedMemberAuthentication, CreateMachineAuthStopsBeforeTheCreation)
+{
+    MemberServer server;
+    ASSERT_TRUE(server.Started()) << "port 443 of loopback not bound";
+    server.AnswerWith(ServerCommand::kGetMemberAuth, Payload().U32(2).U32(0).Counted("x").Bytes());
+    TempDir folder;
+    HostProgram host{folder.path()};
+    host.Run("open-user " + server.Address() + " alice secret create-machine-auth laptop");
+    std::vector<std::string> lines = host.TraceLines();
+    EXPECT_TRUE(HasInOrder(lines, {
+        "{ CreateMachineAuth():2579",
+        ErrorAt("CreateMachineAuth", 2604),
+        "# Get member authentication failed.",
+        "} CreateMachineAuth():2608 -> 0",
+    }));
+    EXPECT_EQ(server.RequestCount(ServerCommand::kCreateMachineByAuth), 0u);
 }
