@@ -1,6 +1,7 @@
 // A machine key that the server refuses still stays with the channel: the next login that
 // the channel makes is made with it. A member authentication text that the server refuses
-// stops the enrolment before any machine is created.
+// stops the enrolment before any machine is created. An empty password leaves no word of a
+// password in the trace.
 #include <string>
 #include <vector>
 
@@ -52,4 +53,22 @@ TEST(RefusedMemberAuthentication, CreateMachineAuthStopsBeforeTheCreation)
         "} CreateMachineAuth():2608 -> 0",
     }));
     EXPECT_EQ(server.RequestCount(ServerCommand::kCreateMachineByAuth), 0u);
+}
+
+TEST(UpdateWithoutPassword, TheTraceSaysNothingOfAPassword)
+{
+    MemberServer server;
+    ASSERT_TRUE(server.Started()) << "port 443 of loopback not bound";
+    TempDir folder;
+    HostProgram host{folder.path()};
+    host.Run("open-user " + server.Address() +
+             " alice secret update-user-info carol '' c@x fr Carol Cole 556");
+    std::vector<std::string> lines = host.TraceLines();
+    EXPECT_TRUE(HasInOrder(lines, {
+        "{ UpdateUserInformation():2240",
+        " var: username = carol",
+        " var: emailaddress = c@x",
+        "} UpdateUserInformation()",
+    }));
+    EXPECT_EQ(CountContaining(lines, "password is filled."), 0u);
 }
