@@ -1,7 +1,7 @@
 // A machine key that the server refuses still stays with the channel: the next login that
 // the channel makes is made with it. A member authentication text that the server refuses
 // stops the enrolment before any machine is created. An empty password leaves no word of a
-// password in the trace.
+// password in the trace, and a locked-out member is warned of, not enrolled.
 #include <string>
 #include <vector>
 
@@ -71,4 +71,27 @@ TEST(UpdateWithoutPassword, TheTraceSaysNothingOfAPassword)
         "} UpdateUserInformation()",
     }));
     EXPECT_EQ(CountContaining(lines, "password is filled."), 0u);
+}
+
+TEST(LockedOutEnrolment, TheLoginWarnsAndNothingIsAskedFor)
+{
+    MemberServer server;
+    ASSERT_TRUE(server.Started()) << "port 443 of loopback not bound";
+    LoginReplyFields fields;
+    fields.lockedOut = 1;
+    server.Logins().SetLoginReply(fields);
+    TempDir folder;
+    HostProgram host{folder.path()};
+    std::string output =
+        host.Run("open-user " + server.Address() + " alice secret create-machine-auth-ex tower");
+    std::vector<std::string> lines = host.TraceLines();
+    EXPECT_TRUE(HasInOrder(lines, {
+        "{ CreateMachineAuthEx():2613",
+        " var: maintenance = 0",
+        " var: lockedout = 1",
+        " !Warning: Authentication user failed.",
+        "} CreateMachineAuthEx():2665 -> 0",
+    })) << output;
+    EXPECT_EQ(CountContaining(lines, "Function: CreateMachineAuthEx at line"), 0u);
+    EXPECT_EQ(server.RequestCount(ServerCommand::kGetMemberAuth), 0u);
 }
