@@ -1,10 +1,12 @@
 #include "BrowseFixture.h"
 
 #include <sys/mman.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include "connection/CCreatePacket.h"
 #include "platform/text.h"
@@ -20,6 +22,27 @@ bool IsMapped(const void* address)
     const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     void* start = reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(address) & ~(page - 1));
     return msync(start, page, MS_ASYNC) == 0 || errno != ENOMEM;
+}
+
+namespace {
+
+constexpr uint64_t kBufferMark = 0x6b656c76616e654dull;
+
+} // namespace
+
+void MarkBuffer(void* buffer)
+{
+    std::memcpy(buffer, &kBufferMark, sizeof kBufferMark);
+}
+
+bool IsReleased(const void* buffer)
+{
+    // Read through the kernel: an unmapped page fails the read instead of faulting.
+    uint64_t held = 0;
+    iovec local{&held, sizeof held};
+    iovec remote{const_cast<void*>(buffer), sizeof held};
+    return process_vm_readv(getpid(), &local, 1, &remote, 1, 0) != sizeof held ||
+           held != kBufferMark;
 }
 
 HostBuffer::HostBuffer(void* buffer, uint32_t count, uint32_t size)

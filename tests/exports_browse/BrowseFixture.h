@@ -38,6 +38,11 @@ struct BrowseExports {
 
 // Whether the page that holds the address is mapped in this process.
 bool IsMapped(const void* address);
+// Writes a mark into the first eight bytes of a handed-over buffer, so that IsReleased can tell
+// the buffer from a later mapping that another allocation placed at the same address.
+void MarkBuffer(void* buffer);
+// Whether a buffer marked by MarkBuffer is gone: its page unmapped, or no longer holding the mark.
+bool IsReleased(const void* buffer);
 
 // A list handed over by an export, given back through FreeBuffer when it goes.
 class HostBuffer {
