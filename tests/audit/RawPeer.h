@@ -6,35 +6,26 @@
 
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/winsock.h"
+#include "support/OneClientListener.h"
 
 class RawPeer {
 public:
-    RawPeer() = default;
-    ~RawPeer();
-    RawPeer(const RawPeer&) = delete;
-    RawPeer& operator=(const RawPeer&) = delete;
+    RawPeer() : m_listener([this](SOCKET client) { ServeClient(client); }) {}
 
     // Listens on a fresh loopback address, on a port the system chooses.
-    bool Start();
-    const std::string& Address() const { return m_address; }
-    DWORD Port() const { return m_port; }
+    bool Start() { return m_listener.Start(""); }
+    const std::string& Address() const { return m_listener.Address(); }
+    DWORD Port() const { return m_listener.Port(); }
     // The bytes that answer every later client.
     void Script(std::vector<BYTE> answer);
 
 private:
-    void Serve();
     void ServeClient(SOCKET client);
 
-    std::string m_address;
-    DWORD m_port = 0;
-    SOCKET m_listener = INVALID_SOCKET;
-    std::thread m_thread;
     std::mutex m_mutex;
     std::vector<BYTE> m_answer;
-    SOCKET m_client = INVALID_SOCKET;
-    bool m_stopping = false;
+    // Last, so that its thread stops before the answer goes.
+    OneClientListener m_listener;
 };

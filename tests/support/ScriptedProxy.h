@@ -5,33 +5,25 @@
 
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/winsock.h"
+#include "support/OneClientListener.h"
 
 class ScriptedProxy {
 public:
     explicit ScriptedProxy(std::string answer);
-    ~ScriptedProxy();
-    ScriptedProxy(const ScriptedProxy&) = delete;
-    ScriptedProxy& operator=(const ScriptedProxy&) = delete;
 
-    bool Start();
-    DWORD Port() const { return m_port; }
+    bool Start() { return m_listener.Start("127.0.0.1"); }
+    DWORD Port() const { return m_listener.Port(); }
     // The requests received so far, each up to and with its blank line.
     std::vector<std::string> Requests() const;
 
 private:
-    void Serve();
-    void ServeClient();
+    void ServeClient(SOCKET client);
 
     std::string m_answer;
-    DWORD m_port = 0;
-    SOCKET m_listener = INVALID_SOCKET;
-    std::thread m_thread;
     mutable std::mutex m_mutex;
-    SOCKET m_client = INVALID_SOCKET;
-    bool m_stopping = false;
     std::vector<std::string> m_requests;
+    // Last, so that its thread stops before the requests go.
+    OneClientListener m_listener;
 };
