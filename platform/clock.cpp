@@ -16,18 +16,6 @@ int64_t MonotonicNanoseconds()
     return static_cast<int64_t>(now.tv_sec) * kNanosecondsPerSecond + now.tv_nsec;
 }
 
-void FillSystemTime(const struct tm& calendar, long nanoseconds, SYSTEMTIME* time)
-{
-    time->wYear = static_cast<WORD>(calendar.tm_year + 1900);
-    time->wMonth = static_cast<WORD>(calendar.tm_mon + 1);
-    time->wDayOfWeek = static_cast<WORD>(calendar.tm_wday);
-    time->wDay = static_cast<WORD>(calendar.tm_mday);
-    time->wHour = static_cast<WORD>(calendar.tm_hour);
-    time->wMinute = static_cast<WORD>(calendar.tm_min);
-    time->wSecond = static_cast<WORD>(calendar.tm_sec);
-    time->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
-}
-
 template <typename Convert>
 void CurrentTime(SYSTEMTIME* time, Convert convert)
 {
@@ -37,10 +25,22 @@ void CurrentTime(SYSTEMTIME* time, Convert convert)
     clock_gettime(CLOCK_REALTIME, &now);
     struct tm calendar{};
     convert(&now.tv_sec, &calendar);
-    FillSystemTime(calendar, now.tv_nsec, time);
+    CalendarToSystemTime(calendar, static_cast<WORD>(now.tv_nsec / 1000000), time);
 }
 
 }  // namespace
+
+void CalendarToSystemTime(const struct tm& calendar, WORD milliseconds, SYSTEMTIME* time)
+{
+    time->wYear = static_cast<WORD>(calendar.tm_year + 1900);
+    time->wMonth = static_cast<WORD>(calendar.tm_mon + 1);
+    time->wDayOfWeek = static_cast<WORD>(calendar.tm_wday);
+    time->wDay = static_cast<WORD>(calendar.tm_mday);
+    time->wHour = static_cast<WORD>(calendar.tm_hour);
+    time->wMinute = static_cast<WORD>(calendar.tm_min);
+    time->wSecond = static_cast<WORD>(calendar.tm_sec);
+    time->wMilliseconds = milliseconds;
+}
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* counter)
 {

@@ -1,6 +1,8 @@
 // Clocks and sleeping.
 #pragma once
 
+#include <ctime>
+
 #include "platform/types.h"
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* counter);
@@ -10,3 +12,6 @@ ULONGLONG GetTickCount64();
 void GetLocalTime(SYSTEMTIME* time);
 void GetSystemTime(SYSTEMTIME* time);
 void Sleep(DWORD milliseconds);
+
+// The fields of a C library calendar time as a SYSTEMTIME.
+void CalendarToSystemTime(const struct tm& calendar, WORD milliseconds, SYSTEMTIME* time);

@@ -225,14 +225,7 @@ void Cutil::TimeToSystemTime(int32_t time, SYSTEMTIME* out)
         value = 0;
         localtime_r(&value, &calendar);
     }
-    out->wYear = static_cast<WORD>(calendar.tm_year + 1900);
-    out->wMonth = static_cast<WORD>(calendar.tm_mon + 1);
-    out->wDayOfWeek = static_cast<WORD>(calendar.tm_wday);
-    out->wDay = static_cast<WORD>(calendar.tm_mday);
-    out->wHour = static_cast<WORD>(calendar.tm_hour);
-    out->wMinute = static_cast<WORD>(calendar.tm_min);
-    out->wSecond = static_cast<WORD>(calendar.tm_sec);
-    out->wMilliseconds = 0;
+    CalendarToSystemTime(calendar, 0, out);
 }
 
 void Cutil::SplitPath(const WCHAR* path, WCHAR* drive, WCHAR* directory, WCHAR* name,
