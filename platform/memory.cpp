@@ -18,9 +18,8 @@ namespace {
 constexpr size_t kHugePageThreshold = 2 * 1024 * 1024;
 // Every message buffer is a page allocation of its own, mostly of a few recurring sizes (a
 // request, a reply, a 128 KiB chunk): freed read-write allocations below the huge-page size
-// are kept mapped, up to these bounds, and handed out again for the same length, so that
-// exchanging a message costs no mmap, munmap or page fault.
-constexpr size_t kDefaultCacheLimit = 4 * 1024 * 1024;
+// are kept mapped, up to the cache limit in bytes and this many blocks, and handed out again
+// for the same length, so that exchanging a message costs no mmap, munmap or page fault.
 constexpr size_t kCachedBlocksMax = 64;
 
 struct Allocation {
@@ -52,7 +51,7 @@ struct PageCache {
     PageCache() { blocks.reserve(kCachedBlocksMax); }
     std::vector<KeptBlock> blocks;
     size_t bytes = 0;
-    size_t limit = kDefaultCacheLimit;
+    size_t limit = kDefaultPageCacheLimit;
 };
 
 PageCache& Cache()

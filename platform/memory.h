@@ -18,6 +18,9 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 BOOL IsBadReadPtr(const void* pointer, UINT_PTR size);
 BOOL IsBadWritePtr(LPVOID pointer, UINT_PTR size);
 
+// The most bytes of freed allocations the cache keeps unless told otherwise.
+constexpr size_t kDefaultPageCacheLimit = 4 * 1024 * 1024;
+
 // Sets the most bytes the cache of freed allocations may keep, unmapping the oldest blocks
 // beyond it; 0 keeps none. For benchmarks that compare with and without the cache.
 void SetPageCacheLimit(size_t bytes);
