@@ -3,8 +3,12 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/maps.h"
@@ -12,7 +16,11 @@
 namespace {
 
 constexpr size_t kHugePageThreshold = 2 * 1024 * 1024;
-
+// Every message buffer is a page allocation of its own, mostly of a few recurring sizes (a
+// request, a reply, a 128 KiB chunk): freed read-write allocations below the huge-page size
+// are kept mapped, up to the cache limit in bytes and this many blocks, and handed out again
+// for the same length, so that exchanging a message costs no mmap, munmap or page fault.
+constexpr size_t kCachedBlocksMax = 64;
 
 struct Allocation {
     size_t length;
@@ -27,6 +35,33 @@ std::map<uintptr_t, Allocation>& Allocations()
     static auto* allocations = new std::map<uintptr_t, Allocation>();
     return *allocations;
 }
+
+// A freed allocation kept mapped. It is zero-filled once cleared, and only then handed out
+// again. Until it is handed out it counts as freed: it is in no allocation table entry, and
+// the pointer checks call its pages bad.
+struct KeptBlock {
+    uintptr_t address;
+    size_t length;
+    bool cleared;
+};
+
+// The kept blocks, oldest first, and their total length. Guarded by g_lock; never destroyed,
+// so that pages freed while the process exits still find it.
+struct PageCache {
+    PageCache() { blocks.reserve(kCachedBlocksMax); }
+    std::vector<KeptBlock> blocks;
+    size_t bytes = 0;
+    size_t limit = kDefaultPageCacheLimit;
+};
+
+PageCache& Cache()
+{
+    static auto* cache = new PageCache();
+    return *cache;
+}
+
+std::atomic<uint64_t> g_mapCalls{0};
+std::atomic<uint64_t> g_unmapCalls{0};
 
 size_t PageSize()
 {
@@ -49,6 +84,91 @@ bool ProtectionFlags(DWORD protect, int* flags)
     default:
         return false;
     }
+}
+
+void* MapPages(size_t length, int flags)
+{
+    g_mapCalls.fetch_add(1, std::memory_order_relaxed);
+    return mmap(nullptr, length, flags, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+}
+
+void UnmapPages(uintptr_t address, size_t length)
+{
+    g_unmapCalls.fetch_add(1, std::memory_order_relaxed);
+    munmap(reinterpret_cast<void*>(address), length);
+}
+
+// Unmaps the oldest cleared kept block; false when there is none. The caller holds g_lock.
+bool DropOldestKeptBlock()
+{
+    auto& kept = Cache().blocks;
+    auto oldest = std::find_if(kept.begin(), kept.end(),
+                               [](const KeptBlock& block) { return block.cleared; });
+    if (oldest == kept.end())
+        return false;
+    UnmapPages(oldest->address, oldest->length);
+    Cache().bytes -= oldest->length;
+    kept.erase(oldest);
+    return true;
+}
+
+// Takes a freed allocation into the cache, not yet cleared; false when it is not kept (the
+// caller unmaps it). The caller holds g_lock.
+bool KeepBlock(uintptr_t address, const Allocation& allocation)
+{
+    PageCache& cache = Cache();
+    if (allocation.protect != PAGE_READWRITE || allocation.length >= kHugePageThreshold ||
+        allocation.length > cache.limit)
+        return false;
+    while (cache.bytes + allocation.length > cache.limit ||
+           cache.blocks.size() >= kCachedBlocksMax) {
+        if (!DropOldestKeptBlock())
+            return false;
+    }
+    cache.blocks.push_back(KeptBlock{address, allocation.length, false});
+    cache.bytes += allocation.length;
+    return true;
+}
+
+// Lets a kept block be handed out once it is zero-filled, or unmaps it when the cache
+// shrank meanwhile. The caller holds g_lock.
+void MarkBlockCleared(uintptr_t address)
+{
+    PageCache& cache = Cache();
+    auto block = std::find_if(cache.blocks.begin(), cache.blocks.end(),
+                              [address](const KeptBlock& kept) { return kept.address == address; });
+    block->cleared = true;
+    if (cache.bytes > cache.limit) {
+        UnmapPages(block->address, block->length);
+        cache.bytes -= block->length;
+        cache.blocks.erase(block);
+    }
+}
+
+// The most recently freed cleared block of this length, taken out of the cache; 0 when there
+// is none. The caller holds g_lock.
+uintptr_t TakeKeptBlock(size_t length)
+{
+    PageCache& cache = Cache();
+    auto newest = std::find_if(cache.blocks.rbegin(), cache.blocks.rend(),
+                               [length](const KeptBlock& block) {
+                                   return block.cleared && block.length == length;
+                               });
+    if (newest == cache.blocks.rend())
+        return 0;
+    uintptr_t address = newest->address;
+    cache.bytes -= length;
+    cache.blocks.erase(std::next(newest).base());
+    return address;
+}
+
+// Whether some byte of [begin, end) lies in a kept block. The caller holds g_lock.
+bool OverlapsKeptBlock(uintptr_t begin, uintptr_t end)
+{
+    const auto& kept = Cache().blocks;
+    return std::any_of(kept.begin(), kept.end(), [begin, end](const KeptBlock& block) {
+        return begin < block.address + block.length && block.address < end;
+    });
 }
 
 // The allocation holding the whole range [begin, end), or the end of the table. The caller
@@ -97,6 +217,8 @@ BOOL IsBadRange(const void* pointer, UINT_PTR size, bool write)
             return protect == PAGE_READWRITE || (!write && protect == PAGE_READONLY) ? FALSE
                                                                                        : TRUE;
         }
+        if (OverlapsKeptBlock(begin, end))
+            return TRUE;
     }
     return RangeIsMapped(begin, end, write) ? FALSE : TRUE;
 }
@@ -134,7 +256,12 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
         return nullptr;
     }
     size_t length = (size + PageSize() - 1) & ~(PageSize() - 1);
-    void* pages = mmap(nullptr, length, flags, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    uintptr_t kept = protect == PAGE_READWRITE ? TakeKeptBlock(length) : 0;
+    if (kept != 0) {
+        Allocations()[kept] = Allocation{length, protect};
+        return reinterpret_cast<LPVOID>(kept);
+    }
+    void* pages = MapPages(length, flags);
     if (pages == MAP_FAILED) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -153,15 +280,43 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(g_lock);
-    auto found = Allocations().find(reinterpret_cast<uintptr_t>(address));
-    if (found == Allocations().end()) {
-        SetLastError(ERROR_INVALID_ADDRESS);
-        return FALSE;
+    auto base = reinterpret_cast<uintptr_t>(address);
+    size_t length;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        auto found = Allocations().find(base);
+        if (found == Allocations().end()) {
+            SetLastError(ERROR_INVALID_ADDRESS);
+            return FALSE;
+        }
+        const Allocation allocation = found->second;
+        Allocations().erase(found);
+        if (!KeepBlock(base, allocation)) {
+            UnmapPages(base, allocation.length);
+            return TRUE;
+        }
+        length = allocation.length;
     }
-    munmap(address, found->second.length);
-    Allocations().erase(found);
+    // Cleared outside the lock: the block is already freed for everyone, and no one can be
+    // handed it before it is marked cleared.
+    std::memset(address, 0, length);
+    std::lock_guard<std::mutex> lock(g_lock);
+    MarkBlockCleared(base);
     return TRUE;
+}
+
+void SetPageCacheLimit(size_t bytes)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    Cache().limit = bytes;
+    while (Cache().bytes > bytes && DropOldestKeptBlock()) {
+    }
+}
+
+PageMappingCalls CountPageMappingCalls()
+{
+    return PageMappingCalls{g_mapCalls.load(std::memory_order_relaxed),
+                            g_unmapCalls.load(std::memory_order_relaxed)};
 }
 
 BOOL IsBadReadPtr(const void* pointer, UINT_PTR size)

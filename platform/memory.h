@@ -1,6 +1,12 @@
 // Page memory: committed pages (read-write, read-only or no access), zero-filled, released
-// whole.
+// whole. Freed read-write allocations of less than 2 MiB are kept mapped, zero-filled, in a
+// small cache (a few MiB) and handed out again for the same page count: message buffers come
+// and go without a system call. A block in the cache counts as freed: VirtualFree refuses it
+// and the pointer checks call it bad.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
 
 #include "platform/types.h"
 
@@ -11,3 +17,17 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 // non-zero size is bad; a zero size is never bad.
 BOOL IsBadReadPtr(const void* pointer, UINT_PTR size);
 BOOL IsBadWritePtr(LPVOID pointer, UINT_PTR size);
+
+// The most bytes of freed allocations the cache keeps unless told otherwise.
+constexpr size_t kDefaultPageCacheLimit = 4 * 1024 * 1024;
+
+// Sets the most bytes the cache of freed allocations may keep, unmapping the oldest blocks
+// beyond it; 0 keeps none. For benchmarks that compare with and without the cache.
+void SetPageCacheLimit(size_t bytes);
+
+// The mmap and munmap calls of the page allocations since the process started.
+struct PageMappingCalls {
+    uint64_t maps;
+    uint64_t unmaps;
+};
+PageMappingCalls CountPageMappingCalls();

@@ -1,12 +1,18 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/error.h"
 #include "platform/memory.h"
+#include "util/Cutil.h"
 
 namespace {
 
@@ -26,17 +32,92 @@ TEST(Memory, AllocationsAreZeroedWritablePages)
     EXPECT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
 }
 
-TEST(Memory, ReleaseUnmapsTheWholeAllocation)
+// A small block is kept in the cache when freed, a 2 MiB one is unmapped: both are freed
+// for every check, and a second release of either is refused.
+TEST(Memory, ReleasedPagesCountAsFreed)
 {
-    void* pages = VirtualAlloc(nullptr, 8 * kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    for (size_t size : {8 * kPage, size_t{2} << 20}) {
+        void* pages = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        ASSERT_NE(pages, nullptr);
+        auto* last = static_cast<char*>(pages) + size - kPage;
+        ASSERT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
+        EXPECT_TRUE(IsBadReadPtr(pages, 1)) << size;
+        EXPECT_TRUE(IsBadReadPtr(last, 1)) << size;
+        EXPECT_TRUE(IsBadWritePtr(last, kPage)) << size;
+        EXPECT_EQ(VirtualAlloc(last, 8, MEM_COMMIT, PAGE_READWRITE), nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
+        EXPECT_FALSE(VirtualFree(pages, 0, MEM_RELEASE));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
+        EXPECT_FALSE(Cutil::FreePacket(pages));
+    }
+}
+
+TEST(Memory, FreedPagesComeBackZeroFilledWithoutANewMapping)
+{
+    const size_t size = 5 * kPage - 100;
+    auto* pages = static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     ASSERT_NE(pages, nullptr);
-    auto* last = static_cast<char*>(pages) + 7 * kPage;
+    std::memset(pages, 0xAB, 5 * kPage);
     ASSERT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
-    EXPECT_TRUE(IsBadReadPtr(pages, 1));
-    EXPECT_TRUE(IsBadReadPtr(last, 1));
-    EXPECT_TRUE(IsBadWritePtr(last, kPage));
-    EXPECT_FALSE(VirtualFree(pages, 0, MEM_RELEASE));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
+    // Read-only pages never come from the cache.
+    void* readOnly = VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READONLY);
+    EXPECT_NE(readOnly, pages);
+    VirtualFree(readOnly, 0, MEM_RELEASE);
+
+    const PageMappingCalls before = CountPageMappingCalls();
+    auto* again = static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    EXPECT_EQ(again, pages);
+    EXPECT_EQ(CountPageMappingCalls().maps, before.maps);
+    for (size_t i = 0; i < 5 * kPage; ++i)
+        ASSERT_EQ(again[i], 0) << i;
+    EXPECT_FALSE(IsBadWritePtr(again, 5 * kPage));
+    EXPECT_TRUE(VirtualFree(again, 0, MEM_RELEASE));
+}
+
+// Threads take and free blocks of a few lengths at once: every block is theirs alone while
+// they hold it (no one else is handed it or writes into it) and comes zero-filled.
+TEST(Memory, NoBlockIsHandedOutTwiceAcrossThreads)
+{
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 1500;
+    const std::vector<unsigned char> zeros(3 * kPage, 0);
+    std::mutex heldLock;
+    std::set<void*> held;
+    std::atomic<int> faults{0};
+    auto work = [&](int thread) {
+        const std::vector<unsigned char> mark(3 * kPage, static_cast<unsigned char>(thread + 1));
+        for (int round = 0; round < kRounds; ++round) {
+            const size_t size = (1 + (round + thread) % 3) * kPage;
+            void* block = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+            if (block == nullptr || std::memcmp(block, zeros.data(), size) != 0) {
+                ++faults;
+                continue;
+            }
+            {
+                std::lock_guard<std::mutex> lock(heldLock);
+                if (!held.insert(block).second)
+                    ++faults;
+            }
+            std::memcpy(block, mark.data(), size);
+            std::this_thread::yield();
+            if (std::memcmp(block, mark.data(), size) != 0)
+                ++faults;
+            {
+                std::lock_guard<std::mutex> lock(heldLock);
+                held.erase(block);
+            }
+            if (!VirtualFree(block, 0, MEM_RELEASE))
+                ++faults;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kThreads; ++thread)
+        threads.emplace_back(work, thread);
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(faults.load(), 0);
 }
 
 TEST(Memory, BadRequestsFailWithInvalidParameter)
