@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "host/ListPrinter.h"
+#include "host/RestoreProgress.h"
 #include "host/StepValues.h"
 
 namespace {
@@ -12,9 +14,6 @@ namespace {
 constexpr int32_t kProxyErrorTextSize = 1024;
 // Characters of the texts that the parameter calls fill.
 constexpr int32_t kParameterTextSize = 4096;
-// Callback events of a download that the host shows: the size to come and the bytes handled.
-constexpr uint32_t kEventDataSize = 24;
-constexpr uint32_t kEventDataDone = 25;
 
 void PrintFlags(uint32_t flags)
 {
@@ -39,12 +38,15 @@ bool ReportChannel(const char* call, Csocketclient* channel)
     return channel != nullptr;
 }
 
-// Reports a list that the library handed over and gives its buffer back.
+// Reports a list that the library handed over, with its records when print is given, and
+// gives its buffer back.
 bool ReportList(HostSession& session, const char* call, void* buffer, uint32_t count,
-                uint32_t size)
+                uint32_t size, ListPrinter::Print print = nullptr)
 {
     std::printf("%s -> %s  count %u  size %u\n", call, buffer != nullptr ? "buffer" : "NULL",
                 count, size);
+    if (print != nullptr)
+        print(buffer, size);
     session.exports.FreeBuffer(buffer);
     return buffer != nullptr;
 }
@@ -56,16 +58,6 @@ int32_t PrintEvent(uintptr_t, uint32_t code, const char16_t* text, uint64_t valu
         std::printf("  event %u: %s\n", code, Narrow(text).c_str());
     else
         std::printf("  event %u: %llu\n", code, static_cast<unsigned long long>(value));
-    return 0;
-}
-
-// Shows the progress of a restore; never cancels it.
-int32_t ShowRestoreProgress(uintptr_t, uint32_t code, const char16_t*, uint64_t value)
-{
-    if (code == kEventDataSize)
-        std::printf("  size %llu\n", static_cast<unsigned long long>(value));
-    else if (code == kEventDataDone)
-        std::printf("  done %llu\n", static_cast<unsigned long long>(value));
     return 0;
 }
 
@@ -198,27 +190,29 @@ bool CheckProxy(HostSession& session, char** values)
 }
 
 // Calls a list export that takes nothing but the channel and reports the list.
-bool LoadList(HostSession& session, const char* call, decltype(&::loadMachines) load)
+bool LoadList(HostSession& session, const char* call, decltype(&::loadMachines) load,
+              ListPrinter::Print print)
 {
     uint32_t count = 0;
     uint32_t size = 0;
     void* buffer = load(session.channel, &count, &size);
-    return ReportList(session, call, buffer, count, size);
+    return ReportList(session, call, buffer, count, size, print);
 }
 
 bool Machines(HostSession& session, char**)
 {
-    return LoadList(session, "loadMachines", session.exports.loadMachines);
+    return LoadList(session, "loadMachines", session.exports.loadMachines,
+                    ListPrinter::Machines);
 }
 
 bool MachinesEx(HostSession& session, char**)
 {
-    return LoadList(session, "loadMachinesEx", session.exports.loadMachinesEx);
+    return LoadList(session, "loadMachinesEx", session.exports.loadMachinesEx, nullptr);
 }
 
 bool Volumes(HostSession& session, char**)
 {
-    return LoadList(session, "loadVolumes", session.exports.loadVolumes);
+    return LoadList(session, "loadVolumes", session.exports.loadVolumes, ListPrinter::Volumes);
 }
 
 bool RootFolder(HostSession& session, char** values)
@@ -229,7 +223,8 @@ bool RootFolder(HostSession& session, char** values)
     uint64_t volume = ParseNumber(values[1]);
     void* buffer = session.exports.loadRootFolder(session.channel, &count, &size, Low(machine),
                                                   High(machine), Low(volume), High(volume));
-    return ReportList(session, "loadRootFolder", buffer, count, size);
+    return ReportList(session, "loadRootFolder", buffer, count, size,
+                      ListPrinter::FolderEntries);
 }
 
 bool Folder(HostSession& session, char** values)
@@ -242,7 +237,8 @@ bool Folder(HostSession& session, char** values)
     void* buffer = session.exports.loadFolderByFolderCode(
         session.channel, &count, &size, Low(machine), High(machine), Low(volume), High(volume),
         Low(folder), High(folder));
-    return ReportList(session, "loadFolderByFolderCode", buffer, count, size);
+    return ReportList(session, "loadFolderByFolderCode", buffer, count, size,
+                      ListPrinter::FolderEntries);
 }
 
 bool Versions(HostSession& session, char** values)
@@ -303,9 +299,11 @@ bool LastRestore(HostSession& session, char**)
 bool Restore(HostSession& session, char** values)
 {
     std::vector<uint32_t> w = CodeWords(values);
+    RestoreProgress::Begin();
     int32_t result = session.exports.RestoreFile(
         session.channel, w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9],
-        Wide(values[5]).c_str(), 0, 0, Wide(values[6]).c_str(), ShowRestoreProgress);
+        Wide(values[5]).c_str(), 0, 0, Wide(values[6]).c_str(), RestoreProgress::Event);
+    RestoreProgress::End();
     std::printf("RestoreFile -> %d\n", result);
     return result != 0;
 }
@@ -313,10 +311,12 @@ bool Restore(HostSession& session, char** values)
 bool RestoreHybrid(HostSession& session, char** values)
 {
     std::vector<uint32_t> w = CodeWords(values);
+    RestoreProgress::Begin();
     int32_t result = session.exports.RestoreHybridFile(
         session.channel, w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9],
         Wide(values[5]).c_str(), Wide(values[6]).c_str(), Wide(values[7]).c_str(),
-        ShowRestoreProgress);
+        RestoreProgress::Event);
+    RestoreProgress::End();
     std::printf("RestoreHybridFile -> %d\n", result);
     return result != 0;
 }

@@ -15,15 +15,16 @@ void CommandTable::Set(DWORD code, CommandHandler handler)
     m_handlers[code] = std::move(handler);
 }
 
+CommandHandler CommandTable::Find(DWORD code) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto found = m_handlers.find(code);
+    return found != m_handlers.end() ? found->second : CommandHandler{};
+}
+
 void CommandTable::Dispatch(RequestReader& request, ReplyWriter& reply, ServerModel& model) const
 {
-    CommandHandler handler;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto found = m_handlers.find(request.Code());
-        if (found != m_handlers.end())
-            handler = found->second;
-    }
+    CommandHandler handler = Find(request.Code());
     if (!handler) {
         reply.PutU32(0);
         reply.PutU32(0);

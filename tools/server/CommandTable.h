@@ -23,6 +23,8 @@ public:
 
     // Adds or replaces the handler of a code.
     void Set(DWORD code, CommandHandler handler);
+    // The handler of a code, empty when it has none: lets a handler wrap the one it replaces.
+    CommandHandler Find(DWORD code) const;
     // Runs the handler of the request's code; an unknown code is answered with result 0 and
     // status 0.
     void Dispatch(RequestReader& request, ReplyWriter& reply, ServerModel& model) const;

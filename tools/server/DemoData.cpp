@@ -21,7 +21,9 @@ StoredVolume DemoVolume(ULONGLONG code, const std::u16string& label, ULONGLONG f
     return volume;
 }
 
-StoredMachine DemoMachine(ULONGLONG id, const std::u16string& name, const std::u16string& host)
+}  // namespace
+
+StoredMachine SampleMachine(ULONGLONG id, const std::u16string& name, const std::u16string& host)
 {
     StoredMachine machine;
     machine.id = id;
@@ -38,8 +40,6 @@ StoredMachine DemoMachine(ULONGLONG id, const std::u16string& name, const std::u
     machine.key = "demo-key-" + std::to_string(id);
     return machine;
 }
-
-}  // namespace
 
 void FillDemoData(ServiceState& state)
 {
@@ -65,9 +65,9 @@ void FillDemoData(ServiceState& state)
     member.stats = {{1700000000, 4 * 1024 * 1024, 3}, {1700500000, 8 * 1024 * 1024, 2}};
     state.userNames = {u"demo"};
 
-    StoredMachine office = DemoMachine(501, u"Office PC", u"office");
+    StoredMachine office = SampleMachine(501, u"Office PC", u"office");
     office.volumes.push_back(DemoVolume(7, u"C:", 1));
-    StoredMachine laptop = DemoMachine(502, u"Laptop", u"laptop");
+    StoredMachine laptop = SampleMachine(502, u"Laptop", u"laptop");
     laptop.volumes.push_back(DemoVolume(8, u"C:", 10));
     state.machines = {office, laptop};
     state.activeMachine = office.id;

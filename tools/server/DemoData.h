@@ -5,3 +5,5 @@
 #include "tools/server/ServiceStore.h"
 
 void FillDemoData(ServiceState& state);
+// A machine of the sample member with its login key "demo-key-<id>" and no volumes.
+StoredMachine SampleMachine(ULONGLONG id, const std::u16string& name, const std::u16string& host);

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <zlib.h>
-
 #include "connection/CCreatePacket.h"
 
 namespace {
@@ -18,16 +16,13 @@ constexpr DWORD kPacketPreparing = 2;
 constexpr DWORD kPacketStop = 4;
 constexpr size_t kLongCacheName = 2048;
 constexpr DWORD kSizeOverclaim = 100;
+// The fields of a packet reply around its data: rc, total, word, data size, text count.
+constexpr size_t kPacketFields = 4 + 8 + 4 + 8 + 4;
 
-std::string Compress(const std::string& contents)
+void Refuse(ReplyWriter& reply)
 {
-    uLongf length = compressBound(static_cast<uLong>(contents.size()));
-    std::string stream(length, '\0');
-    compress2(reinterpret_cast<Bytef*>(stream.data()), &length,
-              reinterpret_cast<const Bytef*>(contents.data()), static_cast<uLong>(contents.size()),
-              Z_DEFAULT_COMPRESSION);
-    stream.resize(length);
-    return stream;
+    reply.PutU32(kRefused);
+    reply.PutU32(0);
 }
 
 }  // namespace
@@ -35,8 +30,14 @@ std::string Compress(const std::string& contents)
 void DownloadHandlers::AddFile(const FileCodes& codes, const std::string& contents,
                                DWORD fileTime)
 {
+    AddFile(codes, ServedFile::FromContents(contents), fileTime);
+}
+
+void DownloadHandlers::AddFile(const FileCodes& codes, std::shared_ptr<const ServedFile> contents,
+                               DWORD fileTime)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_files[codes] = StoredFile{contents, fileTime};
+    m_files[codes] = StoredFile{std::move(contents), fileTime};
 }
 
 void DownloadHandlers::SetBehaviour(const Behaviour& behaviour)
@@ -57,6 +58,12 @@ std::vector<DownloadHandlers::PacketRequest> DownloadHandlers::PacketRequests() 
     return m_packetRequests;
 }
 
+size_t DownloadHandlers::OpenCacheFiles() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_cacheFiles.size();
+}
+
 void DownloadHandlers::Register(CommandTable& commands)
 {
     commands.Set(CCreatePacket::kGetFile,
@@ -66,6 +73,13 @@ void DownloadHandlers::Register(CommandTable& commands)
     commands.Set(CCreatePacket::kGetCachePacket,
                  [this](RequestReader& request, ReplyWriter& reply, ServerModel&) {
                      GetCachePacket(request, reply);
+                 });
+    CommandHandler removal = commands.Find(CCreatePacket::kRemoveCacheFile);
+    commands.Set(CCreatePacket::kRemoveCacheFile,
+                 [this, removal](RequestReader& request, ReplyWriter& reply, ServerModel& model) {
+                     ForgetCacheFile(request);
+                     if (removal)
+                         removal(request, reply, model);
                  });
 }
 
@@ -77,73 +91,79 @@ void DownloadHandlers::GetFile(RequestReader& request, ReplyWriter& reply)
         request.ReadU64(&code);
     DWORD lastWord = 0;
     request.ReadU32(&lastWord);
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     auto found = m_files.find(codes);
-    if (request.Failed() || found == m_files.end()) {
-        reply.PutU32(kRefused);
-        reply.PutU32(0);
-        return;
+    if (request.Failed() || found == m_files.end())
+        return Refuse(reply);
+    const StoredFile file = found->second;
+    const Behaviour behaviour = m_behaviour;
+    bool single = behaviour.form == Form::Single ||
+                  (behaviour.form == Form::BySize && file.contents->Size() <= kSingleReplyLimit);
+    if (single) {
+        lock.unlock();
+        return AnswerSingleReply(file, behaviour.singleFault, reply);
     }
-    const StoredFile& file = found->second;
-    bool single = m_behaviour.form == Form::Single ||
-                  (m_behaviour.form == Form::BySize && file.contents.size() <= kSingleReplyLimit);
-    if (single)
-        AnswerSingleReply(file, reply);
-    else
-        AnnounceCacheFile(file, reply);
-}
-
-// rc 2, file time, the file's size as two words, the compressed size, the zlib stream.
-void DownloadHandlers::AnswerSingleReply(const StoredFile& file, ReplyWriter& reply) const
-{
-    std::string stream = Compress(file.contents);
-    DWORD announcedSize = static_cast<DWORD>(stream.size());
-    switch (m_behaviour.singleFault) {
-    case SingleReplyFault::None:
-        break;
-    case SingleReplyFault::CorruptStream:
-        stream[stream.size() / 2] = static_cast<char>(stream[stream.size() / 2] ^ 0x55);
-        break;
-    case SingleReplyFault::CutStream:
-        stream.resize(stream.size() / 2);
-        announcedSize = static_cast<DWORD>(stream.size());
-        break;
-    case SingleReplyFault::SizePastReply:
-        announcedSize += kSizeOverclaim;
-        break;
-    case SingleReplyFault::ShortHeader:
-        reply.PutU32(kSingleReply);
-        reply.PutU32(file.fileTime);
-        reply.PutU32(0);
-        return;
-    case SingleReplyFault::ZeroSize:
-        stream.clear();
-        announcedSize = 0;
-        break;
-    }
-    const ULONGLONG size = file.contents.size();
-    reply.PutU32(kSingleReply);
-    reply.PutU32(file.fileTime);
-    reply.PutU64(size);
-    reply.PutU32(announcedSize);
-    reply.PutBytes(stream.data(), stream.size());
-}
-
-// A fresh cache file for the contents: rc, the name (count and bytes), the file time.
-void DownloadHandlers::AnnounceCacheFile(const StoredFile& file, ReplyWriter& reply)
-{
-    std::string name = "cache" + std::to_string(++m_cacheCounter) + ".tmp";
-    if (m_behaviour.announcementFault == AnnouncementFault::LongCacheName)
-        name.resize(kLongCacheName, 'n');
-    m_cacheFiles[name] = file.contents;
+    std::string name = OpenCacheFile(file);
+    lock.unlock();
     reply.PutU32(kCachedTransfer);
-    if (m_behaviour.announcementFault == AnnouncementFault::NameBeyondReply) {
+    if (behaviour.announcementFault == AnnouncementFault::NameBeyondReply) {
         reply.PutU32(static_cast<DWORD>(name.size() + 64));
         reply.PutBytes(name.data(), name.size());
         return;
     }
     reply.PutCountedBytes(name);
     reply.PutU32(file.fileTime);
+}
+
+// rc 2, file time, the file's size as two words, the compressed size, the zlib stream.
+void DownloadHandlers::AnswerSingleReply(const StoredFile& file, SingleReplyFault fault,
+                                         ReplyWriter& reply)
+{
+    const std::string& compressed = file.contents->Compressed();
+    if (compressed.empty())
+        return Refuse(reply);
+    if (fault == SingleReplyFault::ShortHeader) {
+        reply.PutU32(kSingleReply);
+        reply.PutU32(file.fileTime);
+        reply.PutU32(0);
+        return;
+    }
+    size_t sent = compressed.size();
+    DWORD announcedSize = static_cast<DWORD>(sent);
+    if (fault == SingleReplyFault::CutStream)
+        announcedSize = static_cast<DWORD>(sent /= 2);
+    else if (fault == SingleReplyFault::SizePastReply)
+        announcedSize += kSizeOverclaim;
+    else if (fault == SingleReplyFault::ZeroSize)
+        announcedSize = static_cast<DWORD>(sent = 0);
+    reply.PutU32(kSingleReply);
+    reply.PutU32(file.fileTime);
+    reply.PutU64(file.contents->Size());
+    reply.PutU32(announcedSize);
+    BYTE* stream = reply.Extend(sent);
+    std::copy_n(compressed.data(), sent, stream);
+    if (fault == SingleReplyFault::CorruptStream)
+        stream[sent / 2] ^= 0x55;
+}
+
+std::string DownloadHandlers::OpenCacheFile(const StoredFile& file)
+{
+    std::string name = "cache" + std::to_string(++m_cacheCounter) + ".tmp";
+    if (m_behaviour.announcementFault == AnnouncementFault::LongCacheName)
+        name.resize(kLongCacheName, 'n');
+    m_cacheFiles[name] = file.contents;
+    return name;
+}
+
+// Request: the cache name, then the removal's reason and flag, which the common handler reads.
+void DownloadHandlers::ForgetCacheFile(const RequestReader& request)
+{
+    RequestReader fields = request;
+    std::string name;
+    if (!fields.ReadCountedBytes(&name))
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_cacheFiles.erase(name);
 }
 
 // Request: the cache name, the offset, the chunk size, a last word.
@@ -154,7 +174,7 @@ void DownloadHandlers::GetCachePacket(RequestReader& request, ReplyWriter& reply
     request.ReadU64(&asked.offset);
     request.ReadU32(&asked.chunkSize);
     request.ReadU32(&asked.lastWord);
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_packetRequests.push_back(asked);
     PacketAction action = PacketAction::Data;
     if (!m_actions.empty()) {
@@ -162,16 +182,22 @@ void DownloadHandlers::GetCachePacket(RequestReader& request, ReplyWriter& reply
         m_actions.pop_front();
     }
     auto found = m_cacheFiles.find(asked.cacheName);
-    if (request.Failed() || found == m_cacheFiles.end())
+    std::shared_ptr<const ServedFile> contents;
+    if (!request.Failed() && found != m_cacheFiles.end())
+        contents = found->second;
+    const Behaviour behaviour = m_behaviour;
+    lock.unlock();
+    if (contents == nullptr)
         action = PacketAction::Error;
-    static const std::string kNoContents;
-    const std::string& contents = found != m_cacheFiles.end() ? found->second : kNoContents;
-    AnswerPacket(action, contents, asked.offset, asked.chunkSize, reply);
+    static const std::shared_ptr<const ServedFile> kNoContents = ServedFile::FromContents({});
+    AnswerPacket(action, contents ? *contents : *kNoContents, asked.offset, asked.chunkSize,
+                 behaviour, reply);
 }
 
 // rc, the file's total size, a word, the data size and the data, the server text.
-void DownloadHandlers::AnswerPacket(PacketAction action, const std::string& contents,
-                                    ULONGLONG offset, DWORD chunkSize, ReplyWriter& reply) const
+void DownloadHandlers::AnswerPacket(PacketAction action, const ServedFile& contents,
+                                    ULONGLONG offset, DWORD chunkSize,
+                                    const Behaviour& behaviour, ReplyWriter& reply)
 {
     if (action == PacketAction::Drop) {
         reply.NoReply();
@@ -183,27 +209,29 @@ void DownloadHandlers::AnswerPacket(PacketAction action, const std::string& cont
         reply.PutU32(0);
         return;
     }
-    const size_t start = static_cast<size_t>(std::min<ULONGLONG>(offset, contents.size()));
-    std::string data = contents.substr(start, chunkSize);
-    ULONGLONG dataSize = data.size();
-    if (action == PacketAction::Preparing) {
-        data.clear();
-        dataSize = 0;
-    } else if (action == PacketAction::PastEndOfFile) {
-        data = contents.substr(start) + "!";
-        dataSize = data.size();
-    } else if (action == PacketAction::SizePastReply) {
+    const ULONGLONG start = std::min(offset, contents.Size());
+    const ULONGLONG rest = contents.Size() - start;
+    size_t count = static_cast<size_t>(std::min<ULONGLONG>(rest, chunkSize));
+    if (action == PacketAction::Preparing)
+        count = 0;
+    else if (action == PacketAction::PastEndOfFile)
+        count = static_cast<size_t>(rest);
+    const bool pastEnd = action == PacketAction::PastEndOfFile;
+    ULONGLONG dataSize = count + (pastEnd ? 1 : 0);
+    if (action == PacketAction::SizePastReply)
         dataSize += kSizeOverclaim;
-    }
+    reply.Reserve(kPacketFields + count + 1 + behaviour.serverText.size());
     reply.PutU32(action == PacketAction::Preparing ? kPacketPreparing : kPacketData);
-    reply.PutU64(AnnouncedTotal(contents));
-    reply.PutU32(m_behaviour.packetWord);
+    reply.PutU64(behaviour.announcedTotal.value_or(contents.Size()));
+    reply.PutU32(behaviour.packetWord);
     reply.PutU64(dataSize);
-    reply.PutBytes(data.data(), data.size());
-    reply.PutCountedBytes(m_behaviour.serverText);
-}
-
-ULONGLONG DownloadHandlers::AnnouncedTotal(const std::string& contents) const
-{
-    return m_behaviour.announcedTotal.value_or(contents.size());
+    if (!contents.Read(start, count, reply.Extend(count))) {
+        reply.Clear();
+        reply.PutU32(kPacketError);
+        reply.PutU32(0);
+        return;
+    }
+    if (pastEnd)
+        reply.PutBytes("!", 1);
+    reply.PutCountedBytes(behaviour.serverText);
 }

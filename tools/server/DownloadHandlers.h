@@ -1,7 +1,9 @@
 // The stand-in server's side of file downloads: a store of file contents by their five codes,
-// answered to a file request (129) either with one compressed reply (a real zlib stream) or
-// with a cache file that the client then fetches packet by packet (106); the removal of the
-// cache file (35) is answered by the server's common handlers. For clients' failure paths it
+// answered to a file request (129) either with one compressed reply (a real zlib stream, made
+// once per file) or with a cache file that the client then fetches packet by packet (106),
+// each chunk read straight from the stored contents. A cache file holds nothing but a
+// reference to its contents and is forgotten when the client removes it (35), which the
+// server's common handlers then answer as before. For clients' failure paths it
 // can misbehave on purpose: damaged or cut zlib streams, sizes that the reply does not hold, a
 // cache name too long, and scripted answers to the next packet requests (errors, stops,
 // waits, dropped connections, data past the end of the file).
@@ -12,12 +14,14 @@
 #include <array>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/server/CommandTable.h"
+#include "tools/server/ServedFile.h"
 
 class DownloadHandlers {
 public:
@@ -89,34 +93,40 @@ public:
     };
 
     void AddFile(const FileCodes& codes, const std::string& contents, DWORD fileTime);
+    void AddFile(const FileCodes& codes, std::shared_ptr<const ServedFile> contents,
+                 DWORD fileTime);
     void SetBehaviour(const Behaviour& behaviour);
     // The answers to the next packet requests, in order; after them, data.
     void QueuePacketActions(const std::vector<PacketAction>& actions);
 
     std::vector<PacketRequest> PacketRequests() const;
+    // Cache files announced and not yet removed.
+    size_t OpenCacheFiles() const;
 
     void Register(CommandTable& commands);
 
 private:
     struct StoredFile {
-        std::string contents;
+        std::shared_ptr<const ServedFile> contents;
         DWORD fileTime = 0;
     };
 
     void GetFile(RequestReader& request, ReplyWriter& reply);
     void GetCachePacket(RequestReader& request, ReplyWriter& reply);
-    void AnswerSingleReply(const StoredFile& file, ReplyWriter& reply) const;
-    void AnnounceCacheFile(const StoredFile& file, ReplyWriter& reply);
-    void AnswerPacket(PacketAction action, const std::string& contents, ULONGLONG offset,
-                      DWORD chunkSize, ReplyWriter& reply) const;
-    ULONGLONG AnnouncedTotal(const std::string& contents) const;
+    void ForgetCacheFile(const RequestReader& request);
+    static void AnswerSingleReply(const StoredFile& file, SingleReplyFault fault,
+                                  ReplyWriter& reply);
+    // A fresh cache name for the contents; called with the lock held.
+    std::string OpenCacheFile(const StoredFile& file);
+    static void AnswerPacket(PacketAction action, const ServedFile& contents, ULONGLONG offset,
+                             DWORD chunkSize, const Behaviour& behaviour, ReplyWriter& reply);
 
     mutable std::mutex m_mutex;
     std::map<FileCodes, StoredFile> m_files;
     Behaviour m_behaviour;
     std::deque<PacketAction> m_actions;
     // Cache files by name: the contents they serve.
-    std::map<std::string, std::string> m_cacheFiles;
+    std::map<std::string, std::shared_ptr<const ServedFile>> m_cacheFiles;
     DWORD m_cacheCounter = 0;
     std::vector<PacketRequest> m_packetRequests;
 };

@@ -1,5 +1,9 @@
 // Builds one reply payload field by field (little-endian, no padding), or marks that the
 // request gets no reply or ends the connection.
+//
+// A connection's thread builds one reply after another: each writer takes over the memory its
+// thread's last writer left behind, so that a run of large replies (file chunks) reuses warm
+// memory instead of faulting in fresh pages for every one.
 #pragma once
 
 #include <string>
@@ -10,6 +14,9 @@
 class ReplyWriter {
 public:
     ReplyWriter();
+    ~ReplyWriter();
+    ReplyWriter(const ReplyWriter&) = delete;
+    ReplyWriter& operator=(const ReplyWriter&) = delete;
 
     void PutU16(WORD value);
     void PutU32(DWORD value);
@@ -17,6 +24,12 @@ public:
     void PutBytes(const void* bytes, size_t count);
     // A u32 byte count followed by the bytes.
     void PutCountedBytes(const std::string& bytes);
+    // Appends count bytes for the caller to fill and gives where they start.
+    BYTE* Extend(size_t count);
+    // Makes room for count more bytes at once.
+    void Reserve(size_t count);
+    // Drops what was written so far.
+    void Clear();
     // The request is answered by nothing at all.
     void NoReply();
     // The connection ends after this request (and its reply, if any).

@@ -1,11 +1,4 @@
-// kelvane-server: the stand-in server as a program.
-//   kelvane-server [--address A.B.C.D] [--port N] [--demo] [--user NAME PASSWORD]...
-//                  [--machine-key KEY]... [--data-server NAME] [--print-requests]
-//   (default 127.0.0.1, port 443)
-// --demo fills the store with a sample member, machines and files, and lets the member and
-// the machines log in. --user and --machine-key add logins. --data-server names the data
-// server in the settings it hands out (by default its own address). --print-requests prints
-// every request as it arrives.
+// kelvane-server: the stand-in server as a program. Its usage text says what it does.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,14 +10,34 @@
 #include "connection/CCreatePacket.h"
 #include "platform/text.h"
 #include "tools/server/DemoData.h"
+#include "tools/server/DownloadHandlers.h"
+#include "tools/server/FolderData.h"
 #include "tools/server/LoginService.h"
 #include "tools/server/StandinServer.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: %s [--address A.B.C.D] [--port N] [--demo] [--user NAME PASSWORD]...\n"
-    "          [--machine-key KEY]... [--data-server NAME] [--print-requests]\n";
+    "usage: %s [--address A.B.C.D] [--port N] [--demo] [--files FOLDER [--cached-only]]\n"
+    "          [--user NAME PASSWORD]... [--machine-key KEY]... [--data-server NAME]\n"
+    "          [--print-requests]\n"
+    "Listens on 127.0.0.1, port 443, unless told otherwise.\n"
+    "  --demo            a sample member (user demo, password demo) with two machines,\n"
+    "                    folders and file versions, who can log in, as can the machines\n"
+    "                    (keys demo-key-501, demo-key-502)\n"
+    "  --files FOLDER    the sample member, whose machines are FOLDER's files instead:\n"
+    "                    FOLDER/MACHINE/VOLUME/... (each subfolder of FOLDER is a machine,\n"
+    "                    each subfolder of a machine a volume, the rest its folders and\n"
+    "                    files); machine ids start at 501; every file can be restored,\n"
+    "                    up to 1 MiB as one compressed reply, larger ones by a cached\n"
+    "                    transfer read straight from the file\n"
+    "  --cached-only     serve every file of --files by a cached transfer\n"
+    "  --user, --machine-key   further logins\n"
+    "  --data-server     the data server that the settings name (by default this address)\n"
+    "  --print-requests  print every request as it arrives\n";
+
+// The machine id of the first machine that --files adds.
+constexpr ULONGLONG kFirstFolderMachine = 501;
 
 // Lets the demo member and the demo machines log in.
 void AddDemoLogins(StandinServer& server, LoginService& logins)
@@ -49,6 +62,9 @@ const char* CommandName(DWORD code)
         {CCreatePacket::kSetActiveMachine, "set active machine"},
         {CCreatePacket::kIsWebPortalEnabledEx, "web portal"},
         {CCreatePacket::kCloseOpenHandle, "close open handle"},
+        {CCreatePacket::kGetFile, "file"},
+        {CCreatePacket::kGetCachePacket, "cache packet"},
+        {CCreatePacket::kRemoveCacheFile, "remove cache file"},
     };
     auto name = names.find(code);
     return name != names.end() ? name->second : "command";
@@ -71,6 +87,30 @@ const char* CommandName(DWORD code)
     }
 }
 
+// The sample member with the folder's machines in place of the sample ones; false with a
+// message when the folder cannot be read.
+bool OfferFolder(StandinServer& server, DownloadHandlers& files, const std::string& folder,
+                 bool cachedOnly)
+{
+    std::string error;
+    bool read = server.Model().Service().With([&](ServiceState& state) {
+        FillDemoData(state);
+        state.machines.clear();
+        state.activeMachine = 0;
+        return FolderData(state, files, kFirstFolderMachine).AddMachines(folder, &error);
+    });
+    if (!read) {
+        std::fprintf(stderr, "kelvane-server: cannot offer %s: %s\n", folder.c_str(),
+                     error.c_str());
+        return false;
+    }
+    DownloadHandlers::Behaviour behaviour;
+    behaviour.form = cachedOnly ? DownloadHandlers::Form::Cached : DownloadHandlers::Form::BySize;
+    files.SetBehaviour(behaviour);
+    files.Register(server.Commands());
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -80,6 +120,8 @@ int main(int argc, char** argv)
     DWORD port = StandinServer::kDefaultPort;
     bool demo = false;
     bool printRequests = false;
+    std::string folder;
+    bool cachedOnly = false;
     LoginService logins;
     std::string dataServer;
     for (int i = 1; i < argc; ++i) {
@@ -90,6 +132,10 @@ int main(int argc, char** argv)
             port = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
         } else if (std::strcmp(argv[i], "--demo") == 0) {
             demo = true;
+        } else if (std::strcmp(argv[i], "--files") == 0 && hasValue) {
+            folder = argv[++i];
+        } else if (std::strcmp(argv[i], "--cached-only") == 0) {
+            cachedOnly = true;
         } else if (std::strcmp(argv[i], "--user") == 0 && i + 2 < argc) {
             logins.AddUser(argv[i + 1], argv[i + 2]);
             i += 2;
@@ -104,15 +150,21 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    // Outlives the server's connections.
+    DownloadHandlers files;
     StandinServer server(address, port);
     logins.Register(server.Commands());
     SettingsReplyFields settings;
     settings.dataServer = dataServer.empty() ? address : dataServer;
     logins.SetSettingsReply(settings);
-    if (demo) {
+    if (!folder.empty()) {
+        if (!OfferFolder(server, files, folder, cachedOnly))
+            return 1;
+    } else if (demo) {
         server.Model().Service().With(FillDemoData);
-        AddDemoLogins(server, logins);
     }
+    if (demo || !folder.empty())
+        AddDemoLogins(server, logins);
     if (!server.Start()) {
         std::fprintf(stderr, "kelvane-server: cannot listen on %s:%u (wsaerror %d)\n",
                      address.c_str(), static_cast<unsigned>(port), WSAGetLastError());

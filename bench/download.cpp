@@ -1,0 +1,380 @@
+// Downloads through the library against plain programs doing the same work, in one run:
+//   - a cached transfer of a large file (1 GiB) by RestoreFile, against a reference client that
+//     speaks the same framed protocol with the same 128 KiB chunks to the same stand-in server
+//     (request, reply, CRC both ways, append to a file);
+//   - a 4 MiB file that comes as one compressed reply by RestoreFile, against zlib's inflate,
+//     a write and a flush of the same compressed bytes;
+// each to a file on tmpfs and to a file on disk; and the stand-in server alone, serving the
+// large file to a reader that only receives and checks the frames.
+// Rounds alternate which side runs first; every figure is the median of the rounds.
+//
+//   bench_download [--rounds N] [--size MIB] [--disk FOLDER] [--server-only]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+#include <zlib.h>
+
+#include "bench/support/FrameClient.h"
+#include "kelvane.h"
+#include "platform/text.h"
+#include "tools/server/DownloadHandlers.h"
+#include "tools/server/LoginService.h"
+#include "tools/server/StandinServer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kMiB = 1u << 20;
+constexpr size_t kSingleSize = 4 * kMiB;
+// The library inflates a single reply into a buffer of this size; the reference does the same.
+constexpr size_t kInflateBuffer = 5 * kMiB;
+// Single replies are short: each round restores this many to get past the clock's grain.
+constexpr int kSingleRepeats = 20;
+constexpr double kServerGoal = 1.5;
+constexpr double kCachedGoal = 0.95;
+constexpr double kSingleGoal = 0.9;
+constexpr const char* kUser = "bench";
+constexpr FrameClient::Codes kLargeCodes{601, 100, 1, 1000, 50000};
+constexpr FrameClient::Codes kSingleCodes{601, 100, 1, 1001, 50001};
+
+struct Options {
+    int rounds = 5;
+    uint64_t size = 1024ull * kMiB;
+    fs::path disk = "/var/tmp";
+    bool serverOnly = false;
+};
+
+bool ReadOptions(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (option == "--rounds" && hasValue)
+            options.rounds = std::max(1, std::atoi(argv[++i]));
+        else if (option == "--size" && hasValue)
+            options.size = std::strtoull(argv[++i], nullptr, 10) * kMiB;
+        else if (option == "--disk" && hasValue)
+            options.disk = argv[++i];
+        else if (option == "--server-only")
+            options.serverOnly = true;
+        else
+            return false;
+    }
+    return options.size > 0;
+}
+
+// Bytes that do not compress, made quickly: one noisy MiB, varied per MiB.
+void WriteNoiseFile(const fs::path& path, uint64_t size)
+{
+    std::vector<uint32_t> block(kMiB / 4);
+    uint32_t seed = 1;
+    for (uint32_t& word : block) {
+        seed = seed * 1103515245u + 12345u;
+        word = seed;
+    }
+    std::ofstream out(path, std::ios::binary);
+    for (uint64_t written = 0; written < size; written += kMiB) {
+        block[written / kMiB % block.size()] ^= 0x9E3779B9u;
+        out.write(reinterpret_cast<const char*>(block.data()),
+                  static_cast<std::streamsize>(std::min<uint64_t>(kMiB, size - written)));
+    }
+}
+
+// Text-like bytes that compress about as well as documents do.
+void WriteTextFile(const fs::path& path, size_t size)
+{
+    static const char* const kWords[] = {"backup ", "restore ", "volume ", "machine ", "folder ",
+                                         "version ", "chunk ", "server ", "\n", "2024-05-17 "};
+    std::string text;
+    uint32_t seed = 7;
+    while (text.size() < size) {
+        seed = seed * 1103515245u + 12345u;
+        text += kWords[(seed >> 16) % std::size(kWords)];
+        text += std::to_string(seed % 1000);
+    }
+    text.resize(size);
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+double Seconds(const std::function<bool()>& work, bool* failed)
+{
+    auto start = std::chrono::steady_clock::now();
+    if (!work())
+        *failed = true;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Runs two sides for the rounds, alternating which goes first; gives their median rates in
+// GB/s of bytes per run.
+std::pair<double, double> Compare(int rounds, double bytes, const std::function<bool()>& library,
+                                  const std::function<bool()>& reference, bool* failed)
+{
+    std::vector<double> libraryRates, referenceRates;
+    for (int round = 0; round < rounds; ++round) {
+        const bool libraryFirst = round % 2 == 0;
+        double first = Seconds(libraryFirst ? library : reference, failed);
+        double second = Seconds(libraryFirst ? reference : library, failed);
+        libraryRates.push_back(bytes / 1e9 / (libraryFirst ? first : second));
+        referenceRates.push_back(bytes / 1e9 / (libraryFirst ? second : first));
+    }
+    return {Median(libraryRates), Median(referenceRates)};
+}
+
+void PrintComparison(const char* what, const char* library, const char* reference,
+                     std::pair<double, double> rates, double goal)
+{
+    const double ratio = rates.first / rates.second;
+    std::printf("%-38s %s %6.3f GB/s   %s %6.3f GB/s   ratio %.3f (goal >= %.2f) %s\n", what,
+                library, rates.first, reference, rates.second, ratio, goal,
+                ratio >= goal ? "met" : "MISSED");
+}
+
+int32_t Quiet(uintptr_t, uint32_t, const char16_t*, uint64_t)
+{
+    return 0;
+}
+
+uint32_t Low(uint64_t code)
+{
+    return static_cast<uint32_t>(code);
+}
+
+uint32_t High(uint64_t code)
+{
+    return static_cast<uint32_t>(code >> 32);
+}
+
+bool Restore(Csocketclient* channel, const FrameClient::Codes& codes, const fs::path& path)
+{
+    const std::u16string local = Utf8ToUtf16(path.string());
+    int32_t result = RestoreFile(channel, Low(codes[0]), High(codes[0]), Low(codes[1]),
+                                 High(codes[1]), Low(codes[2]), High(codes[2]), Low(codes[3]),
+                                 High(codes[3]), Low(codes[4]), High(codes[4]), local.c_str(), 0,
+                                 0, u"", Quiet);
+    return result == 1;
+}
+
+// The reference of a single reply: inflate into a buffer as large as the library's, write the
+// result and flush it.
+bool InflateAndWrite(const std::string& stream, std::vector<Bytef>& buffer, const fs::path& path)
+{
+    uLongf length = static_cast<uLongf>(buffer.size());
+    if (uncompress(buffer.data(), &length, reinterpret_cast<const Bytef*>(stream.data()),
+                   static_cast<uLong>(stream.size())) != Z_OK)
+        return false;
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr)
+        return false;
+    bool written = std::fwrite(buffer.data(), 1, length, out) == length;
+    return std::fclose(out) == 0 && written;
+}
+
+// The stand-in server on port 443 of a loopback address of this benchmark's own.
+std::unique_ptr<StandinServer> StartServer()
+{
+    for (int host = 1; host < 255; ++host) {
+        const std::string address = "127.0.93." + std::to_string(host);
+        auto server = std::make_unique<StandinServer>(address, StandinServer::kDefaultPort);
+        if (server->Start())
+            return server;
+    }
+    return nullptr;
+}
+
+class Bench {
+public:
+    Bench(const Options& options, fs::path work) : m_options(options), m_work(std::move(work)) {}
+
+    bool Prepare();
+    bool MeasureServer();
+    bool CompareCached(const fs::path& folder, const char* where);
+    bool CompareSingle(const fs::path& folder, const char* where);
+    void Close();
+
+private:
+    bool RemovedAfter(bool done, const fs::path& path);
+
+    const Options& m_options;
+    fs::path m_work;
+    // Outlive the server's connections.
+    DownloadHandlers m_files;
+    LoginService m_logins;
+    std::unique_ptr<StandinServer> m_server;
+    Csocketclient* m_channel = nullptr;
+    FrameClient m_reference;
+};
+
+bool Bench::Prepare()
+{
+    const fs::path large = m_work / "large.bin";
+    const fs::path single = m_work / "single.txt";
+    WriteNoiseFile(large, m_options.size);
+    WriteTextFile(single, kSingleSize);
+    m_files.AddFile(kLargeCodes, ServedFile::FromDisk(large.string()), 0);
+    m_files.AddFile(kSingleCodes, ServedFile::FromDisk(single.string()), 0);
+    m_server = StartServer();
+    if (m_server == nullptr)
+        return false;
+    m_logins.AddUser(kUser, kUser);
+    SettingsReplyFields settings;
+    settings.dataServer = m_server->Address();
+    m_logins.SetSettingsReply(settings);
+    m_logins.Register(m_server->Commands());
+    m_files.Register(m_server->Commands());
+    uint32_t flags = 0;
+    const std::u16string address = Utf8ToUtf16(m_server->Address());
+    const std::u16string user = Utf8ToUtf16(kUser);
+    m_channel = OpenChannel(address.c_str(), user.c_str(), user.c_str(), &flags, 0, u"", 0, u"",
+                            u"");
+    return m_channel != nullptr && m_reference.Connect(m_server->Address(), 443);
+}
+
+bool Bench::RemovedAfter(bool done, const fs::path& path)
+{
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    return done;
+}
+
+bool Bench::MeasureServer()
+{
+    DownloadHandlers::Behaviour cached;
+    cached.form = DownloadHandlers::Form::Cached;
+    m_files.SetBehaviour(cached);
+    std::vector<double> rates;
+    for (int round = 0; round < m_options.rounds; ++round) {
+        bool failed = false;
+        double seconds = Seconds(
+            [&] {
+                return m_reference.FetchCached(kLargeCodes, nullptr) ==
+                       static_cast<int64_t>(m_options.size);
+            },
+            &failed);
+        if (failed)
+            return false;
+        rates.push_back(static_cast<double>(m_options.size) / 1e9 / seconds);
+    }
+    const double rate = Median(rates);
+    std::printf("%-38s %6.3f GB/s (goal >= %.1f GB/s) %s\n",
+                "stand-in server to a frame reader", rate, kServerGoal,
+                rate >= kServerGoal ? "met" : "MISSED");
+    return true;
+}
+
+bool Bench::CompareCached(const fs::path& folder, const char* where)
+{
+    DownloadHandlers::Behaviour cached;
+    cached.form = DownloadHandlers::Form::Cached;
+    m_files.SetBehaviour(cached);
+    const fs::path target = folder / "kelvane-bench-restored.bin";
+    const int64_t expected = static_cast<int64_t>(m_options.size);
+    bool failed = false;
+    auto rates = Compare(
+        m_options.rounds, static_cast<double>(m_options.size),
+        [&] {
+            return RemovedAfter(Restore(m_channel, kLargeCodes, target) &&
+                                    fs::file_size(target) == m_options.size,
+                                target);
+        },
+        [&] {
+            return RemovedAfter(m_reference.FetchCached(kLargeCodes, target.c_str()) == expected,
+                                target);
+        },
+        &failed);
+    const std::string what = std::to_string(m_options.size / kMiB) + " MiB cached, to " + where;
+    PrintComparison(what.c_str(), "RestoreFile", "reference", rates, kCachedGoal);
+    return !failed;
+}
+
+bool Bench::CompareSingle(const fs::path& folder, const char* where)
+{
+    DownloadHandlers::Behaviour single;
+    single.form = DownloadHandlers::Form::Single;
+    m_files.SetBehaviour(single);
+    const std::string stream = m_reference.FetchCompressed(kSingleCodes);
+    if (stream.empty())
+        return false;
+    const fs::path target = folder / "kelvane-bench-single.txt";
+    std::vector<Bytef> buffer(kInflateBuffer);
+    bool failed = false;
+    auto rates = Compare(
+        m_options.rounds, static_cast<double>(kSingleSize) * kSingleRepeats,
+        [&] {
+            bool done = true;
+            for (int i = 0; i < kSingleRepeats; ++i)
+                done = RemovedAfter(Restore(m_channel, kSingleCodes, target), target) && done;
+            return done;
+        },
+        [&] {
+            bool done = true;
+            for (int i = 0; i < kSingleRepeats; ++i)
+                done = RemovedAfter(InflateAndWrite(stream, buffer, target), target) && done;
+            return done;
+        },
+        &failed);
+    const std::string what = "4 MiB single reply, to " + std::string(where);
+    PrintComparison(what.c_str(), "RestoreFile", "inflate+write", rates, kSingleGoal);
+    return !failed;
+}
+
+void Bench::Close()
+{
+    if (m_channel != nullptr)
+        CloseChannel(m_channel);
+    m_channel = nullptr;
+    if (m_server)
+        m_server->Stop();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    Options options;
+    if (!ReadOptions(argc, argv, options)) {
+        std::fprintf(stderr,
+                     "usage: %s [--rounds N] [--size MIB] [--disk FOLDER] [--server-only]\n",
+                     argv[0]);
+        return 2;
+    }
+    const fs::path work = fs::path("/dev/shm") / ("kelvane-bench-" + std::to_string(getpid()));
+    fs::create_directories(work);
+    // RestoreFile leaves its "Log.txt" in the current folder.
+    fs::current_path(work);
+    bool done;
+    {
+        Bench bench(options, work);
+        done = bench.Prepare();
+        if (!done)
+            std::fprintf(stderr, "bench_download: cannot start the server or open a channel\n");
+        done = done && bench.MeasureServer();
+        if (done && !options.serverOnly) {
+            done = bench.CompareCached(work, "tmpfs") && bench.CompareCached(options.disk, "disk") &&
+                   bench.CompareSingle(work, "tmpfs") && bench.CompareSingle(options.disk, "disk");
+        }
+        bench.Close();
+    }
+    fs::current_path("/");
+    fs::remove_all(work);
+    if (!done)
+        std::fprintf(stderr, "bench_download: a download failed\n");
+    return done ? 0 : 1;
+}

@@ -1,0 +1,207 @@
+#include "bench/support/FrameClient.h"
+
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+
+constexpr uint32_t kGetFile = 129;
+constexpr uint32_t kGetCachePacket = 106;
+constexpr uint32_t kRemoveCacheFile = 35;
+constexpr uint32_t kSingleReply = 2;
+constexpr uint32_t kTransferComplete = 8;
+// rc, total, word, data size: the fields before a chunk's data.
+constexpr size_t kPacketHead = 24;
+constexpr size_t kSingleHead = 20;
+
+uint32_t Load32(const uint8_t* bytes)
+{
+    uint32_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+uint64_t Load64(const uint8_t* bytes)
+{
+    uint64_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+template <typename Value>
+void Put(std::vector<uint8_t>& out, Value value)
+{
+    const size_t at = out.size();
+    out.resize(at + sizeof value);
+    std::memcpy(out.data() + at, &value, sizeof value);
+}
+
+void Put32(std::vector<uint8_t>& out, uint32_t value)
+{
+    Put(out, value);
+}
+
+void Put64(std::vector<uint8_t>& out, uint64_t value)
+{
+    Put(out, value);
+}
+
+void PutName(std::vector<uint8_t>& out, const std::string& name)
+{
+    Put32(out, static_cast<uint32_t>(name.size()));
+    out.insert(out.end(), name.begin(), name.end());
+}
+
+uint32_t Crc32(const uint8_t* bytes, size_t length)
+{
+    return static_cast<uint32_t>(crc32(crc32(0, nullptr, 0), bytes, static_cast<uInt>(length)));
+}
+
+}  // namespace
+
+FrameClient::~FrameClient()
+{
+    if (m_socket >= 0)
+        close(m_socket);
+}
+
+bool FrameClient::Connect(const std::string& address, uint16_t port)
+{
+    m_socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &peer.sin_addr);
+    return m_socket >= 0 &&
+           connect(m_socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+}
+
+bool FrameClient::SendAll(const void* bytes, size_t length)
+{
+    const auto* next = static_cast<const uint8_t*>(bytes);
+    while (length > 0) {
+        ssize_t sent = send(m_socket, next, length, MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        next += sent;
+        length -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+bool FrameClient::ReceiveAll(void* bytes, size_t length)
+{
+    auto* next = static_cast<uint8_t*>(bytes);
+    while (length > 0) {
+        ssize_t received = recv(m_socket, next, length, 0);
+        if (received <= 0)
+            return false;
+        next += received;
+        length -= static_cast<size_t>(received);
+    }
+    return true;
+}
+
+bool FrameClient::SendFrame(const std::vector<uint8_t>& payload)
+{
+    std::vector<uint8_t> frame;
+    frame.reserve(8 + payload.size());
+    Put32(frame, static_cast<uint32_t>(payload.size() + 4));
+    Put32(frame, Crc32(payload.data(), payload.size()));
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    return SendAll(frame.data(), frame.size());
+}
+
+bool FrameClient::ReceiveFrame()
+{
+    uint8_t head[8];
+    if (!ReceiveAll(head, sizeof head))
+        return false;
+    const uint32_t cbData = Load32(head);
+    if (cbData < 8)
+        return false;
+    m_payload.resize(cbData - 4);
+    return ReceiveAll(m_payload.data(), m_payload.size()) &&
+           Crc32(m_payload.data(), m_payload.size()) == Load32(head + 4);
+}
+
+uint32_t FrameClient::Exchange(const std::vector<uint8_t>& request)
+{
+    if (!SendFrame(request) || !ReceiveFrame())
+        return 0;
+    return Load32(m_payload.data());
+}
+
+bool FrameClient::AnnounceFile(const Codes& codes)
+{
+    std::vector<uint8_t> request;
+    Put32(request, kGetFile);
+    for (uint64_t code : codes)
+        Put64(request, code);
+    Put32(request, 0);
+    return Exchange(request) != 0;
+}
+
+int64_t FrameClient::FetchCached(const Codes& codes, const char* path)
+{
+    if (!AnnounceFile(codes) || m_payload.size() < 8)
+        return -1;
+    const uint32_t nameLength = Load32(m_payload.data() + 4);
+    if (Load32(m_payload.data()) == kSingleReply || nameLength > m_payload.size() - 8)
+        return -1;
+    const std::string name(reinterpret_cast<const char*>(m_payload.data() + 8), nameLength);
+    const int file = path != nullptr ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)
+                                     : -1;
+    if (path != nullptr && file < 0)
+        return -1;
+    int64_t received = 0;
+    std::vector<uint8_t> request;
+    for (;;) {
+        request.clear();
+        Put32(request, kGetCachePacket);
+        PutName(request, name);
+        Put64(request, static_cast<uint64_t>(received));
+        Put32(request, kChunk);
+        Put32(request, 0);
+        if (Exchange(request) == 0 || m_payload.size() < kPacketHead) {
+            received = -1;
+            break;
+        }
+        const uint64_t size = Load64(m_payload.data() + 16);
+        if (size > m_payload.size() - kPacketHead ||
+            (file >= 0 && write(file, m_payload.data() + kPacketHead, size) !=
+                              static_cast<ssize_t>(size))) {
+            received = -1;
+            break;
+        }
+        received += static_cast<int64_t>(size);
+        if (size < kChunk)
+            break;
+    }
+    if (file >= 0)
+        close(file);
+    request.clear();
+    Put32(request, kRemoveCacheFile);
+    PutName(request, name);
+    Put32(request, kTransferComplete);
+    Put32(request, 0);
+    Exchange(request);
+    return received;
+}
+
+std::string FrameClient::FetchCompressed(const Codes& codes)
+{
+    if (!AnnounceFile(codes) || m_payload.size() < kSingleHead ||
+        Load32(m_payload.data()) != kSingleReply)
+        return {};
+    const uint32_t size = Load32(m_payload.data() + 16);
+    if (size > m_payload.size() - kSingleHead)
+        return {};
+    return std::string(reinterpret_cast<const char*>(m_payload.data() + kSingleHead), size);
+}

@@ -1,0 +1,44 @@
+// The reference side of the download benchmark: a plain client of the server's framed protocol
+// written straight on POSIX sockets and zlib, with nothing of the library. A frame is a u32
+// cbData (payload length + 4), the u32 CRC-32 of the payload, then the payload; all integers
+// are little-endian.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class FrameClient {
+public:
+    using Codes = std::array<uint64_t, 5>;
+    static constexpr uint32_t kChunk = 0x20000;
+
+    FrameClient() = default;
+    ~FrameClient();
+    FrameClient(const FrameClient&) = delete;
+    FrameClient& operator=(const FrameClient&) = delete;
+
+    bool Connect(const std::string& address, uint16_t port);
+
+    // Fetches a file that the server offers as a cached transfer, 128 KiB per request, checking
+    // every frame, and appends each chunk to the file at path (none: the chunks are only
+    // checked). Gives the bytes received, or -1 on any failure.
+    int64_t FetchCached(const Codes& codes, const char* path);
+    // Asks for a file that the server answers with one compressed reply and gives its zlib
+    // stream; empty on failure.
+    std::string FetchCompressed(const Codes& codes);
+
+private:
+    bool SendFrame(const std::vector<uint8_t>& payload);
+    // The payload of the next frame into m_payload; false when the frame is broken.
+    bool ReceiveFrame();
+    bool SendAll(const void* bytes, size_t length);
+    bool ReceiveAll(void* bytes, size_t length);
+    // Sends a request and waits for its reply; gives the reply's first word, or 0 on failure.
+    uint32_t Exchange(const std::vector<uint8_t>& request);
+    bool AnnounceFile(const Codes& codes);
+
+    int m_socket = -1;
+    std::vector<uint8_t> m_payload;
+};
