@@ -22,7 +22,7 @@ endforeach()
 set_target_properties(InterposingHost PROPERTIES ENABLE_EXPORTS ON)
 
 # Installs the build into a folder of its own and builds a C host against the installed
-# package, once through find_package(Kelvane) and once through pkg-config.
+# package, once through find_package(Kelvane) and once through pkg-config, and runs both.
 add_test(NAME api.InstalledPackage
   COMMAND ${CMAKE_COMMAND}
     -DBUILD_DIR=${CMAKE_BINARY_DIR}
@@ -30,4 +30,5 @@ add_test(NAME api.InstalledPackage
     -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/installed-package
     -DC_COMPILER=${CMAKE_C_COMPILER}
     -DGENERATOR=${CMAKE_GENERATOR}
+    "-DHOST_FLAGS=$<$<BOOL:${KELVANE_SANITIZE}>:-fsanitize=address,undefined>"
     -P ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/InstalledPackage.cmake)
