@@ -81,8 +81,9 @@ private:
 };
 
 template <typename Result, typename Body>
-KELVANE_PASSES_CANCELLATION Result ExportFrame::Run(const char16_t* function, const char16_t* entryLine, Result failure,
-                        Body&& body)
+KELVANE_PASSES_CANCELLATION Result ExportFrame::Run(const char16_t* function,
+                                                    const char16_t* entryLine, Result failure,
+                                                    Body&& body)
 {
     try {
         ExportFrame frame(function, entryLine);
@@ -102,7 +103,8 @@ KELVANE_PASSES_CANCELLATION Result ExportFrame::Run(const char16_t* function, co
 }
 
 template <typename Body>
-KELVANE_PASSES_CANCELLATION void ExportFrame::Run(const char16_t* function, const char16_t* entryLine, Body&& body)
+KELVANE_PASSES_CANCELLATION void ExportFrame::Run(const char16_t* function,
+                                                  const char16_t* entryLine, Body&& body)
 {
     try {
         ExportFrame frame(function, entryLine);

@@ -73,7 +73,8 @@ std::optional<int32_t> ParseInteger(const std::u16string& text)
 std::string_view EightBitText(const std::vector<unsigned char>& bytes)
 {
     const auto end = std::find(bytes.begin(), bytes.end(), 0);
-    return {reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(end - bytes.begin())};
+    return {reinterpret_cast<const char*>(bytes.data()),
+            static_cast<size_t>(end - bytes.begin())};
 }
 
 // Each byte becomes the code unit of the same value, as the C runtime's default locale
