@@ -4,7 +4,9 @@
 //
 // An exported function runs its body through ExportFrame::Run, which turns any exception that
 // reaches it into an error line and the export's failure result, so that nothing is ever
-// thrown across the library's boundary:
+// thrown across the library's boundary. The one unwind that passes is the cancellation of the
+// host's thread (abi::__forced_unwind): it must reach the host's frames, and the objects on
+// the export's stack (trace scope, channel holder) clean up on its way:
 //
 //     return ExportFrame::Run(u"OpenChannel", u"147", failure, [&](ExportFrame& frame) {
 //         frame.Var(u"UserName", UserName);
@@ -17,10 +19,17 @@
 // they throw reaches the Run of the export that called them.
 #pragma once
 
+#include <cxxabi.h>
+
 #include <cstdint>
 #include <type_traits>
 
 #include "qvlib/CQVLogScope.h"
+
+// The cancellation unwind has no exception object, so binding abi::__forced_unwind& to it is
+// binding a null reference; the functions that catch it to pass it on leave that binding
+// unchecked.
+#define KELVANE_PASSES_CANCELLATION __attribute__((no_sanitize("null")))
 
 class ExportFrame {
 public:
@@ -34,10 +43,10 @@ public:
 
     template <typename Result, typename Body>
     static Result Run(const char16_t* function, const char16_t* entryLine, Result failure,
-                      Body&& body) noexcept;
+                      Body&& body);
     // For the exports without a result.
     template <typename Body>
-    static void Run(const char16_t* function, const char16_t* entryLine, Body&& body) noexcept;
+    static void Run(const char16_t* function, const char16_t* entryLine, Body&& body);
 
     // A "var: " line: name = value.
     template <typename Value>
@@ -72,32 +81,42 @@ private:
 };
 
 template <typename Result, typename Body>
-Result ExportFrame::Run(const char16_t* function, const char16_t* entryLine, Result failure,
-                        Body&& body) noexcept
+KELVANE_PASSES_CANCELLATION Result ExportFrame::Run(const char16_t* function,
+                                                    const char16_t* entryLine, Result failure,
+                                                    Body&& body)
 {
     try {
         ExportFrame frame(function, entryLine);
         try {
             return body(frame);
+        } catch (abi::__forced_unwind&) {
+            throw;
         } catch (...) {
             frame.ReportException();
             return frame.m_scope.LogResult(failure);
         }
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         return failure;
     }
 }
 
 template <typename Body>
-void ExportFrame::Run(const char16_t* function, const char16_t* entryLine, Body&& body) noexcept
+KELVANE_PASSES_CANCELLATION void ExportFrame::Run(const char16_t* function,
+                                                  const char16_t* entryLine, Body&& body)
 {
     try {
         ExportFrame frame(function, entryLine);
         try {
             body(frame);
+        } catch (abi::__forced_unwind&) {
+            throw;
         } catch (...) {
             frame.ReportException();
         }
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
     }
 }

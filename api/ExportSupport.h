@@ -2,12 +2,15 @@
 // the host's out-parameters and text buffers, its 64-bit codes, and the untraced calls.
 #pragma once
 
+#include <cxxabi.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "api/ExportFrame.h"
+
 class Csocketclient;
-class ExportFrame;
 
 // Room of a host text buffer that the interface gives no capacity for, terminator included
 // (bytes for 8-bit texts, code units for UTF-16 texts).
@@ -63,12 +66,15 @@ Char* OutOrScratch(Char* out, Char (&scratch)[kHostTextCapacity])
 }
 
 // Runs the body of an export that writes no trace; whatever it throws ends in the failure
-// result, never across the library's boundary.
+// result, never across the library's boundary. The cancellation of the host's thread passes,
+// as through ExportFrame::Run.
 template <typename Result, typename Body>
-Result RunUntraced(Result failure, Body&& body) noexcept
+KELVANE_PASSES_CANCELLATION Result RunUntraced(Result failure, Body&& body)
 {
     try {
         return body();
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         return failure;
     }

@@ -1,12 +1,15 @@
 #include "qvlib/CQVIni.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <limits>
 #include <new>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/text.h"
 #include "util/LittleEndian.h"
 
 namespace {
@@ -66,18 +69,48 @@ std::optional<int32_t> ParseInteger(const std::u16string& text)
     return static_cast<int32_t>(value);
 }
 
-// Each byte becomes the code unit of the same value, up to the first NUL byte, as the C
-// runtime's default locale converts 8-bit text on the system this file format comes from.
-std::u16string WidenBytes(const std::vector<unsigned char>& bytes)
+// The 8-bit text of a settings file, up to its first NUL byte.
+std::string_view EightBitText(const std::vector<unsigned char>& bytes)
 {
-    std::u16string text;
-    text.reserve(bytes.size());
-    for (unsigned char byte : bytes) {
-        if (byte == 0)
-            break;
-        text += static_cast<char16_t>(byte);
-    }
-    return text;
+    const auto end = std::find(bytes.begin(), bytes.end(), 0);
+    return {reinterpret_cast<const char*>(bytes.data()),
+            static_cast<size_t>(end - bytes.begin())};
+}
+
+// Each byte becomes the code unit of the same value, as the C runtime's default locale
+// converts 8-bit text on the system this file format comes from.
+std::u16string WidenBytes(std::string_view text)
+{
+    std::u16string wide;
+    wide.reserve(text.size());
+    for (char byte : text)
+        wide += static_cast<char16_t>(static_cast<unsigned char>(byte));
+    return wide;
+}
+
+// The text in the ANSI code page (UTF-8 here), when it is valid in it.
+std::optional<std::u16string> DecodeAnsi(std::string_view text)
+{
+    if (text.empty() || text.size() > static_cast<size_t>(std::numeric_limits<int>::max()))
+        return std::nullopt;
+    const int length = static_cast<int>(text.size());
+    const int needed =
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    if (needed <= 0)
+        return std::nullopt;
+    std::u16string wide(static_cast<size_t>(needed), u'\0');
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), needed);
+    return wide;
+}
+
+// 8-bit settings text: UTF-8 when the whole text is valid UTF-8 (as the names of this system
+// are), else one code unit per byte, so that every file read that way before reads the same.
+std::u16string DecodeEightBit(const std::vector<unsigned char>& bytes)
+{
+    const std::string_view text = EightBitText(bytes);
+    if (auto decoded = DecodeAnsi(text))
+        return std::move(*decoded);
+    return WidenBytes(text);
 }
 
 std::u16string Utf16FromBytes(const std::vector<unsigned char>& bytes, size_t start)
@@ -141,7 +174,7 @@ int32_t CQVIni::ReadFile(const char16_t* path, std::u16string& text)
         if (bytes[0] == 0xFF && bytes[1] == 0xFE)
             text = Utf16FromBytes(bytes, 2);
         else
-            text = WidenBytes(bytes);
+            text = DecodeEightBit(bytes);
     }
     CloseHandle(file);
     return 0;

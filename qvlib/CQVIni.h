@@ -25,7 +25,8 @@ public:
     uint32_t GetInt(const char16_t* section, const char16_t* key, int32_t* out) const;
     uint32_t GetBool(const char16_t* section, const char16_t* key, bool* out) const;
 
-    // The file's text: UTF-16LE after the mark FF FE, else 8-bit text; 0 or E_INVALIDARG.
+    // The file's text: UTF-16LE after the mark FF FE, else 8-bit text (UTF-8 when valid, else
+    // one character per byte); 0 or E_INVALIDARG.
     static int32_t ReadFile(const char16_t* path, std::u16string& text);
     void Clear();
     uint32_t AddSection(const char16_t* name);

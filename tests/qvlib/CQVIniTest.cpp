@@ -168,6 +168,18 @@ TEST_F(IniFile, WidensEightBitBytesToTheSameCodeUnits)
     EXPECT_EQ(Get(u"s", u"name"), u"caf\u00E9");
 }
 
+TEST_F(IniFile, DecodesEightBitTextAsUtf8OnlyWhenTheWholeFileIsValidUtf8)
+{
+    ASSERT_EQ(Load("[s]\nname=caf\xC3\xA9\nsign=\xE2\x82\xAC\n"), 1u);
+    EXPECT_EQ(Get(u"s", u"name"), u"caf\u00E9");
+    EXPECT_EQ(Get(u"s", u"sign"), u"\u20AC");
+
+    // One byte that is no UTF-8 keeps the whole file one character per byte.
+    ASSERT_EQ(Load("[s]\nname=caf\xC3\xA9\nother=\xE9\n"), 1u);
+    EXPECT_EQ(Get(u"s", u"name"), u"caf\u00C3\u00A9");
+    EXPECT_EQ(Get(u"s", u"other"), u"\u00E9");
+}
+
 TEST_F(IniFile, EndsTheTextAtTheFirstNul)
 {
     ASSERT_EQ(Load(Utf16File(std::u16string(u"[s]\na=1\n\0b=2\n", 13))), 1u);

@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -244,6 +245,23 @@ TEST_F(LogSettings, RefusesToWriteIntoAFileWithoutTheMark)
     EXPECT_EQ(log.Write(u"text\r\n", 0, true), 0u);
     EXPECT_EQ(log.GetErrorCode(), static_cast<uint32_t>(ERROR_BAD_FORMAT));
     EXPECT_EQ(ReadFileBytes(Folder() / "trace.log"), "plain");
+}
+
+TEST_F(LogSettings, MakesTheLogInTheFolderThatAnEightBitPathNames)
+{
+    // "lög" in UTF-8, as names are written here, then in Latin-1, as files were read before.
+    const std::string name = "l\xC3\xB6g";
+    const std::pair<std::string, std::string> settings[] = {{name, "from UTF-8"},
+                                                            {"l\xF6g", "from Latin-1"}};
+    for (const auto& [written, line] : settings) {
+        WriteSettings("[log]\nnotimestamp=1\npath=" + (Folder() / written).string() +
+                      "/trace\n");
+        BuildLog();
+        WriteLines(1, line);
+    }
+    const std::vector<std::string> lines = ReadLogLines(Folder() / name / "trace.log");
+    EXPECT_EQ(CountLines(lines, "from UTF-8"), 1u);
+    EXPECT_EQ(CountLines(lines, "from Latin-1"), 1u);
 }
 
 TEST_F(LogSettings, ReadsSettingsWrittenAsUtf16)
