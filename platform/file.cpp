@@ -909,6 +909,37 @@ BOOL MoveFileW(LPCWSTR existing, LPCWSTR destination)
     return SetErrorForPath(target), FALSE;
 }
 
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags)
+{
+    if (flags == 0)
+        return MoveFileW(existing, destination);
+    if (flags != MOVEFILE_REPLACE_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string source;
+    std::string target;
+    if (!ToNative(existing, &source) || !ToNative(destination, &target))
+        return FALSE;
+    struct stat status;
+    if (lstat(source.c_str(), &status) != 0)
+        return SetErrorForPath(source), FALSE;
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    if (!SharingAllowsDelete(source)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    // Replacing a file removes it: an open that does not share delete keeps it in place, as
+    // Windows refuses it.
+    if (!SharingAllowsDelete(target)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (rename(source.c_str(), target.c_str()) != 0)
+        return SetErrorForPath(target), FALSE;
+    return TRUE;
+}
+
 BOOL CreateDirectoryW(LPCWSTR path, void* security)
 {
     std::string native;
