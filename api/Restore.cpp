@@ -15,6 +15,7 @@
 #include "platform/file.h"
 #include "platform/format.h"
 #include "restore/CBlocks.h"
+#include "util/Cutil.h"
 
 namespace {
 
@@ -24,8 +25,6 @@ constexpr DWORD kRestorePacketSize = 0x20000;
 constexpr size_t kPathCapacity = 1024;
 // Written anew in the current directory by every RestoreFile; nothing reads it back.
 constexpr const WCHAR* kRestoreNoteName = u"Log.txt";
-// Appended to the local path for the file of a cached transfer until it is complete.
-constexpr const WCHAR* kTransferSuffix = u".part";
 // Arguments of the version build of a hybrid restore: with progress, against no known CRC,
 // so a CRC difference is accepted.
 constexpr int32_t kBuildWithProgress = 1;
@@ -60,8 +59,10 @@ InstalledCallback InstallHostCallback(Csocketclient& channel, TransportCallback 
     return InstalledCallback(&channel);
 }
 
-// Downloads the file version: a cached transfer writes path, a single reply finalPath. 1 when
-// the file is there.
+// Downloads the file version: a cached transfer ends at path, a single reply at finalPath.
+// The download writes a file of its own beside path and replaces the destination only with
+// the complete file, so a download that fails leaves the destination as it was. 1 when the
+// file is there.
 INT Download(Csocketclient& channel, const FileCodes& codes, const WCHAR* path,
              const WCHAR* finalPath)
 {
@@ -71,25 +72,6 @@ INT Download(Csocketclient& channel, const FileCodes& codes, const WCHAR* path,
     return channel.RequestFile(codes[0], codes[1], codes[2], codes[3], codes[4], codes[5],
                                codes[6], codes[7], codes[8], codes[9], path, finalPath, 0, &word,
                                &done, &fileTime);
-}
-
-// Downloads the file version to localPath, where the file being restored usually stands. A
-// cached transfer is written beside it and takes its place only once complete, so that a
-// download that fails leaves the local file as it was; a single reply is written only after
-// it was inflated whole.
-INT DownloadInPlace(ExportFrame& frame, Csocketclient& channel, const FileCodes& codes,
-                    const WCHAR* localPath)
-{
-    const std::u16string transfer = std::u16string(localPath) + kTransferSuffix;
-    if (!Download(channel, codes, transfer.c_str(), localPath))
-        return 0;
-    if (GetFileAttributesW(transfer.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return 1;
-    DeleteFileW(localPath);
-    if (MoveFileW(transfer.c_str(), localPath))
-        return 1;
-    frame.Warning(u"The restored file could not take its place.");
-    return 0;
 }
 
 // Writes text followed by localPath, as UTF-16LE without a byte-order mark or terminator, to
@@ -125,12 +107,26 @@ bool ComposePath(WCHAR (&out)[kPathCapacity], const WCHAR* format, const Args&..
     return false;
 }
 
-// Moves the rebuilt file to its destination, which it never replaces; false when it did not
-// get there (the file then keeps its temporary name).
+// Writes the file's data through to the disk. False, with the last error, when the file
+// cannot be opened or flushed.
+bool FlushToDisk(const WCHAR* path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool flushed = FlushFileBuffers(file) != FALSE;
+    Cutil::CloseKeepingLastError(file);
+    return flushed;
+}
+
+// Moves the rebuilt file to its destination, which it never replaces, once its data is on
+// the disk (so the destination never names a file that a power loss could leave short);
+// false when it did not get there (the file then keeps its temporary name).
 bool MoveIntoPlace(ExportFrame& frame, const WCHAR* temporaryPath, const WCHAR* destination)
 {
     frame.Info(FormatString(u"Move File %s to %s", temporaryPath, destination).c_str());
-    if (MoveFileW(temporaryPath, destination))
+    if (FlushToDisk(temporaryPath) && MoveFileW(temporaryPath, destination))
         return true;
     frame.Error(707, u"Move file Has failed.");
     return false;
@@ -153,7 +149,7 @@ int32_t RestoreFile(Csocketclient* channel, uint32_t code1Low, uint32_t code1Hig
                               code3High, code4Low, code4High, code5Low, code5High};
         FileHandle note = WriteRestoreNote(text, localPath);
         InstalledCallback installed = InstallHostCallback(*channel, callback);
-        const INT result = DownloadInPlace(frame, *channel, codes, localPath);
+        const INT result = Download(*channel, codes, localPath, localPath);
         installed.reset();
         return frame.Return(u"655", result);
     });

@@ -591,6 +591,27 @@ bool CopyToNewFile(const std::string& source, const std::string& destination)
     return ok;
 }
 
+// Runs move(source, target, status of source) on the native paths under the sharing lock,
+// once the source is found and may be moved: moving needs delete access, so every open of
+// it must share delete (else ERROR_SHARING_VIOLATION).
+template <typename Move>
+BOOL MoveUnderLock(LPCWSTR existing, LPCWSTR destination, Move move)
+{
+    std::string source;
+    std::string target;
+    if (!ToNative(existing, &source) || !ToNative(destination, &target))
+        return FALSE;
+    struct stat status;
+    if (lstat(source.c_str(), &status) != 0)
+        return SetErrorForPath(source), FALSE;
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    if (!SharingAllowsDelete(source)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    return move(source, target, status);
+}
+
 template <typename Char>
 DWORD CopyPathOut(const std::u16string& text, DWORD capacity, Char* buffer)
 {
@@ -869,44 +890,59 @@ BOOL DeleteFileW(LPCWSTR path)
 
 BOOL MoveFileW(LPCWSTR existing, LPCWSTR destination)
 {
-    std::string source;
-    std::string target;
-    if (!ToNative(existing, &source) || !ToNative(destination, &target))
-        return FALSE;
-    struct stat status;
-    if (lstat(source.c_str(), &status) != 0)
-        return SetErrorForPath(source), FALSE;
-    std::lock_guard<std::mutex> lock(g_shareLock);
-    if (!SharingAllowsDelete(source)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return FALSE;
-    }
-    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-        return TRUE;
-    if (errno == EINVAL || errno == ENOSYS) {
-        // The file system cannot rename without replacing: a hard link refuses an existing
-        // name just as well (files only).
-        if (S_ISDIR(status.st_mode) || link(source.c_str(), target.c_str()) != 0) {
-            if (errno == EINVAL || errno == ENOSYS || errno == EPERM)
-                errno = EXDEV;
-        } else {
+    return MoveUnderLock(existing, destination, [](const std::string& source,
+                                                   const std::string& target,
+                                                   const struct stat& status) -> BOOL {
+        if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+            return TRUE;
+        if (errno == EINVAL || errno == ENOSYS) {
+            // The file system cannot rename without replacing: a hard link refuses an
+            // existing name just as well (files only).
+            if (S_ISDIR(status.st_mode) || link(source.c_str(), target.c_str()) != 0) {
+                if (errno == EINVAL || errno == ENOSYS || errno == EPERM)
+                    errno = EXDEV;
+            } else {
+                unlink(source.c_str());
+                return TRUE;
+            }
+        }
+        if (errno == EEXIST) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        if (errno == EXDEV && S_ISREG(status.st_mode)) {
+            // Another file system: a file moves by copy and delete, as Windows moves it
+            // across volumes. A folder cannot (ERROR_NOT_SAME_DEVICE).
+            if (!CopyToNewFile(source, target))
+                return FALSE;
             unlink(source.c_str());
             return TRUE;
         }
-    }
-    if (errno == EEXIST) {
-        SetLastError(ERROR_ALREADY_EXISTS);
+        return SetErrorForPath(target), FALSE;
+    });
+}
+
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags)
+{
+    if (flags == 0)
+        return MoveFileW(existing, destination);
+    if (flags != MOVEFILE_REPLACE_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (errno == EXDEV && S_ISREG(status.st_mode)) {
-        // Another file system: a file moves by copy and delete, as Windows moves it across
-        // volumes. A folder cannot (ERROR_NOT_SAME_DEVICE).
-        if (!CopyToNewFile(source, target))
+    return MoveUnderLock(existing, destination, [](const std::string& source,
+                                                   const std::string& target,
+                                                   const struct stat&) -> BOOL {
+        // Replacing a file removes it: an open that does not share delete keeps it in place,
+        // as Windows refuses it.
+        if (!SharingAllowsDelete(target)) {
+            SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
-        unlink(source.c_str());
+        }
+        if (rename(source.c_str(), target.c_str()) != 0)
+            return SetErrorForPath(target), FALSE;
         return TRUE;
-    }
-    return SetErrorForPath(target), FALSE;
+    });
 }
 
 BOOL CreateDirectoryW(LPCWSTR path, void* security)

@@ -37,6 +37,11 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
 BOOL DeleteFileW(LPCWSTR path);
 // Never replaces an existing destination: fails with ERROR_ALREADY_EXISTS.
 BOOL MoveFileW(LPCWSTR existing, LPCWSTR destination);
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+// Flags 0: MoveFileW. MOVEFILE_REPLACE_EXISTING: the file takes an existing destination's
+// place in one rename, so the destination's name always holds the old file or the new one,
+// never neither. It never copies: another file system fails with ERROR_NOT_SAME_DEVICE.
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags);
 BOOL CreateDirectoryW(LPCWSTR path, void* security);
 BOOL RemoveDirectoryW(LPCWSTR path);
 DWORD GetFileAttributesW(LPCWSTR path);

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "restore/CTransferFile.h"
 #include "restore/Cunzip.h"
 
 namespace {
@@ -63,16 +64,40 @@ void LogDownload(Csocketclient& channel, INT type, const WCHAR* format, const Ar
     channel.LogW(type, kLogLevel, FormatString(format, args...).c_str());
 }
 
+// Makes the complete file durable and renames it over destination, whatever stood there.
+// On failure the file is removed, destination is left as it was, and the system error goes
+// to *systemError.
+bool PutInPlace(Csocketclient& channel, CTransferFile& file, const WCHAR* destination,
+                DWORD* systemError)
+{
+    if (!file.FlushAndClose()) {
+        *systemError = GetLastError();
+        LogDownload(channel, Csocketclient::kTypeError,
+                    u"GetFile FlushFileBuffers failed win32error (%ld) on (%s)", *systemError,
+                    destination);
+    } else if (!file.Replace(destination)) {
+        *systemError = GetLastError();
+        LogDownload(channel, Csocketclient::kTypeError,
+                    u"GetFile MoveFileEx failed win32error (%ld) on (%s)", *systemError,
+                    destination);
+    } else {
+        return true;
+    }
+    file.Discard();
+    return false;
+}
+
 }  // namespace
 
-// The local file of a running download and the caller's out-values.
+// The paths of a running download, the file it writes until the data is complete, and the
+// caller's out-values.
 struct Csocketclient::Download {
     const WCHAR* path;
     const WCHAR* finalPath;
-    HANDLE file;
     DWORD* word;
     DWORD* done;
     DWORD* fileTime;
+    CTransferFile file;
 };
 
 // One cache packet reply, its fields checked against its length.
@@ -128,10 +153,10 @@ INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path
     m_cancel = 0;
     LogDownload(*this, kTypeInformation, u"GetFile %s", finalPath);
 
-    Download download{path, finalPath, INVALID_HANDLE_VALUE, word, done, fileTime};
-    download.file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (download.file == INVALID_HANDLE_VALUE) {
+    // The data goes to a file of the download's own beside path; path itself is replaced
+    // only by the complete file.
+    Download download{path, finalPath, word, done, fileTime, {}};
+    if (!download.file.Create(path)) {
         const DWORD error = GetLastError();
         LogDownload(*this, kTypeError,
                     u"Csocketzip::GetFile CreateFile failed on (%s) win32error (%d)", path, error);
@@ -232,7 +257,7 @@ INT Csocketclient::ReceiveSingleFile(Download& download, void* reply, DWORD leng
     return WriteSingleFile(download, data, dataLength, compressedSize);
 }
 
-// Writes the inflated file to the final path in one piece, in place of the download file.
+// Writes the inflated file in one piece and puts it in place of the final path.
 INT Csocketclient::WriteSingleFile(Download& download, void* data, DWORD length,
                                    DWORD compressedSize)
 {
@@ -246,19 +271,16 @@ INT Csocketclient::WriteSingleFile(Download& download, void* data, DWORD length,
             return DiscardFile(download);
         }
     }
-    DiscardFile(download);
     DWORD step = Cutil::kStepNone;
-    if (!m_util.writebin2(download.finalPath, 0, data, length, &m_systemError, &step)) {
+    if (!m_util.writebin(download.file.Handle(), 0, data, length, &m_systemError, &step)) {
         LogDownload(*this, kTypeError, u"GetFile:: writebin failed win32error (%ld) (%d) on (%s)",
                     m_systemError, step, download.finalPath);
-        // Once the file was created, what stands in it is cut short: no file at all is
-        // better than one that looks restored.
-        if (step != Cutil::kStepOpen)
-            DeleteFileW(download.finalPath);
-        return 0;
+        return DiscardFile(download);
     }
     RaiseEvent(kCodeDataDone, nullptr, compressedSize);
     ownedData.reset();
+    if (!PutInPlace(*this, download.file, download.finalPath, &m_systemError))
+        return 0;
     *download.done = 1;
     if (*download.fileTime != 0)
         Cutil::SetFileTime(download.finalPath, static_cast<INT>(*download.fileTime));
@@ -417,7 +439,7 @@ bool Csocketclient::TryAgain(DWORD* attempts, const WCHAR* retryFormat)
 bool Csocketclient::AppendToFile(Download& download, const BYTE* data, DWORD length)
 {
     DWORD written = 0;
-    if (WriteFile(download.file, data, length, &written, nullptr) && written == length)
+    if (WriteFile(download.file.Handle(), data, length, &written, nullptr) && written == length)
         return true;
     m_systemError = GetLastError();
     LogDownload(*this, kTypeError, u"GetFile WriteFile failed win32error (%ld)", m_systemError);
@@ -425,7 +447,7 @@ bool Csocketclient::AppendToFile(Download& download, const BYTE* data, DWORD len
 }
 
 // The server has sent its last chunk. A file that ends short of the size the server
-// announced is incomplete and is not kept.
+// announced is incomplete and does not replace path.
 INT Csocketclient::FinishCachedFile(Download& download, ULONGLONG received, ULONGLONG total)
 {
     RemoveCacheFile(m_cacheName, kReasonComplete, 0, 1);
@@ -434,9 +456,7 @@ INT Csocketclient::FinishCachedFile(Download& download, ULONGLONG received, ULON
                     received, total);
         return DiscardFile(download);
     }
-    CloseHandle(download.file);
-    download.file = INVALID_HANDLE_VALUE;
-    return 1;
+    return PutInPlace(*this, download.file, download.path, &m_systemError) ? 1 : 0;
 }
 
 INT Csocketclient::AbandonCachedFile(Download& download, DWORD reason)
@@ -453,11 +473,7 @@ INT Csocketclient::AbandonCachedFile(Download& download, DWORD reason)
 
 INT Csocketclient::DiscardFile(Download& download)
 {
-    if (download.file != INVALID_HANDLE_VALUE) {
-        CloseHandle(download.file);
-        download.file = INVALID_HANDLE_VALUE;
-        DeleteFileW(download.path);
-    }
+    download.file.Discard();
     return 0;
 }
 

@@ -496,11 +496,11 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
     return result;
 }
 
+// A path with no folder part (a short or relative file name, a root) has nothing to create
+// and gives 1.
 uint32_t Cutil::CreateDirectoryTree(const WCHAR* path)
 {
     size_t length = lstrlenW(path);
-    if (length < 4)
-        return 0;
     if (length > kDirectoryPathCapacity - 1) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;

@@ -22,10 +22,10 @@ protected:
         files.QueuePacketActions(actions);
     }
 
-    // The download failed, its file is gone and the cache file was removed for reason.
+    // The download failed, left no file and the cache file was removed for reason.
     void ExpectAbandoned(DWORD reason)
     {
-        EXPECT_FALSE(Exists(target));
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
         EXPECT_EQ(RemovalReasons(), std::vector<DWORD>{reason});
     }
 
@@ -149,7 +149,8 @@ TEST_F(CachedTransfer, GivesUpOnlyAfterTenFailuresInARow)
     EXPECT_EQ(Restore(), 0);
     EXPECT_TRUE(host.Logged("GetFile: ReceiveMsg failed retry (9)"));
     EXPECT_TRUE(host.Logged("GetFile: ReceiveMsg failed"));
-    EXPECT_FALSE(Exists(target));
+    // What the first download left stays.
+    EXPECT_EQ(ReadFile(target), contents);
     EXPECT_EQ(RemovalReasons(), (std::vector<DWORD>{8, 3}));
 }
 
@@ -182,7 +183,7 @@ TEST_F(CachedTransfer, ServerErrorsCountAsFailures)
 
     files.QueuePacketActions(Repeat(Action::Error, 10));
     EXPECT_EQ(Restore(), 0);
-    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(ReadFile(target), contents);
     EXPECT_EQ(RemovalReasons(), (std::vector<DWORD>{8, 4}));
 }
 
@@ -285,25 +286,26 @@ TEST_F(CachedTransfer, AsksAgainForAReplyThatDoesNotHoldItsData)
 
     files.QueuePacketActions(Repeat(Action::SizePastReply, 10));
     EXPECT_EQ(Restore(), 0);
-    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(ReadFile(target), contents);
     EXPECT_EQ(RemovalReasons(), (std::vector<DWORD>{8, 3}));
 }
 
 TEST_F(CachedTransfer, NeverWritesPastTheAnnouncedSize)
 {
-    ServeCached(Noise(kChunk + 10), {}, {Action::Data, Action::PastEndOfFile});
+    const std::string contents = Noise(kChunk + 10);
+    ServeCached(contents, {}, {Action::Data, Action::PastEndOfFile});
     ASSERT_EQ(Restore(), 1) << "one bad packet is asked for again";
 
     files.QueuePacketActions(Repeat(Action::PastEndOfFile, 10));
     EXPECT_EQ(Restore(), 0);
-    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(ReadFile(target), contents);
     EXPECT_EQ(RemovalReasons(), (std::vector<DWORD>{8, 3}));
 
     DownloadHandlers::Behaviour smaller;
     smaller.announcedTotal = kChunk;
-    ServeCached(Noise(kChunk + 10), smaller);
+    ServeCached(Noise(kChunk + 11), smaller);
     EXPECT_EQ(Restore(), 0);
-    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(ReadFile(target), contents);
 }
 
 TEST_F(CachedTransfer, EndingShortOfTheAnnouncedSizeIsNoSuccess)

@@ -69,14 +69,21 @@ std::filesystem::path FolderOfLength(const std::filesystem::path& base, size_t l
 TEST_F(HybridRestoreTest, RebuildsAVersionLongerThanTheServersCopy)
 {
     Prepare(Noise(200000, 2), 230000);
-    bool temporaryDuringDownload = false;
+    // While the server's copy arrives, it is written beside the block file, under a name
+    // that starts with the temporary file's.
+    std::vector<std::string> namesDuringDownload;
     host.decide = [&](const HostCallback::Event& event) {
-        if (event.code == kDataDone)
-            temporaryDuringDownload = Exists(temporary);
+        if (event.code == kDataDone) {
+            for (const auto& entry : std::filesystem::directory_iterator(folder))
+                namesDuringDownload.push_back(entry.path().filename().string());
+        }
         return 0;
     };
     ASSERT_EQ(Restore(), 1);
-    EXPECT_TRUE(temporaryDuringDownload);
+    EXPECT_EQ(namesDuringDownload.size(), 2u);
+    EXPECT_EQ(std::count_if(namesDuringDownload.begin(), namesDuringDownload.end(),
+                            [](const std::string& name) { return name.starts_with(kTemporaryName); }),
+              1);
     EXPECT_TRUE(Read(destination) == version);
     EXPECT_FALSE(Exists(temporary));
     EXPECT_EQ(Read(folder / "blocks.dat").size(), 44u + 4 * 28 + 12 + 13 + 0x10005 + 24);

@@ -438,6 +438,39 @@ TEST_F(Files, MoveNeverReplacesTheDestination)
     EXPECT_EQ(ReadText(dir.path() / "target.bin"), "source");
 }
 
+TEST_F(Files, MoveExReplacesTheDestinationInOneRename)
+{
+    const std::u16string target = dir.file("target.bin");
+    WriteText(native, "source");
+    WriteText(dir.path() / "target.bin", "target");
+    struct stat before;
+    ASSERT_EQ(stat(native.c_str(), &before), 0);
+    EXPECT_FALSE(MoveFileExW(file.c_str(), target.c_str(), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+    // An open that does not share delete keeps the destination in place.
+    HANDLE holder = Open(target, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    EXPECT_FALSE(MoveFileExW(file.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(holder);
+    EXPECT_EQ(ReadText(dir.path() / "target.bin"), "target");
+
+    ASSERT_TRUE(MoveFileExW(file.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_FALSE(std::filesystem::exists(native));
+    EXPECT_EQ(ReadText(dir.path() / "target.bin"), "source");
+    struct stat after;
+    ASSERT_EQ(stat((dir.path() / "target.bin").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "renamed, not copied";
+
+    EXPECT_FALSE(MoveFileExW(file.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(MoveFileExW(target.c_str(), dir.file("no/such/folder").c_str(),
+                             MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(MoveFileExW(target.c_str(), file.c_str(), 0x8));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
 TEST_F(Files, AFileMovesToAnotherFileSystemByCopy)
 {
     char source[] = "/dev/shm/kelvane-move-XXXXXX";
