@@ -14,10 +14,8 @@ public:
     // A request that arrived on a connection: handlers keep in the connection's state what
     // its later requests need.
     RequestReader(const std::vector<BYTE>& payload, ConnectionState& connection);
-    // A recorded payload read again, outside its connection: it gets a state of its own.
+    // A recorded payload read again, outside its connection.
     explicit RequestReader(const std::vector<BYTE>& payload);
-    RequestReader(const RequestReader&) = delete;
-    RequestReader& operator=(const RequestReader&) = delete;
 
     // The command code, or kNoCode when the payload is shorter than a code.
     static constexpr DWORD kNoCode = 0xFFFFFFFF;
@@ -30,12 +28,12 @@ public:
     bool ReadBytes(size_t count, std::string* bytes);
     size_t Remaining() const;
     bool Failed() const;
+    // The state of the connection the request arrived on; only for a reader made with one.
     ConnectionState& Connection() const;
 
 private:
     const std::vector<BYTE>& m_payload;
-    ConnectionState m_ownConnection;
-    ConnectionState& m_connection;
+    ConnectionState* m_connection;
     size_t m_offset;
     bool m_failed;
 };
