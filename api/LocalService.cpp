@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "api/ExportFrame.h"
@@ -28,6 +29,10 @@ constexpr int32_t kStatusFileCapacity = 2048;
 // What GetUserStatus reports without a decoded reply, and for a reply without user flags.
 constexpr uint32_t kNoServiceFlags = 255;
 constexpr uint32_t kNoUserFlags = 1;
+
+// Held while a reply is decoded into the process-wide status record and its flags are read, so
+// that host threads asking at once each read the flags of one whole reply.
+std::mutex g_statusLock;
 
 // One command of a control export with its trace texts.
 struct ControlCommand {
@@ -243,8 +248,7 @@ bool IsAnimate(void)
                                  &Cservicestatus::m_animate);
 }
 
-// Decodes into the process-wide status record, which the host must not have two of these
-// calls fill at once.
+// Decodes into the process-wide status record, one call at a time.
 int32_t GetUserStatus(uint32_t* statusFlags)
 {
     return ExportFrame::Run(u"GetUserStatus", u"2953", 0, [&](ExportFrame& frame) {
@@ -259,8 +263,11 @@ int32_t GetUserStatus(uint32_t* statusFlags)
             reply);
         if (datalen == 0)
             return frame.Return(u"3009", 0);
-        g_status.Decode(reply.data(), datalen);
-        *statusFlags = UserStatusFlags(g_status);
+        {
+            std::lock_guard<std::mutex> lock(g_statusLock);
+            g_status.Decode(reply.data(), datalen);
+            *statusFlags = UserStatusFlags(g_status);
+        }
         frame.Var(u"statusFlags", *statusFlags);
         return frame.Return(u"3009", 1);
     });

@@ -40,10 +40,12 @@ void CommandTable::Disconnect(RequestReader&, ReplyWriter& reply, ServerModel&)
     reply.CloseConnection();
 }
 
-// Result 1, the connection's command index, a word the client keeps.
-void CommandTable::GetCommandIndex(RequestReader&, ReplyWriter& reply, ServerModel& model)
+// Result 1, the connection's command index, a word the client keeps. The connection keeps
+// its index: its logins are sealed with it, whatever other connections were handed since.
+void CommandTable::GetCommandIndex(RequestReader& request, ReplyWriter& reply, ServerModel& model)
 {
+    request.Connection().commandIndex = model.NextCommandIndex();
     reply.PutU32(1);
-    reply.PutU64(model.NextCommandIndex());
+    reply.PutU64(request.Connection().commandIndex);
     reply.PutU32(0);
 }

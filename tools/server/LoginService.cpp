@@ -44,8 +44,8 @@ void LoginService::Register(CommandTable& commands)
         GetSettings(reply);
     });
     commands.Set(CCreatePacket::kAuthenticateUser,
-                 [this](RequestReader& request, ReplyWriter& reply, ServerModel& model) {
-                     AuthenticateUser(request, reply, model);
+                 [this](RequestReader& request, ReplyWriter& reply, ServerModel&) {
+                     AuthenticateUser(request, reply);
                  });
     commands.Set(CCreatePacket::kMachineAuthentication,
                  [this](RequestReader& request, ReplyWriter& reply, ServerModel&) {
@@ -109,12 +109,11 @@ bool LoginService::OpenCredentials(RequestReader& request, ULONGLONG commandInde
     return true;
 }
 
-void LoginService::AuthenticateUser(RequestReader& request, ReplyWriter& reply,
-                                    ServerModel& model)
+void LoginService::AuthenticateUser(RequestReader& request, ReplyWriter& reply)
 {
     ReceivedLogin login;
     login.command = CCreatePacket::kAuthenticateUser;
-    if (!OpenCredentials(request, model.LastCommandIndex(), &login)) {
+    if (!OpenCredentials(request, request.Connection().commandIndex, &login)) {
         reply.PutU32(0);
         reply.PutU32(0);
         return;

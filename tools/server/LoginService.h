@@ -4,8 +4,8 @@
 // request and the keep-alive echo. It records every login it received.
 //
 // Register it on a server's command table; it must outlive the server's connections. The
-// credential packet is opened with the key of the command index the server handed out last,
-// which is the connection's own as long as clients connect and log in one at a time.
+// credential packet is opened with the key of the command index that its own connection was
+// handed, so clients may connect and log in at the same time.
 #pragma once
 
 #include <map>
@@ -71,7 +71,7 @@ public:
     void Register(CommandTable& commands);
 
 private:
-    void AuthenticateUser(RequestReader& request, ReplyWriter& reply, ServerModel& model);
+    void AuthenticateUser(RequestReader& request, ReplyWriter& reply);
     void MachineAuthentication(RequestReader& request, ReplyWriter& reply);
     void GetSettings(ReplyWriter& reply) const;
     static void EchoTest(ReplyWriter& reply);

@@ -2,9 +2,25 @@
 
 #include "util/LittleEndian.h"
 
-RequestReader::RequestReader(const std::vector<BYTE>& payload)
-    : m_payload(payload), m_offset(sizeof(DWORD)), m_failed(payload.size() < sizeof(DWORD))
+RequestReader::RequestReader(const std::vector<BYTE>& payload, ConnectionState& connection)
+    : m_payload(payload),
+      m_connection(&connection),
+      m_offset(sizeof(DWORD)),
+      m_failed(payload.size() < sizeof(DWORD))
 {
+}
+
+RequestReader::RequestReader(const std::vector<BYTE>& payload)
+    : m_payload(payload),
+      m_connection(nullptr),
+      m_offset(sizeof(DWORD)),
+      m_failed(payload.size() < sizeof(DWORD))
+{
+}
+
+ConnectionState& RequestReader::Connection() const
+{
+    return *m_connection;
 }
 
 DWORD RequestReader::Code() const

@@ -7,9 +7,14 @@
 #include <vector>
 
 #include "platform/types.h"
+#include "tools/server/ConnectionState.h"
 
 class RequestReader {
 public:
+    // A request that arrived on a connection: handlers keep in the connection's state what
+    // its later requests need.
+    RequestReader(const std::vector<BYTE>& payload, ConnectionState& connection);
+    // A recorded payload read again, outside its connection.
     explicit RequestReader(const std::vector<BYTE>& payload);
 
     // The command code, or kNoCode when the payload is shorter than a code.
@@ -23,9 +28,12 @@ public:
     bool ReadBytes(size_t count, std::string* bytes);
     size_t Remaining() const;
     bool Failed() const;
+    // The state of the connection the request arrived on; only for a reader made with one.
+    ConnectionState& Connection() const;
 
 private:
     const std::vector<BYTE>& m_payload;
+    ConnectionState* m_connection;
     size_t m_offset;
     bool m_failed;
 };

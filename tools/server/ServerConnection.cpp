@@ -81,7 +81,7 @@ bool ServerConnection::ServeFrame(DWORD cbData)
     if (!ReadExact(request.payload.data(), request.payload.size()))
         return false;
     request.crcValid = Crc32Of(request.payload) == request.crcPacket;
-    RequestReader reader(request.payload);
+    RequestReader reader(request.payload, m_state);
     request.code = reader.Code();
     m_log.AddRequest(request);
     if (!request.crcValid)

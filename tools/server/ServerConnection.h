@@ -9,6 +9,7 @@
 
 #include "platform/winsock.h"
 #include "tools/server/CommandTable.h"
+#include "tools/server/ConnectionState.h"
 #include "tools/server/RequestLog.h"
 #include "tools/server/ServerFaults.h"
 #include "tools/server/ServerModel.h"
@@ -48,4 +49,5 @@ private:
     ServerModel& m_model;
     RequestLog& m_log;
     const ServerFaults& m_faults;
+    ConnectionState m_state;
 };
