@@ -51,10 +51,9 @@ void RestoreProgress::Show(bool last)
     const double rate = seconds > 0 ? m_done / kMiB / seconds : 0;
     const double left = rate > 0 && m_total > m_done ? (m_total - m_done) / kMiB / rate : 0;
     const unsigned percent = m_total > 0 ? static_cast<unsigned>(m_done * 100 / m_total) : 100;
-    // Small files in KiB, so that their figures do not all read 0.0.
-    const bool small = m_total < kMiB;
-    const double unit = small ? 1024.0 : kMiB;
-    const char* name = small ? "KiB" : "MiB";
+    // Each size in the unit that keeps its figures from reading 0.0.
+    const double unit = m_total < 1024 ? 1.0 : m_total < kMiB ? 1024.0 : kMiB;
+    const char* name = m_total < 1024 ? "bytes" : m_total < kMiB ? "KiB" : "MiB";
     std::printf("%s  %.1f of %.1f %s (%u%%)  %.1f MiB/s  %.1f s left%s", m_terminal ? "\r" : "",
                 m_done / unit, m_total / unit, name, percent, rate, left,
                 m_terminal ? "   " : "\n");
