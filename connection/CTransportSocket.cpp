@@ -663,11 +663,9 @@ bool CTransportSocket::ReceiveHelloAnswer()
             return false;
         const DWORD length = DWORD{header[3]} << 8 | header[4];
         total += kRecordHeaderLength + length;
-        if (header[1] != kRecordMajorVersion || total > kHelloAnswerLimit) {
-            // Not a greeting: nothing tells where the tunnel's frames would begin.
-            CloseSocket(0);
+        // Not a greeting: what follows is left to be judged, and refused, as a frame.
+        if (header[1] != kRecordMajorVersion || total > kHelloAnswerLimit)
             return false;
-        }
         if (!ReceiveTunnelBytes(nullptr, length, deadline, last))
             return false;
         if (header[0] != kRecordHandshake ||

@@ -1,8 +1,8 @@
 // A fake HTTP proxy on 127.0.0.1 for answers a real proxy will not give: it reads each
 // client's request up to the blank line, keeps it and sends a fixed answer, piece by piece
 // with a short pause between the pieces so that they reach the client as separate segments.
-// Then it tunnels to a server when told to, or else waits for the client to go. One client
-// at a time.
+// Then it tunnels to a server when told to, or else ends its sending side (so that an answer
+// without a blank line ends there) and waits for the client to go. One client at a time.
 #pragma once
 
 #include <mutex>
