@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "platform/error.h"
@@ -15,8 +16,15 @@ namespace {
 constexpr ULONGLONG kWaitSliceMilliseconds = 1000;
 // Largest "user:password" whose Base64 and terminator fit the authorization field.
 constexpr size_t kMaximumCredentialPair = 765;
-constexpr DWORD kProxyAnswerCapacity = 4095;
-constexpr DWORD kHelloAnswerCapacity = 4096;
+// The server answers the hello with SSL 3 records: a type, a version and a 16-bit length,
+// then the body. Its greeting ends with a handshake record whose last message is
+// ServerHelloDone, or with a record of another type (an alert). A longer answer is no
+// greeting.
+constexpr DWORD kRecordHeaderLength = 5;
+constexpr BYTE kRecordHandshake = 0x16;
+constexpr BYTE kRecordMajorVersion = 3;
+const BYTE kServerHelloDone[4] = {0x0E, 0x00, 0x00, 0x00};
+constexpr DWORD kHelloAnswerLimit = 0x10000;
 
 const char kProxyRequest[] =
     "CONNECT %s:%d HTTP/1.0\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0)\r\n"
@@ -63,6 +71,20 @@ INT ProxyStatus(const char* afterBlank)
     return status;
 }
 
+// Where the blank line that ends a header lies in the bytes received so far: the offset just
+// after it, or 0 while it has not come. Lines may end in CR LF or in a bare LF.
+size_t HeaderEnd(const char* bytes, size_t length)
+{
+    std::string_view text(bytes, length);
+    size_t end = 0;
+    for (std::string_view blankLine : {std::string_view("\r\n\r\n"), std::string_view("\n\n")}) {
+        size_t at = text.find(blankLine);
+        if (at != std::string_view::npos && (end == 0 || at + blankLine.size() < end))
+            end = at + blankLine.size();
+    }
+    return end;
+}
+
 }
 
 CTransportSocket::CTransportSocket()
@@ -96,7 +118,10 @@ CTransportSocket::CTransportSocket()
       m_proxyFallback(0),
       m_sessionValueA(0),
       m_sessionValueB(0),
-      m_sessionValueC(0)
+      m_sessionValueC(0),
+      m_streamStart{},
+      m_streamStartOffset(0),
+      m_streamStartLength(0)
 {
     std::strcpy(m_serverHost, kDefaultServerHost);
 }
@@ -286,6 +311,8 @@ int CTransportSocket::ReceivePiece(char* buffer, DWORD received, DWORD n)
 {
     const DWORD pieceSize = std::max<DWORD>(m_getPacketSize, 1);
     const int piece = static_cast<int>(std::min({pieceSize, n - received, DWORD{0x7FFFFFFF}}));
+    if (m_streamStartOffset < m_streamStartLength)
+        return static_cast<int>(TakeStreamStart(buffer + received, static_cast<DWORD>(piece)));
     return recv(m_socket, buffer + received, piece, 0);
 }
 
@@ -331,11 +358,29 @@ BOOL CTransportSocket::Wait(SOCKET socket, WaitFor kind, ULONGLONG timeoutSecond
     ULONGLONG deadline = DeadlineAfter(start, timeoutSeconds);
     if (deadline <= start)
         return FALSE;
+    return WaitUntil(socket, kind, timeoutSeconds, start, deadline, selectFailed);
+}
+
+ULONGLONG CTransportSocket::WaitDeadline() const
+{
+    ULONGLONG now;
+    GetTimestamp(&now);
+    return DeadlineAfter(now, m_waitTimeout);
+}
+
+BOOL CTransportSocket::WaitUntil(SOCKET socket, WaitFor kind, ULONGLONG timeoutSeconds,
+                                 ULONGLONG start, ULONGLONG deadline, DWORD* selectFailed)
+{
+    *selectFailed = 0;
+    // Bytes kept from the proxy's answer are there to be read without the socket.
+    if (kind == WaitFor::Reading && socket == m_socket && m_streamStartOffset < m_streamStartLength)
+        return TRUE;
     const bool logged = kind == WaitFor::WritingLogged;
     ULONGLONG now = start;
     for (;;) {
-        // Sleep in select until the socket is ready or the deadline comes, in slices.
-        ULONGLONG remaining = (deadline - now) * 1000;
+        // Sleep in select until the socket is ready or the deadline comes, in slices; a
+        // deadline already past still gets one poll.
+        ULONGLONG remaining = now < deadline ? (deadline - now) * 1000 : 0;
         ULONGLONG sliceMs = std::min(kWaitSliceMilliseconds,
                                      (remaining + m_timerFrequency - 1) / m_timerFrequency);
         TIMEVAL slice{static_cast<LONG>(sliceMs / 1000), static_cast<LONG>(sliceMs % 1000 * 1000)};
@@ -387,6 +432,8 @@ BOOL CTransportSocket::CloseSocket(INT abortive)
     m_connected = 0;
     m_authenticated = 0;
     m_loginStatus = 0;
+    m_streamStartOffset = 0;
+    m_streamStartLength = 0;
     if (m_socket == INVALID_SOCKET)
         return TRUE;
     shutdown(m_socket, SD_SEND);
@@ -446,7 +493,7 @@ BOOL CTransportSocket::OpenSocket(WCHAR* errText)
 {
     m_socket = socket(AF_INET, SOCK_STREAM, 0);
     if (m_socket != INVALID_SOCKET) {
-        LimitReceiveTime();
+        LimitTransferTime();
         return TRUE;
     }
     FormatW(errText, kErrorTextCapacity, u"CreateConnectedSocket: socket error wsaerror %d",
@@ -457,15 +504,17 @@ BOOL CTransportSocket::OpenSocket(WCHAR* errText)
 }
 
 // The waits bound the time before the first bytes of a transfer; a peer that stops in the
-// middle of one would otherwise hold the calling thread in recv for good. The same wait
-// time-out bounds every receive on the socket.
-void CTransportSocket::LimitReceiveTime()
+// middle of one, or stops reading what is sent to it, would otherwise hold the calling
+// thread in recv or send for good. The same wait time-out bounds every receive and every
+// send on the socket.
+void CTransportSocket::LimitTransferTime()
 {
     const DWORD milliseconds = m_waitTimeout >= 0xFFFFFFFFu / 1000
                                    ? 0xFFFFFFFFu
                                    : static_cast<DWORD>(m_waitTimeout * 1000);
-    setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
-               sizeof milliseconds);
+    for (int option : {SO_RCVTIMEO, SO_SNDTIMEO})
+        setsockopt(m_socket, SOL_SOCKET, option, reinterpret_cast<const char*>(&milliseconds),
+                   sizeof milliseconds);
 }
 
 BOOL CTransportSocket::ConnectDirect(const char* host, DWORD port, WCHAR* errText)
@@ -528,28 +577,27 @@ BOOL CTransportSocket::TryProxyConnect(const char* host, DWORD port, WCHAR* errT
     }
     LogFormatA(kTypeInformation, 30, "TryProxyConnect: SendData ok call recv");
     char answer[kProxyAnswerCapacity + 1];
-    INT received = ReceivePendingData(answer, kProxyAnswerCapacity);
-    if (received <= 0) {
+    bool complete = false;
+    if (ReceiveProxyHeader(answer, &complete) == 0) {
         FormatW(errText, kErrorTextCapacity, u"Proxy Connection Failed");
         LogFormatA(kTypeError, 30, "TryProxyConnect: socketclient.recv message wsaerror %d",
                    WSAGetLastError());
         return FALSE;
     }
-    answer[received] = 0;
     answer[std::strcspn(answer, "\r\n")] = 0;
     LogFormatA(kTypeInformation, 30, "TryProxyConnect: recv message [%s]", answer);
     const char* blank = std::strchr(answer, ' ');
     const char* status = blank != nullptr ? blank : answer;
     INT code = ProxyStatus(status);
-    if (code == 200) {
+    // Without the end of its header there is no telling where the tunnel would start.
+    if (code == 200 && complete) {
         DWORD socketError = 0;
         if (!SendData(kHelloRecord, kHelloRecordLength, kHelloRecordLength, &socketError)) {
             LogFormatA(kTypeError, 30, "TryProxyConnect: socketclient.SendData sslhello wsaerror %d",
                        WSAGetLastError());
             return FALSE;
         }
-        char helloAnswer[kHelloAnswerCapacity];
-        if (ReceivePendingData(helloAnswer, kHelloAnswerCapacity) <= 0)
+        if (!ReceiveHelloAnswer())
             LogFormatA(kTypeError, 30, "TryProxyConnect: socketclient.ReceiveMsg sslhello wsaerror %d",
                        WSAGetLastError());
         return TRUE;
@@ -579,20 +627,100 @@ BOOL CTransportSocket::SendProxyRequest(const char* host, DWORD port)
     return SendData(request, static_cast<DWORD>(length), static_cast<DWORD>(length), &socketError);
 }
 
-INT CTransportSocket::ReceivePendingData(char* buffer, DWORD size)
+DWORD CTransportSocket::ReceiveProxyHeader(char* answer, bool* complete)
+{
+    const ULONGLONG deadline = WaitDeadline();
+    DWORD received = 0;
+    answer[0] = 0;
+    *complete = false;
+    while (received < kProxyAnswerCapacity) {
+        INT piece = ReceivePendingData(answer + received, kProxyAnswerCapacity - received, deadline);
+        if (piece <= 0)
+            break;
+        received += static_cast<DWORD>(piece);
+        answer[received] = 0;
+        size_t end = HeaderEnd(answer, received);
+        if (end != 0) {
+            m_streamStartLength = received - static_cast<DWORD>(end);
+            std::memcpy(m_streamStart, answer + end, m_streamStartLength);
+            m_streamStartOffset = 0;
+            answer[end] = 0;
+            *complete = true;
+            return static_cast<DWORD>(end);
+        }
+    }
+    return received;
+}
+
+bool CTransportSocket::ReceiveHelloAnswer()
+{
+    const ULONGLONG deadline = WaitDeadline();
+    DWORD total = 0;
+    for (;;) {
+        BYTE header[kRecordHeaderLength];
+        BYTE last[4] = {};
+        if (!ReceiveTunnelBytes(header, kRecordHeaderLength, deadline, last))
+            return false;
+        const DWORD length = DWORD{header[3]} << 8 | header[4];
+        total += kRecordHeaderLength + length;
+        // Not a greeting: what follows is left to be judged, and refused, as a frame.
+        if (header[1] != kRecordMajorVersion || total > kHelloAnswerLimit)
+            return false;
+        if (!ReceiveTunnelBytes(nullptr, length, deadline, last))
+            return false;
+        if (header[0] != kRecordHandshake ||
+            (length >= sizeof kServerHelloDone &&
+             std::memcmp(last, kServerHelloDone, sizeof kServerHelloDone) == 0))
+            return true;
+    }
+}
+
+bool CTransportSocket::ReceiveTunnelBytes(BYTE* buffer, DWORD length, ULONGLONG deadline,
+                                          BYTE* last)
+{
+    char discard[4096];
+    DWORD received = 0;
+    while (received < length) {
+        char* into = buffer != nullptr ? reinterpret_cast<char*>(buffer) + received : discard;
+        DWORD size = buffer != nullptr ? length - received
+                                       : std::min<DWORD>(length - received, sizeof discard);
+        INT piece = ReceivePendingData(into, size, deadline);
+        if (piece <= 0)
+            return false;
+        for (INT i = 0; i < piece; ++i) {
+            std::memmove(last, last + 1, 3);
+            last[3] = static_cast<BYTE>(into[i]);
+        }
+        received += static_cast<DWORD>(piece);
+    }
+    return true;
+}
+
+DWORD CTransportSocket::TakeStreamStart(char* buffer, DWORD size)
+{
+    const DWORD count = std::min(size, m_streamStartLength - m_streamStartOffset);
+    std::memcpy(buffer, m_streamStart + m_streamStartOffset, count);
+    m_streamStartOffset += count;
+    return count;
+}
+
+INT CTransportSocket::ReceivePendingData(char* buffer, DWORD size, ULONGLONG deadline)
 {
     if (m_socket == INVALID_SOCKET)
         return 0;
-    if (m_waitBeforeChunk) {
-        DWORD selectFailed = 0;
-        if (!WaitToRecvData(4, m_waitTimeout, &selectFailed)) {
-            CloseSocket(selectFailed ? 1 : 0);
-            m_lastError = kErrorTimeout;
-            if (!selectFailed)
-                LogFormatA(kTypeInformation, 30, "timeout waiting to recv (%ld) win32error (%ld)", 4,
-                           GetLastError());
-            return 0;
-        }
+    if (m_streamStartOffset < m_streamStartLength)
+        return static_cast<INT>(TakeStreamStart(buffer, size));
+    // Every read of the set-up keeps to its deadline, however the peer spreads its bytes.
+    DWORD selectFailed = 0;
+    ULONGLONG now;
+    GetTimestamp(&now);
+    if (!WaitUntil(m_socket, WaitFor::Reading, m_waitTimeout, now, deadline, &selectFailed)) {
+        CloseSocket(selectFailed ? 1 : 0);
+        m_lastError = kErrorTimeout;
+        if (!selectFailed)
+            LogFormatA(kTypeInformation, 30, "timeout waiting to recv (%ld) win32error (%ld)", 4,
+                       GetLastError());
+        return 0;
     }
     int received = recv(m_socket, buffer, static_cast<int>(size), 0);
     if (received == SOCKET_ERROR) {
@@ -636,15 +764,17 @@ void CTransportSocket::FormatDottedAddress(const SOCKADDR_IN& address, char* tex
 
 // ---- Settings ----
 
+bool CTransportSocket::ConvertAnsiText(const WCHAR* text, char* converted)
+{
+    return text != nullptr && WideCharToMultiByte(CP_ACP, 0, text, -1, converted,
+                                                  kTextFieldSize, nullptr, nullptr) > 0;
+}
+
 void CTransportSocket::StoreAnsiText(const WCHAR* text, char* field)
 {
-    if (text == nullptr)
-        return;
     char converted[kTextFieldSize];
-    int length = WideCharToMultiByte(CP_ACP, 0, text, -1, converted, sizeof converted, nullptr,
-                                     nullptr);
-    if (length > 0)
-        std::memcpy(field, converted, static_cast<size_t>(length));
+    if (ConvertAnsiText(text, converted))
+        std::strcpy(field, converted);
 }
 
 void CTransportSocket::SetProxy(const WCHAR* host, DWORD port)
@@ -653,17 +783,23 @@ void CTransportSocket::SetProxy(const WCHAR* host, DWORD port)
     m_proxyPort = port;
 }
 
+// All or nothing: a refused user or pair leaves user, password and authorization as they
+// were, so that the proxy never gets a pair of which one half is old or missing.
 void CTransportSocket::SetProxyCredentials(const WCHAR* user, const WCHAR* password)
 {
-    StoreAnsiText(user, m_proxyUser);
-    StoreAnsiText(password, m_proxyPassword);
-    if (user == nullptr || user[0] == 0)
+    char newUser[kTextFieldSize];
+    char newPassword[kTextFieldSize];
+    if (!ConvertAnsiText(user, newUser) || !ConvertAnsiText(password, newPassword))
         return;
-    char pair[kTextFieldSize];
-    int length = FormatA(pair, sizeof pair, "%s:%s", m_proxyUser, m_proxyPassword);
-    if (length < 0 || static_cast<size_t>(length) > kMaximumCredentialPair)
-        return;
-    Base64Encode(m_proxyAuthorization, pair);
+    if (newUser[0] != 0) {
+        char pair[kTextFieldSize];
+        int length = FormatA(pair, sizeof pair, "%s:%s", newUser, newPassword);
+        if (length < 0 || static_cast<size_t>(length) > kMaximumCredentialPair)
+            return;
+        Base64Encode(m_proxyAuthorization, pair);
+    }
+    std::strcpy(m_proxyUser, newUser);
+    std::strcpy(m_proxyPassword, newPassword);
 }
 
 void CTransportSocket::SetMachineKey(const char* key)

@@ -69,6 +69,9 @@ protected:
     // Converts a UTF-16 text with the ANSI code page into a narrow field of
     // kTextFieldSize bytes; a null text or one that does not fit leaves the field as it was.
     static void StoreAnsiText(const WCHAR* text, char* field);
+    // The same conversion into a buffer of kTextFieldSize bytes; false for a null text or one
+    // that does not fit.
+    static bool ConvertAnsiText(const WCHAR* text, char* converted);
 
     DWORD m_machineMode;
     DWORD m_autoSession;
@@ -105,6 +108,9 @@ protected:
 private:
     enum class WaitFor { Reading, Writing, WritingLogged };
 
+    // The proxy's answer header must fit this many bytes.
+    static constexpr DWORD kProxyAnswerCapacity = 4095;
+
     BOOL SendDataWhole(const char* buffer, DWORD length, DWORD* socketError);
     BOOL SendDataLogged(const char* buffer, DWORD length);
     DWORD ReceiveDataFast(char* buffer, DWORD n);
@@ -116,17 +122,41 @@ private:
     // piece; false when the host cancelled (the socket is closed then).
     bool ContinueAfterPiece(bool logged);
     BOOL Wait(SOCKET socket, WaitFor kind, ULONGLONG timeoutSeconds, DWORD* selectFailed);
+    // Waits until the deadline, in ticks of the time base; timeoutSeconds is only logged.
+    BOOL WaitUntil(SOCKET socket, WaitFor kind, ULONGLONG timeoutSeconds, ULONGLONG start,
+                   ULONGLONG deadline, DWORD* selectFailed);
+    ULONGLONG WaitDeadline() const;
 
     BOOL CreateConnectedSocket(const char* host, DWORD port, WCHAR* errText);
     BOOL TryProxyConnect(const char* host, DWORD port, WCHAR* errText);
     BOOL OpenSocket(WCHAR* errText);
-    void LimitReceiveTime();
+    void LimitTransferTime();
     BOOL ConnectDirect(const char* host, DWORD port, WCHAR* errText);
     // Reads a host name or dotted address into an IPv4 address; false when it has none.
     static bool ResolveAddress(const char* host, DWORD port, SOCKADDR_IN* address);
     static void FormatDottedAddress(const SOCKADDR_IN& address, char* text, size_t capacity);
     BOOL SendProxyRequest(const char* host, DWORD port);
-    INT ReceivePendingData(char* buffer, DWORD size);
+    // Reads the proxy's answer up to the blank line that ends its header, which must fit the
+    // answer buffer; the bytes after it are kept as the start of the tunnel's stream. Gives
+    // the bytes of the answer in it (0 when none came, the buffer is terminated), and
+    // whether the whole header came.
+    DWORD ReceiveProxyHeader(char* answer, bool* complete);
+    // Reads the server's answer to the hello up to the record that ends its greeting.
+    bool ReceiveHelloAnswer();
+    // Reads exactly length bytes of the tunnel's stream (discarding them when buffer is
+    // null) by the deadline; last keeps the final four bytes read.
+    bool ReceiveTunnelBytes(BYTE* buffer, DWORD length, ULONGLONG deadline, BYTE* last);
+    // One receive of what the peer has sent, by the deadline: first what is left of the
+    // tunnel's stream start, else one recv. The byte count, or 0 on failure.
+    INT ReceivePendingData(char* buffer, DWORD size, ULONGLONG deadline);
+    // Hands over up to size bytes of the kept stream start; the count.
+    DWORD TakeStreamStart(char* buffer, DWORD size);
+
+    // Bytes of the tunnel's stream that came with the proxy's answer and are not yet
+    // received: every receive takes them before it reads the socket.
+    char m_streamStart[kProxyAnswerCapacity];
+    DWORD m_streamStartOffset;
+    DWORD m_streamStartLength;
 };
 
 // Writes the standard Base64 of a NUL-terminated text and a terminator; out must hold

@@ -105,6 +105,14 @@ bool Fail()
     return false;
 }
 
+// Sockets here block, so "would block" from a send or receive means its time-out ran out.
+void FailTransfer()
+{
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        errno = ETIMEDOUT;
+    Fail();
+}
+
 sockaddr_in MakeAddress(uint32_t address, uint16_t port)
 {
     sockaddr_in result{};
@@ -211,7 +219,7 @@ long Send(int fd, const void* buffer, size_t length)
         sent = ::send(fd, buffer, length, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     if (sent < 0)
-        Fail();
+        FailTransfer();
     return sent;
 }
 
@@ -221,11 +229,8 @@ long Receive(int fd, void* buffer, size_t length)
     do {
         received = ::recv(fd, buffer, length, 0);
     } while (received < 0 && errno == EINTR);
-    // Sockets here block, so "would block" means the receive time-out ran out.
-    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        errno = ETIMEDOUT;
     if (received < 0)
-        Fail();
+        FailTransfer();
     return received;
 }
 
@@ -251,11 +256,13 @@ bool SetReuseAddress(int fd, bool on)
     return ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &value, sizeof value) == 0 || Fail();
 }
 
-bool SetReceiveTimeout(int fd, uint32_t milliseconds)
+bool SetTimeout(int fd, bool sending, uint32_t milliseconds)
 {
     timeval value{static_cast<time_t>(milliseconds / 1000),
                   static_cast<suseconds_t>(milliseconds % 1000) * 1000};
-    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value) == 0 || Fail();
+    return ::setsockopt(fd, SOL_SOCKET, sending ? SO_SNDTIMEO : SO_RCVTIMEO, &value,
+                        sizeof value) == 0 ||
+           Fail();
 }
 
 bool Close(int fd)

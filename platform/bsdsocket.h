@@ -25,7 +25,9 @@ long Receive(int fd, void* buffer, size_t length);
 bool Shutdown(int fd, int how);
 bool SetLinger(int fd, bool on, int seconds);
 bool SetReuseAddress(int fd, bool on);
-bool SetReceiveTimeout(int fd, uint32_t milliseconds);
+// Bounds each receive (or, with sending, each send); 0 = no limit. A call that runs out of
+// time fails with WSAETIMEDOUT.
+bool SetTimeout(int fd, bool sending, uint32_t milliseconds);
 bool Close(int fd);
 
 struct PollEntry {

@@ -310,7 +310,8 @@ int setsockopt(SOCKET socket, int level, int optionName, const char* optionValue
     if (!ToDescriptor(socket, &fd))
         return SOCKET_ERROR;
     if (level != SOL_SOCKET ||
-        (optionName != SO_LINGER && optionName != SO_REUSEADDR && optionName != SO_RCVTIMEO)) {
+        (optionName != SO_LINGER && optionName != SO_REUSEADDR && optionName != SO_RCVTIMEO &&
+         optionName != SO_SNDTIMEO)) {
         WSASetLastError(WSAENOPROTOOPT);
         return SOCKET_ERROR;
     }
@@ -323,14 +324,14 @@ int setsockopt(SOCKET socket, int level, int optionName, const char* optionValue
         std::memcpy(&value, optionValue, sizeof value);
         return bsd::SetLinger(fd, value.l_onoff != 0, value.l_linger) ? 0 : SOCKET_ERROR;
     }
-    if (optionName == SO_RCVTIMEO) {
+    if (optionName == SO_RCVTIMEO || optionName == SO_SNDTIMEO) {
         DWORD milliseconds;
         if (optionValue == nullptr || optionLength < static_cast<int>(sizeof milliseconds)) {
             WSASetLastError(WSAEFAULT);
             return SOCKET_ERROR;
         }
         std::memcpy(&milliseconds, optionValue, sizeof milliseconds);
-        return bsd::SetReceiveTimeout(fd, milliseconds) ? 0 : SOCKET_ERROR;
+        return bsd::SetTimeout(fd, optionName == SO_SNDTIMEO, milliseconds) ? 0 : SOCKET_ERROR;
     }
     BOOL on;
     if (optionValue == nullptr || optionLength < static_cast<int>(sizeof on)) {

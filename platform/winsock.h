@@ -87,6 +87,7 @@ struct LINGER {
 #define SOL_SOCKET 0xFFFF
 #define SO_REUSEADDR 0x0004
 #define SO_LINGER 0x0080
+#define SO_SNDTIMEO 0x1005
 #define SO_RCVTIMEO 0x1006
 
 #define SD_RECEIVE 0x00
@@ -132,8 +133,9 @@ int recv(SOCKET socket, char* buffer, int length, int flags);
 // them. A null timeout waits without limit.
 int select(int nfds, FD_SET* readSet, FD_SET* writeSet, FD_SET* exceptSet, const TIMEVAL* timeout);
 int shutdown(SOCKET socket, int how);
-// Options: SOL_SOCKET with SO_LINGER (a LINGER), SO_REUSEADDR (a BOOL) or SO_RCVTIMEO (a DWORD
-// of milliseconds, 0 = no limit; a receive that runs out of time fails with WSAETIMEDOUT).
+// Options: SOL_SOCKET with SO_LINGER (a LINGER), SO_REUSEADDR (a BOOL), SO_RCVTIMEO or
+// SO_SNDTIMEO (a DWORD of milliseconds, 0 = no limit; a receive or send that runs out of time
+// fails with WSAETIMEDOUT).
 int setsockopt(SOCKET socket, int level, int optionName, const char* optionValue,
                int optionLength);
 int closesocket(SOCKET socket);

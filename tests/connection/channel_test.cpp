@@ -186,10 +186,25 @@ TEST(Channel, ProxyCredentialsBecomeABasicAuthorization)
     EXPECT_EQ(probe.ProxyAuthorization(), "w7w6eA==");
     EXPECT_EQ(probe.ProxyUser(), "");
     EXPECT_EQ(probe.ProxyPassword(), "secret");
-    // A pair whose Base64 would not fit the field is refused.
-    std::u16string longPassword(765, u'p');
-    channel.SetProxyCredentials(u"u", longPassword.c_str());
-    EXPECT_EQ(probe.ProxyAuthorization(), "w7w6eA==");
+}
+
+TEST(Channel, RefusedProxyCredentialsLeaveUserPasswordAndAuthorizationAsTheyWere)
+{
+    RegistryFile registry;
+    Csocketclient channel;
+    ChannelProbe probe(channel);
+    channel.SetProxyCredentials(u"user", u"password");
+    // A user over the field's 1023 bytes; a pair whose Base64 would not fit the field.
+    const std::u16string longUser(1024, u'u');
+    const std::u16string longPassword(765, u'p');
+    const std::pair<const char16_t*, const char16_t*> refused[] = {
+        {longUser.c_str(), u"other"}, {u"u", longPassword.c_str()}};
+    for (const auto& [user, password] : refused) {
+        channel.SetProxyCredentials(user, password);
+        EXPECT_EQ(probe.ProxyUser(), "user");
+        EXPECT_EQ(probe.ProxyPassword(), "password");
+        EXPECT_EQ(probe.ProxyAuthorization(), "dXNlcjpwYXNzd29yZA==");
+    }
 }
 
 TEST(ChannelLog, EmitsOnlyUpToTheLevelAndNothingAtLevelZero)

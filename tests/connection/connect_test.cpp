@@ -1,6 +1,7 @@
 #include <chrono>
 
 #include "connection/ServerChannel.h"
+#include "connection/UnresolvableName.h"
 
 namespace {
 
@@ -66,10 +67,10 @@ TEST_F(Connecting, AHostNameIsResolved)
 TEST_F(Connecting, FailuresLeaveTheirTextAndAnUnconnectedChannel)
 {
     WCHAR errText[CTransportSocket::kErrorTextCapacity];
-    channel.SetServer(u"nothing.kelvane.invalid", 443);
+    channel.SetServer(Utf8ToUtf16(kUnresolvableName).c_str(), 443);
     EXPECT_EQ(channel.Connect(errText), 0);
-    EXPECT_EQ(Text(errText), "gethostbyname failed for [nothing.kelvane.invalid] wsaerror 11001. "
-                             "check internet connection or dns.");
+    EXPECT_EQ(Text(errText), "gethostbyname failed for [" + std::string(kUnresolvableName) +
+                                 "] wsaerror 11001. check internet connection or dns.");
     EXPECT_FALSE(probe.HasSocket());
 
     server->Stop();

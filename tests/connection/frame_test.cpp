@@ -1,3 +1,5 @@
+#include <future>
+
 #include "connection/ServerChannel.h"
 #include "platform/clock.h"
 #include "platform/module.h"
@@ -150,6 +152,42 @@ TEST_F(Frames, APeerThatStopsInsideAPayloadTimesTheReceiveOut)
         channel.SetCallback(0, nullptr);
         channel.SetLogLevel(0);
     }
+}
+
+TEST_F(Frames, APeerThatStopsReadingTimesTheSendOut)
+{
+    // The server takes one echo request and reads nothing more until released: a large send
+    // behind it fills the connection's buffers and must not wait longer than the wait time-out.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    server->Commands().Set(kEcho, [released](RequestReader&, ReplyWriter& reply, ServerModel&) {
+        released.wait();
+        reply.NoReply();
+    });
+    const std::vector<BYTE> stop = EchoRequest("stop");
+    const std::vector<BYTE> large = EchoRequest(std::string(64u << 20, 'l'));
+    for (INT level : {0, 30}) {
+        probe.SetWaitTimeout(1);
+        Connect();
+        channel.SetLogLevel(level);
+        recorder.Install(channel);
+        DWORD socketError = 0;
+        EXPECT_EQ(channel.SendMsg(stop.data(), static_cast<DWORD>(stop.size()), &socketError), 1);
+        EXPECT_EQ(channel.SendMsg(large.data(), static_cast<DWORD>(large.size()), &socketError), 0);
+        EXPECT_EQ(probe.LastError(), 800u);
+        EXPECT_FALSE(probe.HasSocket());
+        if (level == 0) {
+            EXPECT_EQ(socketError, static_cast<DWORD>(WSAETIMEDOUT));
+        } else {
+            bool logged = false;
+            for (const std::string& message : recorder.Messages())
+                logged = logged || message.rfind("SendData: send error wsaerror 10060 (", 0) == 0;
+            EXPECT_TRUE(logged);
+        }
+        channel.SetCallback(0, nullptr);
+        channel.SetLogLevel(0);
+    }
+    release.set_value();
 }
 
 TEST_F(Frames, AZeroTimeOutFailsTheWaitWithoutSelect)

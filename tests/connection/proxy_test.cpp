@@ -101,6 +101,62 @@ TEST_F(Proxy, OnlyTheFirstLineOfTheAnswerIsJudged)
     }
 }
 
+TEST_F(Proxy, AHeaderLongerThanTheAnswerBufferIsRefused)
+{
+    ScriptedProxy proxy("HTTP/1.0 200 Connection established\r\nX-Padding: " +
+                        std::string(5000, 'x') + "\r\n\r\n");
+    ASSERT_TRUE(proxy.Start());
+    UseProxy(proxy.Port());
+    probe.SetWaitTimeout(10);
+    EXPECT_EQ(Connect(), "proxy resp: 200");
+    EXPECT_FALSE(probe.HasSocket());
+    EXPECT_TRUE(server->Log().Hellos().empty());
+}
+
+TEST_F(Proxy, AnAnswerInPiecesOpensAWorkingTunnel)
+{
+    const std::string answer =
+        "HTTP/1.0 200 Connection established\r\nProxy-agent: scripted/1.0\r\n\r\n";
+    const size_t statusLineEnd = answer.find("\r\n") + 2;
+    std::vector<std::string> fewBytesAtATime;
+    for (size_t i = 0; i < answer.size(); i += 3)
+        fewBytesAtATime.push_back(answer.substr(i, 3));
+    const std::vector<std::string> splits[] = {
+        {answer.substr(0, statusLineEnd), answer.substr(statusLineEnd)}, fewBytesAtATime};
+    for (const std::vector<std::string>& pieces : splits) {
+        ScriptedProxy proxy(pieces);
+        proxy.TunnelTo(server->Address(), 443);
+        ASSERT_TRUE(proxy.Start());
+        UseProxy(proxy.Port());
+        // A hello answer left behind would be read as a frame that never completes.
+        probe.SetWaitTimeout(10);
+        EXPECT_EQ(Connect(), "connected") << pieces.size() << " pieces";
+        EXPECT_EQ(Exchange(EchoRequest("through the tunnel")), "through the tunnel");
+    }
+    EXPECT_EQ(server->Log().Hellos().size(), 2u);
+}
+
+TEST_F(Proxy, BytesAfterTheHeaderStartTheTunnelsStream)
+{
+    // A proxy that sends, with its header, the server's answer to the hello and the reply to
+    // the command-index request: the channel must take both from what came with the header.
+    const std::vector<BYTE> helloAnswer = {0x16, 0x03, 0x00, 0x00, 0x04, 0x0E, 0x00, 0x00, 0x00};
+    const DWORD reply[] = {1, 0x89ABCDEF, 0x01234567, 0x55AA};
+    DWORD crc = 0;
+    Cutil::Crc32(reply, sizeof reply, &crc, 1);
+    const DWORD header[] = {sizeof reply + 4, crc};
+    std::string answer = "HTTP/1.0 200 Connection established\r\n\r\n";
+    answer.append(helloAnswer.begin(), helloAnswer.end());
+    answer.append(reinterpret_cast<const char*>(header), sizeof header);
+    answer.append(reinterpret_cast<const char*>(reply), sizeof reply);
+    ScriptedProxy proxy(answer);
+    ASSERT_TRUE(proxy.Start());
+    UseProxy(proxy.Port());
+    probe.SetWaitTimeout(10);
+    EXPECT_EQ(Connect(), "connected");
+    EXPECT_EQ(probe.CommandIndex(), 0x0123456789ABCDEFull);
+}
+
 TEST_F(Proxy, TheConnectRequestCarriesTheAuthorizationOnlyWhenThereIsOne)
 {
     ScriptedProxy proxy("HTTP/1.0 407 Proxy Authentication Required\r\n\r\n");

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "connection/UnresolvableName.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/winsock.h"
@@ -76,7 +77,7 @@ TEST(Winsock, FailuresCarryWinsockCodesSharedWithTheLastError)
     TIMEVAL now{0, 0};
     EXPECT_EQ(select(0, &empty, NULL, NULL, &now), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
-    EXPECT_EQ(gethostbyname("nothing.kelvane.invalid"), nullptr);
+    EXPECT_EQ(gethostbyname(kUnresolvableName), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
 }
 

@@ -1,6 +1,8 @@
 // A fake HTTP proxy on 127.0.0.1 for answers a real proxy will not give: it reads each
-// client's request up to the blank line, keeps it, sends a fixed answer and waits for the
-// client to go. One client at a time.
+// client's request up to the blank line, keeps it and sends a fixed answer, piece by piece
+// with a short pause between the pieces so that they reach the client as separate segments.
+// Then it tunnels to a server when told to, or else ends its sending side (so that an answer
+// without a blank line ends there) and waits for the client to go. One client at a time.
 #pragma once
 
 #include <mutex>
@@ -12,7 +14,11 @@
 class ScriptedProxy {
 public:
     explicit ScriptedProxy(std::string answer);
+    explicit ScriptedProxy(std::vector<std::string> answerPieces);
 
+    // After the answer, passes bytes both ways between the client and address:port. Call it
+    // before Start.
+    void TunnelTo(const std::string& address, DWORD port);
     bool Start() { return m_listener.Start("127.0.0.1"); }
     DWORD Port() const { return m_listener.Port(); }
     // The requests received so far, each up to and with its blank line.
@@ -20,8 +26,13 @@ public:
 
 private:
     void ServeClient(SOCKET client);
+    bool ReceiveRequest(SOCKET client);
+    bool SendAnswer(SOCKET client) const;
+    void Tunnel(SOCKET client) const;
 
-    std::string m_answer;
+    std::vector<std::string> m_answerPieces;
+    std::string m_tunnelAddress;
+    DWORD m_tunnelPort = 0;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_requests;
     // Last, so that its thread stops before the requests go.
