@@ -1,6 +1,7 @@
 #include "api/ChannelOpening.h"
 
 #include "api/ExportSupport.h"
+#include "platform/sync.h"
 #include "platform/winsock.h"
 
 namespace {
@@ -13,6 +14,8 @@ void ReleaseChannel(Csocketclient* channel)
 {
     if (channel == nullptr)
         return;
+    // Released by a holder's destructor, on the way out of a cancelled call too.
+    CancellationHold hold;
     channel->Disconnect(0);
     delete channel;
 }

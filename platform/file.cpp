@@ -20,6 +20,7 @@
 #include "platform/error.h"
 #include "platform/path.h"
 #include "platform/pipe.h"
+#include "platform/sync.h"
 #include "platform/text.h"
 
 namespace {
@@ -685,6 +686,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
 
 BOOL CloseHandle(HANDLE handle)
 {
+    // Closing runs in destructors; a close that a cancellation interrupted would also leave
+    // the descriptor's state unknown.
+    CancellationHold hold;
     return UnregisterHandle(handle) ? TRUE : FALSE;
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/bsdsocket.h"
 #include "platform/error.h"
+#include "platform/sync.h"
 
 namespace {
 
@@ -347,6 +348,8 @@ int closesocket(SOCKET socket)
     int fd;
     if (!ToDescriptor(socket, &fd))
         return SOCKET_ERROR;
+    // As CloseHandle: a close runs in destructors and must not start a cancellation there.
+    CancellationHold hold;
     return bsd::Close(fd) ? 0 : SOCKET_ERROR;
 }
 

@@ -1,5 +1,6 @@
 #include "qvlib/CQVLogScope.h"
 
+#include "platform/sync.h"
 #include "qvlib/CQVLog.h"
 
 std::u16string NarrowToWide(const char* text)
@@ -29,6 +30,9 @@ CQVLogScope::CQVLogScope(const char16_t* functionName, const char16_t* sourceNam
 
 CQVLogScope::~CQVLogScope()
 {
+    // The exit line is written on every way out of a call, the host's cancellation of the
+    // thread included; writing is a cancellation point that a destructor must not act on.
+    CancellationHold hold;
     if (!m_skip && m_log->IsInitialized())
         m_log->Leave(*this);
 }

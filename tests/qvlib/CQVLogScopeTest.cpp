@@ -9,6 +9,7 @@
 #include "LogFixture.h"
 #include "platform/error.h"
 #include "qvlib/CQVLogScope.h"
+#include "support/PendingCancellation.h"
 
 namespace {
 
@@ -56,6 +57,22 @@ TEST_F(TraceLines, WritesEntryVariablesAndExitAtLevel63)
                                "[16:12:32] } OpenChannel():331 -> 1",
                                "[16:12:32] ",
                            }));
+}
+
+// A host may cancel its thread just as a traced call returns: the scope still writes the
+// call's exit line, and the cancellation acts after it, never inside the destructor.
+TEST_F(TraceLines, ACancellationPendingAtTheEndOfACallWaitsForItsExitLine)
+{
+    auto* scope = new CQVLogScope(u"OpenChannel", u"Kelvane", u"265");
+    scope->GetLog().Enter(*scope);
+    scope->SetExitLine(u"331");
+    scope->LogResult(int32_t{1});
+
+    PendingCancellationRun run = RunWithCancellationPending([scope] { delete scope; });
+
+    EXPECT_TRUE(run.returned);
+    EXPECT_TRUE(run.cancelled);
+    EXPECT_EQ(WithoutPrefix(TraceOnly().at(1)), "} OpenChannel():331 -> 1");
 }
 
 TEST_F(TraceLines, LevelsLetThroughOnlyTheirLines)
