@@ -1,9 +1,9 @@
 // Downloads through the library against plain programs doing the same work, in one run:
 //   - a cached transfer of a large file (1 GiB) by RestoreFile, against a reference client that
 //     speaks the same framed protocol with the same 128 KiB chunks to the same stand-in server
-//     (request, reply, CRC both ways, append to a file);
+//     (request, reply, CRC both ways, append to a file, flush it to its disk);
 //   - a 4 MiB file that comes as one compressed reply by RestoreFile, against zlib's inflate,
-//     a write and a flush of the same compressed bytes;
+//     a write and a flush to the disk of the same compressed bytes;
 // each to a file on tmpfs and to a file on disk; and the stand-in server alone, serving the
 // large file to a reader that only receives and checks the frames.
 // Rounds alternate which side runs first; every figure is the median of the rounds.
@@ -172,7 +172,7 @@ bool Restore(Csocketclient* channel, const FrameClient::Codes& codes, const fs::
 }
 
 // The reference of a single reply: inflate into a buffer as large as the library's, write the
-// result and flush it.
+// result and flush it to the disk, as the library does with every file it restores.
 bool InflateAndWrite(const std::string& stream, std::vector<Bytef>& buffer, const fs::path& path)
 {
     uLongf length = static_cast<uLongf>(buffer.size());
@@ -182,7 +182,8 @@ bool InflateAndWrite(const std::string& stream, std::vector<Bytef>& buffer, cons
     FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr)
         return false;
-    bool written = std::fwrite(buffer.data(), 1, length, out) == length;
+    bool written = std::fwrite(buffer.data(), 1, length, out) == length &&
+                   std::fflush(out) == 0 && fsync(fileno(out)) == 0;
     return std::fclose(out) == 0 && written;
 }
 

@@ -32,11 +32,11 @@ TEST(Memory, AllocationsAreZeroedWritablePages)
     EXPECT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
 }
 
-// A small block is kept in the cache when freed, a 2 MiB one is unmapped: both are freed
-// for every check, and a second release of either is refused.
+// A small block is kept in the cache when freed, one larger than the cache is unmapped: both
+// are freed for every check, and a second release of either is refused.
 TEST(Memory, ReleasedPagesCountAsFreed)
 {
-    for (size_t size : {8 * kPage, size_t{2} << 20}) {
+    for (size_t size : {8 * kPage, 2 * kDefaultPageCacheLimit}) {
         void* pages = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
         ASSERT_NE(pages, nullptr);
         auto* last = static_cast<char*>(pages) + size - kPage;
