@@ -24,6 +24,8 @@ constexpr size_t kSingleHead = 20;
 // Room for a whole chunk frame, so that one receive can take it.
 constexpr size_t kInboxSize = FrameClient::kChunk + 0x10000;
 constexpr uint32_t kLargestFrame = 256u << 20;
+// Receives tried without sleeping before a spinning reader sleeps: a few milliseconds.
+constexpr int kSpinTries = 20000;
 
 uint32_t Load32(const uint8_t* bytes)
 {
@@ -135,7 +137,14 @@ bool FrameClient::Fill(size_t length)
     if (m_inbox.size() < length)
         m_inbox.resize(std::max(length, kInboxSize));
     while (m_filled < length) {
-        ssize_t received = recv(m_socket, m_inbox.data() + m_filled, m_inbox.size() - m_filled, 0);
+        uint8_t* next = m_inbox.data() + m_filled;
+        const size_t room = m_inbox.size() - m_filled;
+        ssize_t received = -1;
+        for (int tries = m_waiting == Waiting::Spin ? kSpinTries : 0; tries > 0 && received < 0;
+             --tries)
+            received = recv(m_socket, next, room, MSG_DONTWAIT);
+        if (received < 0)
+            received = recv(m_socket, next, room, 0);
         if (received <= 0)
             return false;
         m_filled += static_cast<size_t>(received);

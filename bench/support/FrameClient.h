@@ -15,7 +15,16 @@ public:
     using Codes = std::array<uint64_t, 5>;
     static constexpr uint32_t kChunk = 0x20000;
 
-    FrameClient() = default;
+    // How a receive waits for data that has not come yet.
+    enum class Waiting {
+        // Asleep in the kernel, like the library.
+        Sleep,
+        // Trying again without sleeping for a while first: a reader that only checks frames
+        // and should not add the wake-up of a sleeping thread to every exchange.
+        Spin,
+    };
+
+    explicit FrameClient(Waiting waiting = Waiting::Sleep) : m_waiting(waiting) {}
     ~FrameClient();
     FrameClient(const FrameClient&) = delete;
     FrameClient& operator=(const FrameClient&) = delete;
@@ -42,6 +51,7 @@ private:
     uint32_t Exchange(const std::vector<uint8_t>& request);
     bool AnnounceFile(const Codes& codes);
 
+    Waiting m_waiting;
     int m_socket = -1;
     // Received bytes: the current frame (m_frameLength bytes), then what followed it.
     std::vector<uint8_t> m_inbox;
