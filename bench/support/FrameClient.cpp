@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -140,9 +141,13 @@ bool FrameClient::Fill(size_t length)
         uint8_t* next = m_inbox.data() + m_filled;
         const size_t room = m_inbox.size() - m_filled;
         ssize_t received = -1;
-        for (int tries = m_waiting == Waiting::Spin ? kSpinTries : 0; tries > 0 && received < 0;
-             --tries)
+        // Yielding between tries lets a server thread on the same processor go on.
+        for (int tries = m_waiting == Waiting::Spin ? kSpinTries : 0; tries > 0; --tries) {
             received = recv(m_socket, next, room, MSG_DONTWAIT);
+            if (received >= 0)
+                break;
+            sched_yield();
+        }
         if (received < 0)
             received = recv(m_socket, next, room, 0);
         if (received <= 0)
