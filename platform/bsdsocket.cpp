@@ -223,6 +223,23 @@ long Send(int fd, const void* buffer, size_t length)
     return sent;
 }
 
+long SendPieces(int fd, const SendPiece* pieces, size_t count)
+{
+    std::vector<iovec> vector(count);
+    for (size_t i = 0; i < count; ++i)
+        vector[i] = iovec{const_cast<void*>(pieces[i].bytes), pieces[i].length};
+    msghdr message{};
+    message.msg_iov = vector.data();
+    message.msg_iovlen = vector.size();
+    ssize_t sent;
+    do {
+        sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0)
+        Fail();
+    return sent;
+}
+
 long Receive(int fd, void* buffer, size_t length)
 {
     ssize_t received;

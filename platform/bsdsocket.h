@@ -21,6 +21,14 @@ bool LocalAddress(int fd, uint32_t* address, uint16_t* port);
 // Both give the byte count, or -1 on failure; interrupted calls are resumed.
 long Send(int fd, const void* buffer, size_t length);
 long Receive(int fd, void* buffer, size_t length);
+// One buffer of a gathered send.
+struct SendPiece {
+    const void* bytes;
+    size_t length;
+};
+// Sends the pieces in order with one call, as far as the socket takes them; the byte count
+// or -1, like Send.
+long SendPieces(int fd, const SendPiece* pieces, size_t count);
 // how: 0 receiving, 1 sending, 2 both.
 bool Shutdown(int fd, int how);
 bool SetLinger(int fd, bool on, int seconds);

@@ -17,9 +17,10 @@ namespace {
 
 constexpr size_t kHugePageThreshold = 2 * 1024 * 1024;
 // Every message buffer is a page allocation of its own, mostly of a few recurring sizes (a
-// request, a reply, a 128 KiB chunk): freed read-write allocations below the huge-page size
-// are kept mapped, up to the cache limit in bytes and this many blocks, and handed out again
-// for the same length, so that exchanging a message costs no mmap, munmap or page fault.
+// request, a reply, a 128 KiB chunk, the 5 MiB inflate buffer): freed read-write
+// allocations are kept mapped, up to the cache limit in bytes and this many blocks, and handed
+// out again for the same length, so that exchanging a message costs no mmap, munmap or page
+// fault. Clearing a kept block costs far less than faulting fresh zeroed pages in for it.
 constexpr size_t kCachedBlocksMax = 64;
 
 struct Allocation {
@@ -117,8 +118,7 @@ bool DropOldestKeptBlock()
 bool KeepBlock(uintptr_t address, const Allocation& allocation)
 {
     PageCache& cache = Cache();
-    if (allocation.protect != PAGE_READWRITE || allocation.length >= kHugePageThreshold ||
-        allocation.length > cache.limit)
+    if (allocation.protect != PAGE_READWRITE || allocation.length > cache.limit)
         return false;
     while (cache.bytes + allocation.length > cache.limit ||
            cache.blocks.size() >= kCachedBlocksMax) {

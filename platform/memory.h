@@ -1,7 +1,8 @@
 // Page memory: committed pages (read-write, read-only or no access), zero-filled, released
-// whole. Freed read-write allocations of less than 2 MiB are kept mapped, zero-filled, in a
-// small cache (a few MiB) and handed out again for the same page count: message buffers come
-// and go without a system call. A block in the cache counts as freed: VirtualFree refuses it
+// whole. Freed read-write allocations are kept mapped, zero-filled, in a small cache (8 MiB
+// unless told otherwise) and handed out again for the same page count: message buffers and
+// the inflate buffer of a single-reply download come and go without a system call or a page
+// fault. A block in the cache counts as freed: VirtualFree refuses it
 // and the pointer checks call it bad.
 #pragma once
 
@@ -19,7 +20,9 @@ BOOL IsBadReadPtr(const void* pointer, UINT_PTR size);
 BOOL IsBadWritePtr(LPVOID pointer, UINT_PTR size);
 
 // The most bytes of freed allocations the cache keeps unless told otherwise.
-constexpr size_t kDefaultPageCacheLimit = 4 * 1024 * 1024;
+// It holds the 5 MiB buffer that a single-reply download inflates into, besides the message
+// buffers of a transfer.
+constexpr size_t kDefaultPageCacheLimit = 8 * 1024 * 1024;
 
 // Sets the most bytes the cache of freed allocations may keep, unmapping the oldest blocks
 // beyond it; 0 keeps none. For benchmarks that compare with and without the cache.

@@ -264,6 +264,29 @@ int send(SOCKET socket, const char* buffer, int length, int flags)
     return sent < 0 ? SOCKET_ERROR : static_cast<int>(sent);
 }
 
+int WSASend(SOCKET socket, WSABUF* buffers, DWORD bufferCount, DWORD* bytesSent, DWORD flags,
+            void* overlapped, void* completionRoutine)
+{
+    int fd;
+    if (!ToDescriptor(socket, &fd))
+        return SOCKET_ERROR;
+    if (flags != 0 || overlapped != nullptr || completionRoutine != nullptr ||
+        (buffers == nullptr && bufferCount != 0) || bytesSent == nullptr) {
+        WSASetLastError(flags != 0 || overlapped != nullptr || completionRoutine != nullptr
+                            ? WSAEOPNOTSUPP
+                            : WSAEFAULT);
+        return SOCKET_ERROR;
+    }
+    std::vector<bsd::SendPiece> pieces(bufferCount);
+    for (DWORD i = 0; i < bufferCount; ++i)
+        pieces[i] = bsd::SendPiece{buffers[i].buf, buffers[i].len};
+    long sent = bsd::SendPieces(fd, pieces.data(), pieces.size());
+    if (sent < 0)
+        return SOCKET_ERROR;
+    *bytesSent = static_cast<DWORD>(sent);
+    return 0;
+}
+
 int recv(SOCKET socket, char* buffer, int length, int flags)
 {
     int fd;

@@ -84,6 +84,12 @@ struct LINGER {
     u_short l_linger;
 };
 
+// One buffer of a gathered send (WSASend).
+struct WSABUF {
+    ULONG len;
+    CHAR* buf;
+};
+
 #define SOL_SOCKET 0xFFFF
 #define SO_REUSEADDR 0x0004
 #define SO_LINGER 0x0080
@@ -129,6 +135,11 @@ int getsockname(SOCKET socket, SOCKADDR* name, int* nameLength);
 // Never raises SIGPIPE: a send on a connection the peer has closed fails with WSAECONNRESET.
 int send(SOCKET socket, const char* buffer, int length, int flags);
 int recv(SOCKET socket, char* buffer, int length, int flags);
+// Sends the buffers in order with one call (no copy into one frame), as far as the socket
+// takes them; *bytesSent receives the count. Blocking only: overlapped and completion
+// routine must be null, and flags 0. Gives 0, or SOCKET_ERROR.
+int WSASend(SOCKET socket, WSABUF* buffers, DWORD bufferCount, DWORD* bytesSent, DWORD flags,
+            void* overlapped, void* completionRoutine);
 // nfds is ignored, as on Windows. Sets hold the ready sockets afterwards; the result counts
 // them. A null timeout waits without limit.
 int select(int nfds, FD_SET* readSet, FD_SET* writeSet, FD_SET* exceptSet, const TIMEVAL* timeout);

@@ -11,7 +11,8 @@ public:
     // zlib is called through an interface it has kept since 1.2.3; it checks only the first
     // character of this version text, and the size of its own stream structure.
     static constexpr const char* kZlibVersion = "1.2.3";
-    // Output is produced through a work area of this size, then appended to the buffer.
+    // Output is produced in steps of this size; only the last, when a whole step no longer
+    // fits the buffer, goes through a work area of its own before it is appended.
     static constexpr DWORD kWorkSize = 0x20000;
 
     // out holds *outLength bytes on entry. On success *outLength is the number of bytes

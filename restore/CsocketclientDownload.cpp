@@ -64,25 +64,31 @@ void LogDownload(Csocketclient& channel, INT type, const WCHAR* format, const Ar
     channel.LogW(type, kLogLevel, FormatString(format, args...).c_str());
 }
 
-// Makes the complete file durable and renames it over destination, whatever stood there.
+// Renames the complete file, already made durable, over destination, whatever stood there.
 // On failure the file is removed, destination is left as it was, and the system error goes
 // to *systemError.
+bool ReplaceDestination(Csocketclient& channel, CTransferFile& file, const WCHAR* destination,
+                        DWORD* systemError)
+{
+    if (file.Replace(destination))
+        return true;
+    *systemError = GetLastError();
+    LogDownload(channel, Csocketclient::kTypeError,
+                u"GetFile MoveFileEx failed win32error (%ld) on (%s)", *systemError, destination);
+    file.Discard();
+    return false;
+}
+
+// Makes the complete file durable and renames it over destination, as ReplaceDestination.
 bool PutInPlace(Csocketclient& channel, CTransferFile& file, const WCHAR* destination,
                 DWORD* systemError)
 {
-    if (!file.FlushAndClose()) {
-        *systemError = GetLastError();
-        LogDownload(channel, Csocketclient::kTypeError,
-                    u"GetFile FlushFileBuffers failed win32error (%ld) on (%s)", *systemError,
-                    destination);
-    } else if (!file.Replace(destination)) {
-        *systemError = GetLastError();
-        LogDownload(channel, Csocketclient::kTypeError,
-                    u"GetFile MoveFileEx failed win32error (%ld) on (%s)", *systemError,
-                    destination);
-    } else {
-        return true;
-    }
+    if (file.FlushAndClose())
+        return ReplaceDestination(channel, file, destination, systemError);
+    *systemError = GetLastError();
+    LogDownload(channel, Csocketclient::kTypeError,
+                u"GetFile FlushFileBuffers failed win32error (%ld) on (%s)", *systemError,
+                destination);
     file.Discard();
     return false;
 }
@@ -279,7 +285,8 @@ INT Csocketclient::WriteSingleFile(Download& download, void* data, DWORD length,
     }
     RaiseEvent(kCodeDataDone, nullptr, compressedSize);
     ownedData.reset();
-    if (!PutInPlace(*this, download.file, download.finalPath, &m_systemError))
+    // writebin has flushed the file: it needs no second flush before the rename.
+    if (!ReplaceDestination(*this, download.file, download.finalPath, &m_systemError))
         return 0;
     *download.done = 1;
     if (*download.fileTime != 0)

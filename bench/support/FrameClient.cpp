@@ -1,13 +1,16 @@
 #include "bench/support/FrameClient.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <zlib.h>
+
+#include "util/Cutil.h"
 
 namespace {
 
@@ -19,6 +22,11 @@ constexpr uint32_t kTransferComplete = 8;
 // rc, total, word, data size: the fields before a chunk's data.
 constexpr size_t kPacketHead = 24;
 constexpr size_t kSingleHead = 20;
+// Room for a whole chunk frame, so that one receive can take it.
+constexpr size_t kInboxSize = FrameClient::kChunk + 0x10000;
+constexpr uint32_t kLargestFrame = 256u << 20;
+// Receives tried without sleeping before a spinning reader sleeps: a few milliseconds.
+constexpr int kSpinTries = 20000;
 
 uint32_t Load32(const uint8_t* bytes)
 {
@@ -60,7 +68,9 @@ void PutName(std::vector<uint8_t>& out, const std::string& name)
 
 uint32_t Crc32(const uint8_t* bytes, size_t length)
 {
-    return static_cast<uint32_t>(crc32(crc32(0, nullptr, 0), bytes, static_cast<uInt>(length)));
+    uint32_t crc = 0;
+    Cutil::Crc32(bytes, static_cast<uint32_t>(length), &crc, 1);
+    return crc;
 }
 
 }  // namespace
@@ -95,19 +105,6 @@ bool FrameClient::SendAll(const void* bytes, size_t length)
     return true;
 }
 
-bool FrameClient::ReceiveAll(void* bytes, size_t length)
-{
-    auto* next = static_cast<uint8_t*>(bytes);
-    while (length > 0) {
-        ssize_t received = recv(m_socket, next, length, 0);
-        if (received <= 0)
-            return false;
-        next += received;
-        length -= static_cast<size_t>(received);
-    }
-    return true;
-}
-
 bool FrameClient::SendFrame(const std::vector<uint8_t>& payload)
 {
     std::vector<uint8_t> frame;
@@ -120,22 +117,51 @@ bool FrameClient::SendFrame(const std::vector<uint8_t>& payload)
 
 bool FrameClient::ReceiveFrame()
 {
-    uint8_t head[8];
-    if (!ReceiveAll(head, sizeof head))
+    if (m_frameLength > 0) {
+        std::memmove(m_inbox.data(), m_inbox.data() + m_frameLength, m_filled - m_frameLength);
+        m_filled -= m_frameLength;
+        m_frameLength = 0;
+    }
+    if (!Fill(8))
         return false;
-    const uint32_t cbData = Load32(head);
-    if (cbData < 8)
+    const uint32_t cbData = Load32(m_inbox.data());
+    if (cbData < 8 || cbData > kLargestFrame || !Fill(size_t{cbData} + 4))
         return false;
-    m_payload.resize(cbData - 4);
-    return ReceiveAll(m_payload.data(), m_payload.size()) &&
-           Crc32(m_payload.data(), m_payload.size()) == Load32(head + 4);
+    m_frameLength = size_t{cbData} + 4;
+    m_payload = m_inbox.data() + 8;
+    m_payloadLength = cbData - 4;
+    return Crc32(m_payload, m_payloadLength) == Load32(m_inbox.data() + 4);
+}
+
+bool FrameClient::Fill(size_t length)
+{
+    if (m_inbox.size() < length)
+        m_inbox.resize(std::max(length, kInboxSize));
+    while (m_filled < length) {
+        uint8_t* next = m_inbox.data() + m_filled;
+        const size_t room = m_inbox.size() - m_filled;
+        ssize_t received = -1;
+        // Yielding between tries lets a server thread on the same processor go on.
+        for (int tries = m_waiting == Waiting::Spin ? kSpinTries : 0; tries > 0; --tries) {
+            received = recv(m_socket, next, room, MSG_DONTWAIT);
+            if (received >= 0)
+                break;
+            sched_yield();
+        }
+        if (received < 0)
+            received = recv(m_socket, next, room, 0);
+        if (received <= 0)
+            return false;
+        m_filled += static_cast<size_t>(received);
+    }
+    return true;
 }
 
 uint32_t FrameClient::Exchange(const std::vector<uint8_t>& request)
 {
     if (!SendFrame(request) || !ReceiveFrame())
         return 0;
-    return Load32(m_payload.data());
+    return Load32(m_payload);
 }
 
 bool FrameClient::AnnounceFile(const Codes& codes)
@@ -150,12 +176,12 @@ bool FrameClient::AnnounceFile(const Codes& codes)
 
 int64_t FrameClient::FetchCached(const Codes& codes, const char* path)
 {
-    if (!AnnounceFile(codes) || m_payload.size() < 8)
+    if (!AnnounceFile(codes) || m_payloadLength < 8)
         return -1;
-    const uint32_t nameLength = Load32(m_payload.data() + 4);
-    if (Load32(m_payload.data()) == kSingleReply || nameLength > m_payload.size() - 8)
+    const uint32_t nameLength = Load32(m_payload + 4);
+    if (Load32(m_payload) == kSingleReply || nameLength > m_payloadLength - 8)
         return -1;
-    const std::string name(reinterpret_cast<const char*>(m_payload.data() + 8), nameLength);
+    const std::string name(reinterpret_cast<const char*>(m_payload + 8), nameLength);
     const int file = path != nullptr ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)
                                      : -1;
     if (path != nullptr && file < 0)
@@ -169,13 +195,13 @@ int64_t FrameClient::FetchCached(const Codes& codes, const char* path)
         Put64(request, static_cast<uint64_t>(received));
         Put32(request, kChunk);
         Put32(request, 0);
-        if (Exchange(request) == 0 || m_payload.size() < kPacketHead) {
+        if (Exchange(request) == 0 || m_payloadLength < kPacketHead) {
             received = -1;
             break;
         }
-        const uint64_t size = Load64(m_payload.data() + 16);
-        if (size > m_payload.size() - kPacketHead ||
-            (file >= 0 && write(file, m_payload.data() + kPacketHead, size) !=
+        const uint64_t size = Load64(m_payload + 16);
+        if (size > m_payloadLength - kPacketHead ||
+            (file >= 0 && write(file, m_payload + kPacketHead, size) !=
                               static_cast<ssize_t>(size))) {
             received = -1;
             break;
@@ -184,8 +210,11 @@ int64_t FrameClient::FetchCached(const Codes& codes, const char* path)
         if (size < kChunk)
             break;
     }
-    if (file >= 0)
+    if (file >= 0) {
+        if (fsync(file) != 0)
+            received = -1;
         close(file);
+    }
     request.clear();
     Put32(request, kRemoveCacheFile);
     PutName(request, name);
@@ -197,11 +226,11 @@ int64_t FrameClient::FetchCached(const Codes& codes, const char* path)
 
 std::string FrameClient::FetchCompressed(const Codes& codes)
 {
-    if (!AnnounceFile(codes) || m_payload.size() < kSingleHead ||
-        Load32(m_payload.data()) != kSingleReply)
+    if (!AnnounceFile(codes) || m_payloadLength < kSingleHead ||
+        Load32(m_payload) != kSingleReply)
         return {};
-    const uint32_t size = Load32(m_payload.data() + 16);
-    if (size > m_payload.size() - kSingleHead)
+    const uint32_t size = Load32(m_payload + 16);
+    if (size > m_payloadLength - kSingleHead)
         return {};
-    return std::string(reinterpret_cast<const char*>(m_payload.data() + kSingleHead), size);
+    return std::string(reinterpret_cast<const char*>(m_payload + kSingleHead), size);
 }

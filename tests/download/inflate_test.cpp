@@ -93,26 +93,33 @@ TEST(Unzip, RefusesStreamsThatDoNotReachTheirVerifiedEnd)
     EXPECT_FALSE(Unzip("", &out));
 }
 
+// Sizes inflated through the work area alone, straight into the buffer alone, and both.
 TEST(Inflate, NeverWritesPastASmallBuffer)
 {
-    const std::string data = Pattern(5000);
-    const std::string stream = Compress(data);
-    Cinflate inflater;
-    INT status = 0;
-    // Exactly the data and its zero byte, on the heap so that a write past it is caught.
-    std::vector<BYTE> exact(data.size() + 1);
-    DWORD length = static_cast<DWORD>(exact.size());
-    ASSERT_EQ(inflater.Inflate(exact.data(), &length, stream.data(),
-                               static_cast<DWORD>(stream.size()), &status),
-              1u);
-    EXPECT_EQ(status, Z_STREAM_END);
-    EXPECT_EQ(length, data.size());
-    EXPECT_EQ(std::memcmp(exact.data(), data.data(), data.size()), 0);
+    for (size_t size : {size_t{5000}, size_t{2} * Cinflate::kWorkSize,
+                        size_t{2} * Cinflate::kWorkSize + 5000}) {
+        const std::string data = Pattern(size);
+        const std::string stream = Compress(data);
+        Cinflate inflater;
+        INT status = 0;
+        // Exactly the data and its zero byte, on the heap so that a write past it is caught.
+        std::vector<BYTE> exact(data.size() + 1);
+        DWORD length = static_cast<DWORD>(exact.size());
+        ASSERT_EQ(inflater.Inflate(exact.data(), &length, stream.data(),
+                                   static_cast<DWORD>(stream.size()), &status),
+                  1u)
+            << size;
+        EXPECT_EQ(status, Z_STREAM_END);
+        EXPECT_EQ(length, data.size());
+        EXPECT_EQ(std::memcmp(exact.data(), data.data(), data.size()), 0) << size;
+        EXPECT_EQ(exact.back(), 0);
 
-    std::vector<BYTE> tooSmall(data.size());
-    length = static_cast<DWORD>(tooSmall.size());
-    EXPECT_EQ(inflater.Inflate(tooSmall.data(), &length, stream.data(),
-                               static_cast<DWORD>(stream.size()), &status),
-              0u);
-    EXPECT_EQ(length, 0u);
+        std::vector<BYTE> tooSmall(data.size());
+        length = static_cast<DWORD>(tooSmall.size());
+        EXPECT_EQ(inflater.Inflate(tooSmall.data(), &length, stream.data(),
+                                   static_cast<DWORD>(stream.size()), &status),
+                  0u)
+            << size;
+        EXPECT_EQ(length, 0u);
+    }
 }

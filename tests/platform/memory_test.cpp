@@ -32,11 +32,11 @@ TEST(Memory, AllocationsAreZeroedWritablePages)
     EXPECT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
 }
 
-// A small block is kept in the cache when freed, a 2 MiB one is unmapped: both are freed
-// for every check, and a second release of either is refused.
+// A small block is kept in the cache when freed, one larger than the cache is unmapped: both
+// are freed for every check, and a second release of either is refused.
 TEST(Memory, ReleasedPagesCountAsFreed)
 {
-    for (size_t size : {8 * kPage, size_t{2} << 20}) {
+    for (size_t size : {8 * kPage, 2 * kDefaultPageCacheLimit}) {
         void* pages = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
         ASSERT_NE(pages, nullptr);
         auto* last = static_cast<char*>(pages) + size - kPage;
@@ -52,28 +52,31 @@ TEST(Memory, ReleasedPagesCountAsFreed)
     }
 }
 
+// A message buffer and the 5 MiB buffer that a single reply is inflated into.
 TEST(Memory, FreedPagesComeBackZeroFilledWithoutANewMapping)
 {
-    const size_t size = 5 * kPage - 100;
-    auto* pages = static_cast<unsigned char*>(
-        VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    ASSERT_NE(pages, nullptr);
-    std::memset(pages, 0xAB, 5 * kPage);
-    ASSERT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
-    // Read-only pages never come from the cache.
-    void* readOnly = VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READONLY);
-    EXPECT_NE(readOnly, pages);
-    VirtualFree(readOnly, 0, MEM_RELEASE);
+    for (size_t size : {5 * kPage - 100, size_t{0x500000}}) {
+        const size_t whole = (size + kPage - 1) / kPage * kPage;
+        auto* pages = static_cast<unsigned char*>(
+            VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        ASSERT_NE(pages, nullptr);
+        std::memset(pages, 0xAB, whole);
+        ASSERT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
+        // Read-only pages never come from the cache.
+        void* readOnly = VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READONLY);
+        EXPECT_NE(readOnly, pages);
+        VirtualFree(readOnly, 0, MEM_RELEASE);
 
-    const PageMappingCalls before = CountPageMappingCalls();
-    auto* again = static_cast<unsigned char*>(
-        VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    EXPECT_EQ(again, pages);
-    EXPECT_EQ(CountPageMappingCalls().maps, before.maps);
-    for (size_t i = 0; i < 5 * kPage; ++i)
-        ASSERT_EQ(again[i], 0) << i;
-    EXPECT_FALSE(IsBadWritePtr(again, 5 * kPage));
-    EXPECT_TRUE(VirtualFree(again, 0, MEM_RELEASE));
+        const PageMappingCalls before = CountPageMappingCalls();
+        auto* again = static_cast<unsigned char*>(
+            VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        EXPECT_EQ(again, pages) << size;
+        EXPECT_EQ(CountPageMappingCalls().maps, before.maps) << size;
+        for (size_t i = 0; i < whole; ++i)
+            ASSERT_EQ(again[i], 0) << i;
+        EXPECT_FALSE(IsBadWritePtr(again, whole));
+        EXPECT_TRUE(VirtualFree(again, 0, MEM_RELEASE));
+    }
 }
 
 // Threads take and free blocks of a few lengths at once: every block is theirs alone while

@@ -100,35 +100,31 @@ bool ServerConnection::SendReply(DWORD code, const std::vector<BYTE>& payload)
         fault.kind = FaultKind::None;
     if (fault.kind == FaultKind::NoAnswer)
         return true;
-    std::vector<BYTE> frame;
-    frame.reserve(payload.size() + 8);
-    DWORD crc = Crc32Of(payload);
+    BYTE head[8];
+    if (fault.kind == FaultKind::EmptyPayload) {
+        StoreLittleEndian32(head, 4);
+        StoreLittleEndian32(head + 4, 0);
+        return SendAll(head, sizeof head);
+    }
+    DWORD cbData = static_cast<DWORD>(payload.size() + 4);
+    if (fault.kind == FaultKind::OversizedFrame)
+        cbData = kOversizedCbData;
+    else if (fault.kind == FaultKind::GivenCbData)
+        cbData = fault.cbData;
+    const DWORD crc = Crc32Of(payload);
+    StoreLittleEndian32(head, cbData);
+    StoreLittleEndian32(head + 4, fault.kind == FaultKind::WrongCrc ? crc ^ 0x5A5A5A5A : crc);
     switch (fault.kind) {
-    case FaultKind::EmptyPayload:
-        AppendLittleEndian32(&frame, 4);
-        AppendLittleEndian32(&frame, 0);
-        return SendAll(frame.data(), frame.size());
-    case FaultKind::OversizedFrame:
-        AppendLittleEndian32(&frame, kOversizedCbData);
-        break;
-    case FaultKind::GivenCbData:
-        AppendLittleEndian32(&frame, fault.cbData);
-        break;
-    default:
-        AppendLittleEndian32(&frame, static_cast<DWORD>(payload.size() + 4));
-        break;
-    }
-    AppendLittleEndian32(&frame, fault.kind == FaultKind::WrongCrc ? crc ^ 0x5A5A5A5A : crc);
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    if (fault.kind == FaultKind::TruncatedFrame)
-        return SendAll(frame.data(), 8);
-    if (fault.kind == FaultKind::CloseMidMessage) {
-        SendAll(frame.data(), 8 + payload.size() / 2);
+    case FaultKind::TruncatedFrame:
+        return SendAll(head, sizeof head);
+    case FaultKind::CloseMidMessage:
+        SendAll(head, sizeof head, payload.data(), payload.size() / 2);
         return false;
+    case FaultKind::StallMidMessage:
+        return SendAll(head, sizeof head, payload.data(), payload.size() / 2);
+    default:
+        return SendAll(head, sizeof head, payload.data(), payload.size());
     }
-    if (fault.kind == FaultKind::StallMidMessage)
-        return SendAll(frame.data(), 8 + payload.size() / 2);
-    return SendAll(frame.data(), frame.size());
 }
 
 bool ServerConnection::ReadExact(void* buffer, size_t length)
@@ -154,16 +150,25 @@ bool ServerConnection::ReadWord(DWORD* word)
     return true;
 }
 
-bool ServerConnection::SendAll(const void* buffer, size_t length)
+bool ServerConnection::SendAll(const void* buffer, size_t length, const void* body,
+                               size_t bodyLength)
 {
-    const char* bytes = static_cast<const char*>(buffer);
-    size_t done = 0;
-    while (done < length) {
-        int piece = static_cast<int>(std::min<size_t>(length - done, 1 << 20));
-        int sent = send(m_socket, bytes + done, piece, 0);
-        if (sent <= 0)
+    WSABUF pieces[2] = {
+        {static_cast<ULONG>(length), static_cast<CHAR*>(const_cast<void*>(buffer))},
+        {static_cast<ULONG>(bodyLength), static_cast<CHAR*>(const_cast<void*>(body))}};
+    WSABUF* next = pieces;
+    DWORD left = bodyLength > 0 ? 2 : 1;
+    while (left > 0) {
+        DWORD sent = 0;
+        if (WSASend(m_socket, next, left, &sent, 0, nullptr, nullptr) == SOCKET_ERROR ||
+            sent == 0)
             return false;
-        done += static_cast<size_t>(sent);
+        for (; left > 0 && sent >= next->len; --left, ++next)
+            sent -= next->len;
+        if (left > 0) {
+            next->buf += sent;
+            next->len -= sent;
+        }
     }
     return true;
 }

@@ -34,7 +34,9 @@ private:
     bool ReadExact(void* buffer, size_t length);
     // One little-endian frame word.
     bool ReadWord(DWORD* word);
-    bool SendAll(const void* buffer, size_t length);
+    // Sends the bytes, then those of body, with no copy of them into one frame.
+    bool SendAll(const void* buffer, size_t length, const void* body = nullptr,
+                 size_t bodyLength = 0);
     bool AnswerHello(const BYTE* firstBytes);
     // Reads the rest of a frame whose first word is cbData; false ends the connection.
     bool ServeFrame(DWORD cbData);
