@@ -14,6 +14,8 @@ namespace {
 
 // The longest single wait in select; the waits loop until their deadline.
 constexpr ULONGLONG kWaitSliceMilliseconds = 1000;
+// A frame header: the words cbData and dwCrcPacket.
+constexpr DWORD kFrameHeaderLength = 8;
 // Largest "user:password" whose Base64 and terminator fit the authorization field.
 constexpr size_t kMaximumCredentialPair = 765;
 // The server answers the hello with SSL 3 records: a type, a version and a 16-bit length,
@@ -119,9 +121,9 @@ CTransportSocket::CTransportSocket()
       m_sessionValueA(0),
       m_sessionValueB(0),
       m_sessionValueC(0),
-      m_streamStart{},
-      m_streamStartOffset(0),
-      m_streamStartLength(0)
+      m_ahead{},
+      m_aheadOffset(0),
+      m_aheadLength(0)
 {
     std::strcpy(m_serverHost, kDefaultServerHost);
 }
@@ -311,9 +313,16 @@ int CTransportSocket::ReceivePiece(char* buffer, DWORD received, DWORD n)
 {
     const DWORD pieceSize = std::max<DWORD>(m_getPacketSize, 1);
     const int piece = static_cast<int>(std::min({pieceSize, n - received, DWORD{0x7FFFFFFF}}));
-    if (m_streamStartOffset < m_streamStartLength)
-        return static_cast<int>(TakeStreamStart(buffer + received, static_cast<DWORD>(piece)));
-    return recv(m_socket, buffer + received, piece, 0);
+    if (m_aheadOffset < m_aheadLength)
+        return static_cast<int>(TakeAhead(buffer + received, static_cast<DWORD>(piece)));
+    if (piece >= static_cast<int>(kFrameHeaderLength))
+        return recv(m_socket, buffer + received, piece, 0);
+    const int result = recv(m_socket, m_ahead, static_cast<int>(kFrameHeaderLength), 0);
+    if (result <= 0)
+        return result;
+    m_aheadOffset = 0;
+    m_aheadLength = static_cast<DWORD>(result);
+    return static_cast<int>(TakeAhead(buffer + received, static_cast<DWORD>(piece)));
 }
 
 bool CTransportSocket::ContinueAfterPiece(bool logged)
@@ -372,8 +381,8 @@ BOOL CTransportSocket::WaitUntil(SOCKET socket, WaitFor kind, ULONGLONG timeoutS
                                  ULONGLONG start, ULONGLONG deadline, DWORD* selectFailed)
 {
     *selectFailed = 0;
-    // Bytes kept from the proxy's answer are there to be read without the socket.
-    if (kind == WaitFor::Reading && socket == m_socket && m_streamStartOffset < m_streamStartLength)
+    // Bytes received ahead are there to be read without the socket.
+    if (kind == WaitFor::Reading && socket == m_socket && m_aheadOffset < m_aheadLength)
         return TRUE;
     const bool logged = kind == WaitFor::WritingLogged;
     ULONGLONG now = start;
@@ -432,8 +441,8 @@ BOOL CTransportSocket::CloseSocket(INT abortive)
     m_connected = 0;
     m_authenticated = 0;
     m_loginStatus = 0;
-    m_streamStartOffset = 0;
-    m_streamStartLength = 0;
+    m_aheadOffset = 0;
+    m_aheadLength = 0;
     if (m_socket == INVALID_SOCKET)
         return TRUE;
     shutdown(m_socket, SD_SEND);
@@ -641,9 +650,9 @@ DWORD CTransportSocket::ReceiveProxyHeader(char* answer, bool* complete)
         answer[received] = 0;
         size_t end = HeaderEnd(answer, received);
         if (end != 0) {
-            m_streamStartLength = received - static_cast<DWORD>(end);
-            std::memcpy(m_streamStart, answer + end, m_streamStartLength);
-            m_streamStartOffset = 0;
+            m_aheadLength = received - static_cast<DWORD>(end);
+            std::memcpy(m_ahead, answer + end, m_aheadLength);
+            m_aheadOffset = 0;
             answer[end] = 0;
             *complete = true;
             return static_cast<DWORD>(end);
@@ -696,11 +705,11 @@ bool CTransportSocket::ReceiveTunnelBytes(BYTE* buffer, DWORD length, ULONGLONG 
     return true;
 }
 
-DWORD CTransportSocket::TakeStreamStart(char* buffer, DWORD size)
+DWORD CTransportSocket::TakeAhead(char* buffer, DWORD size)
 {
-    const DWORD count = std::min(size, m_streamStartLength - m_streamStartOffset);
-    std::memcpy(buffer, m_streamStart + m_streamStartOffset, count);
-    m_streamStartOffset += count;
+    const DWORD count = std::min(size, m_aheadLength - m_aheadOffset);
+    std::memcpy(buffer, m_ahead + m_aheadOffset, count);
+    m_aheadOffset += count;
     return count;
 }
 
@@ -708,8 +717,8 @@ INT CTransportSocket::ReceivePendingData(char* buffer, DWORD size, ULONGLONG dea
 {
     if (m_socket == INVALID_SOCKET)
         return 0;
-    if (m_streamStartOffset < m_streamStartLength)
-        return static_cast<INT>(TakeStreamStart(buffer, size));
+    if (m_aheadOffset < m_aheadLength)
+        return static_cast<INT>(TakeAhead(buffer, size));
     // Every read of the set-up keeps to its deadline, however the peer spreads its bytes.
     DWORD selectFailed = 0;
     ULONGLONG now;

@@ -115,8 +115,10 @@ private:
     BOOL SendDataLogged(const char* buffer, DWORD length);
     DWORD ReceiveDataFast(char* buffer, DWORD n);
     DWORD ReceiveDataLogged(char* buffer, DWORD n);
-    // One recv into buffer + received of at most the get-packet size of the n - received
-    // bytes still missing.
+    // One receive into buffer + received of at most the get-packet size of the n - received
+    // bytes still missing: from the bytes received ahead, else one recv. A short piece
+    // (a frame's header word) takes a whole frame header from the socket and keeps the rest
+    // ahead, so that the next word needs neither a wait nor a system call.
     int ReceivePiece(char* buffer, DWORD received, DWORD n);
     // Sleeps the receive sleep and polls the host for a cancellation after a received
     // piece; false when the host cancelled (the socket is closed then).
@@ -147,16 +149,18 @@ private:
     // null) by the deadline; last keeps the final four bytes read.
     bool ReceiveTunnelBytes(BYTE* buffer, DWORD length, ULONGLONG deadline, BYTE* last);
     // One receive of what the peer has sent, by the deadline: first what is left of the
-    // tunnel's stream start, else one recv. The byte count, or 0 on failure.
+    // bytes received ahead, else one recv. The byte count, or 0 on failure.
     INT ReceivePendingData(char* buffer, DWORD size, ULONGLONG deadline);
-    // Hands over up to size bytes of the kept stream start; the count.
-    DWORD TakeStreamStart(char* buffer, DWORD size);
+    // Hands over up to size bytes of those received ahead; the count.
+    DWORD TakeAhead(char* buffer, DWORD size);
 
-    // Bytes of the tunnel's stream that came with the proxy's answer and are not yet
-    // received: every receive takes them before it reads the socket.
-    char m_streamStart[kProxyAnswerCapacity];
-    DWORD m_streamStartOffset;
-    DWORD m_streamStartLength;
+    // Bytes of the stream read from the socket before anyone asked for them (the start of
+    // the tunnel's stream that came with the proxy's answer, the rest of a frame header):
+    // every receive takes them before it reads the socket, and a wait to read finds them
+    // ready.
+    char m_ahead[kProxyAnswerCapacity];
+    DWORD m_aheadOffset;
+    DWORD m_aheadLength;
 };
 
 // Writes the standard Base64 of a NUL-terminated text and a terminator; out must hold
