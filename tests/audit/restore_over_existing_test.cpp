@@ -12,6 +12,7 @@
 #include "audit/LibraryChannel.h"
 #include "connection/CCreatePacket.h"
 #include "platform/text.h"
+#include "support/Noise.h"
 #include "tools/server/DownloadHandlers.h"
 
 namespace {
@@ -25,17 +26,6 @@ std::string Read(const std::filesystem::path& path)
 {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-std::string Noise(size_t size)
-{
-    std::string bytes(size, '\0');
-    uint32_t seed = 7;
-    for (char& byte : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        byte = static_cast<char>(seed >> 23);
-    }
-    return bytes;
 }
 
 class RestoreOverExisting : public LibraryChannel {

@@ -14,6 +14,7 @@
 #include "HostRecorder.h"
 #include "connection/RegistryFile.h"
 #include "support/LoopbackServer.h"
+#include "support/Noise.h"
 #include "support/TempDir.h"
 #include "tools/server/DownloadHandlers.h"
 #include "tools/server/LoginService.h"
@@ -50,17 +51,6 @@ protected:
     {
         if (server)
             server->Stop();
-    }
-
-    // Deterministic bytes that do not compress.
-    static std::string Noise(size_t size, uint32_t seed = 1)
-    {
-        std::string bytes(size, '\0');
-        for (char& byte : bytes) {
-            seed = seed * 1103515245u + 12345u;
-            byte = static_cast<char>(seed >> 23);
-        }
-        return bytes;
     }
 
     void Serve(const std::string& contents, DownloadHandlers::Form form)

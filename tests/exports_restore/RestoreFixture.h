@@ -15,6 +15,7 @@
 #include "connection/CCreatePacket.h"
 #include "support/KelvaneLibrary.h"
 #include "support/LoginServer.h"
+#include "support/Noise.h"
 #include "support/TempDir.h"
 #include "tools/server/DownloadHandlers.h"
 #include "tools/server/RequestReader.h"
@@ -104,17 +105,6 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     static bool Exists(const std::filesystem::path& path) { return std::filesystem::exists(path); }
-
-    // Deterministic bytes that do not compress.
-    static std::string Noise(size_t size, uint32_t seed = 1)
-    {
-        std::string bytes(size, '\0');
-        for (char& byte : bytes) {
-            seed = seed * 1103515245u + 12345u;
-            byte = static_cast<char>(seed >> 23);
-        }
-        return bytes;
-    }
 
     static DWORD Low(size_t index) { return static_cast<DWORD>(kCodes[index]); }
     static DWORD High(size_t index) { return static_cast<DWORD>(kCodes[index] >> 32); }

@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "support/KelvaneLibrary.h"
 #include "support/LoginServer.h"
+#include "support/Noise.h"
 #include "support/TempDir.h"
 #include "tools/server/DownloadHandlers.h"
 #include "tools/server/FolderData.h"
@@ -99,17 +100,6 @@ protected:
         std::string restored = Restore(name);
         EXPECT_EQ(restored.size(), originals[name].size()) << name;
         EXPECT_TRUE(restored == originals[name]) << name << " differs from its original";
-    }
-
-    static std::string Noise(size_t size)
-    {
-        std::string bytes(size, '\0');
-        uint32_t seed = 3;
-        for (char& byte : bytes) {
-            seed = seed * 1103515245u + 12345u;
-            byte = static_cast<char>(seed >> 23);
-        }
-        return bytes;
     }
 
     KelvaneLibrary& library = KelvaneLibrary::Get();

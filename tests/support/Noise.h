@@ -1,0 +1,8 @@
+// Deterministic bytes that do not compress, for files that must travel as they are.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+std::string Noise(size_t size, uint32_t seed = 1);
