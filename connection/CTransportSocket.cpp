@@ -500,6 +500,9 @@ BOOL CTransportSocket::CreateConnectedSocket(const char* host, DWORD port, WCHAR
 
 BOOL CTransportSocket::OpenSocket(WCHAR* errText)
 {
+    // Bytes received ahead belong to the socket they came from.
+    m_aheadOffset = 0;
+    m_aheadLength = 0;
     m_socket = socket(AF_INET, SOCK_STREAM, 0);
     if (m_socket != INVALID_SOCKET) {
         LimitTransferTime();
