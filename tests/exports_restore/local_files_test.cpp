@@ -13,6 +13,7 @@
 #include <map>
 
 #include "RestoreFixture.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -258,6 +259,19 @@ TEST_F(LocalFilesTest, AHostKilledInTheMiddleOfACachedTransferLeavesTheOldFile)
     ASSERT_TRUE(restore.WaitForLine(" MiB/s "));
     restore.Kill();
     EXPECT_TRUE(Read(target) == old);
+}
+
+TEST_F(LocalFilesTest, ANameAtTheFileSystemsLimitIsRestoredInEitherForm)
+{
+    const std::string name(255, 'n');
+    for (Form form : {Form::Single, Form::Cached}) {
+        ServeIn(form);
+        Write(folder / name, old);
+        EXPECT_EQ(RestoreFile(Utf8ToUtf16((folder / name).string())), 1);
+        EXPECT_TRUE(Read(folder / name) == Noise(900 * 1024, 5));
+        std::filesystem::remove(folder / name);
+    }
+    EXPECT_EQ(Folder(), (std::map<std::string, std::string>{{"report.doc", Fingerprint(old)}}));
 }
 
 TEST_F(LocalFilesTest, ASingleReplyToAShortRelativePathIsRestored)
