@@ -441,6 +441,7 @@ BOOL CTransportSocket::CloseSocket(INT abortive)
     m_connected = 0;
     m_authenticated = 0;
     m_loginStatus = 0;
+    // Bytes received ahead belong to the socket they came from; every socket ends here.
     m_aheadOffset = 0;
     m_aheadLength = 0;
     if (m_socket == INVALID_SOCKET)
@@ -500,9 +501,6 @@ BOOL CTransportSocket::CreateConnectedSocket(const char* host, DWORD port, WCHAR
 
 BOOL CTransportSocket::OpenSocket(WCHAR* errText)
 {
-    // Bytes received ahead belong to the socket they came from.
-    m_aheadOffset = 0;
-    m_aheadLength = 0;
     m_socket = socket(AF_INET, SOCK_STREAM, 0);
     if (m_socket != INVALID_SOCKET) {
         LimitTransferTime();

@@ -131,15 +131,14 @@ DWORD Csocketclient::GetCommandIndex(WCHAR* errText)
         FormatW(errText, kErrorTextCapacity, u"m_createpacket.GetCommandIndex");
         return 0;
     }
-    if (!SendMsg(packet, length, nullptr)) {
+    if (!SendPacket(packet, length)) {
         ReportCommandIndexFailure(errText, "GetCommandIndex: Sendmsg failed (%d) wsaerror (%ld)",
                                   "GetCommandIndex: Sendmsg failed (%d) wsaerror (%ld)");
-        Cutil::FreePacket(packet);
         return 0;
     }
-    Cutil::FreePacket(packet);
-    void* reply = nullptr;
-    DWORD replyLength = ReceiveMsg(&reply);
+    void* received = nullptr;
+    const DWORD replyLength = ReceiveMsg(&received);
+    const PacketBuffer reply(received);
     if (replyLength == 0) {
         ReportCommandIndexFailure(errText, "GetCommandIndex: ReceiveMsg failed (%d) wsaerror (%ld)",
                                   "GetCommandIndex: ReceiveMsg failed (%d) wsaerror (%ld)");
@@ -147,22 +146,19 @@ DWORD Csocketclient::GetCommandIndex(WCHAR* errText)
     }
     // The reply: u32 result, u64 command index, u32 word. A reply too short to hold them all
     // is no command index.
-    ReplyReader reader(reply, replyLength);
+    ReplyReader reader(reply.get(), replyLength);
     DWORD result = 0;
     ULONGLONG commandIndex = 0;
     DWORD word = 0;
-    if (!reader.U32(&result) || !reader.U64(&commandIndex) || !reader.U32(&word))
-        result = 0;
-    if (result == 1) {
-        m_commandIndex = commandIndex;
-        m_commandIndexWord = word;
-    } else {
+    if (!reader.U32(&result) || !reader.U64(&commandIndex) || !reader.U32(&word) || result != 1) {
         ReportCommandIndexFailure(errText,
                                   "GetCommandIndex: ReceiveMsg ok rc=fail (%d) wsaerror (%ld)",
                                   "GetCommandIndex: ReceiveMsg failed (%d) wsaerror (%ld)");
+        return 0;
     }
-    Cutil::FreePacket(reply);
-    return result == 1 ? 1 : 0;
+    m_commandIndex = commandIndex;
+    m_commandIndexWord = word;
+    return 1;
 }
 
 void Csocketclient::ReportCommandIndexFailure(WCHAR* errText, const char* errorFormat,
