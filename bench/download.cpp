@@ -28,6 +28,7 @@
 #include "bench/support/FrameClient.h"
 #include "kelvane.h"
 #include "platform/text.h"
+#include "tests/support/Noise.h"
 #include "tools/server/DownloadHandlers.h"
 #include "tools/server/LoginService.h"
 #include "tools/server/StandinServer.h"
@@ -83,16 +84,11 @@ bool ReadOptions(int argc, char** argv, Options& options)
 // Bytes that do not compress, made quickly: one noisy MiB, varied per MiB.
 void WriteNoiseFile(const fs::path& path, uint64_t size)
 {
-    std::vector<uint32_t> block(kMiB / 4);
-    uint32_t seed = 1;
-    for (uint32_t& word : block) {
-        seed = seed * 1103515245u + 12345u;
-        word = seed;
-    }
+    std::string block = Noise(kMiB);
     std::ofstream out(path, std::ios::binary);
     for (uint64_t written = 0; written < size; written += kMiB) {
-        block[written / kMiB % block.size()] ^= 0x9E3779B9u;
-        out.write(reinterpret_cast<const char*>(block.data()),
+        block[written / kMiB % block.size()] ^= 0x5A;
+        out.write(block.data(),
                   static_cast<std::streamsize>(std::min<uint64_t>(kMiB, size - written)));
     }
 }

@@ -17,6 +17,7 @@
 #include "connection/Csocketclient.h"
 #include "platform/memory.h"
 #include "platform/text.h"
+#include "tests/support/Noise.h"
 #include "tools/server/DownloadHandlers.h"
 #include "tools/server/LoginService.h"
 #include "tools/server/StandinServer.h"
@@ -65,18 +66,6 @@ public:
     }
 
 private:
-    // Bytes that do not compress.
-    static std::string Noise(size_t size)
-    {
-        std::string bytes(size, '\0');
-        uint32_t seed = 1;
-        for (char& byte : bytes) {
-            seed = seed * 1103515245u + 12345u;
-            byte = static_cast<char>(seed >> 23);
-        }
-        return bytes;
-    }
-
     StandinServer m_server;
     LoginService m_logins;
     DownloadHandlers m_files;

@@ -180,6 +180,12 @@ void ServerConnection::Stop()
         shutdown(m_socket, SD_BOTH);
 }
 
+bool ServerConnection::Closed()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_socket == INVALID_SOCKET;
+}
+
 void ServerConnection::Close()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -29,6 +29,8 @@ public:
     void Run();
     // Wakes a running Run and makes it end; safe from another thread.
     void Stop();
+    // The connection is closed: Run is returning, and its thread can be joined at once.
+    bool Closed();
 
 private:
     bool ReadExact(void* buffer, size_t length);

@@ -61,12 +61,25 @@ void StandinServer::AcceptLoop()
         }
         m_log.AddConnection();
         std::lock_guard<std::mutex> lock(m_clientsMutex);
+        ReapClosedClients();
         Client entry;
-        entry.connection = std::make_unique<ServerConnection>(client, m_clients.size(), m_commands,
-                                                              m_model, m_log, m_faults);
+        entry.connection = std::make_unique<ServerConnection>(
+            client, m_acceptedClients++, m_commands, m_model, m_log, m_faults);
         entry.thread = std::thread(&ServerConnection::Run, entry.connection.get());
         m_clients.push_back(std::move(entry));
     }
+}
+
+// A server left running serves clients without end: an ended thread holds its stack until
+// it is joined.
+void StandinServer::ReapClosedClients()
+{
+    std::erase_if(m_clients, [](Client& client) {
+        if (!client.connection->Closed())
+            return false;
+        client.thread.join();
+        return true;
+    });
 }
 
 void StandinServer::Stop()

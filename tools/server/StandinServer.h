@@ -50,6 +50,8 @@ private:
     };
 
     void AcceptLoop();
+    // Joins the threads of connections that have closed; the caller holds m_clientsMutex.
+    void ReapClosedClients();
 
     std::string m_address;
     DWORD m_port;
@@ -58,6 +60,7 @@ private:
     std::thread m_acceptThread;
     std::mutex m_clientsMutex;
     std::vector<Client> m_clients;
+    size_t m_acceptedClients = 0;
     CommandTable m_commands;
     ServerModel m_model;
     RequestLog m_log;

@@ -13,6 +13,7 @@
 #include "platform/pipe.h"
 #include "platform/text.h"
 #include "service/StandinService.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -138,10 +139,11 @@ int main(int argc, char** argv)
 
     StandinService service(settings.folder, settings.names);
     service.SetStatus(settings.status);
-    for (const auto& [command, word] : settings.results)
-        service.SetReply(command, {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
-                                   static_cast<uint8_t>(word >> 16),
-                                   static_cast<uint8_t>(word >> 24)});
+    for (const auto& [command, word] : settings.results) {
+        std::vector<uint8_t> reply;
+        AppendLittleEndian32(&reply, word);
+        service.SetReply(command, std::move(reply));
+    }
     if (!service.Start()) {
         std::perror("kelvane-service: cannot listen");
         return 1;
