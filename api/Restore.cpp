@@ -132,6 +132,17 @@ bool ComposePath(WCHAR (&out)[kPathCapacity], const WCHAR* format, const Args&..
     return false;
 }
 
+// Whether the temporary path already names the block file or the destination, which the
+// download would replace; the thread's last error then says that the file exists.
+bool TakenByHostFile(const WCHAR* temporaryPath, const WCHAR* blockPath,
+                     const WCHAR* destination)
+{
+    if (!NameOneFile(temporaryPath, blockPath) && !NameOneFile(temporaryPath, destination))
+        return false;
+    SetLastError(ERROR_FILE_EXISTS);
+    return true;
+}
+
 // Writes the file's data through to the disk. False, with the last error, when the file
 // cannot be opened or flushed.
 bool FlushToDisk(const WCHAR* path)
@@ -205,6 +216,7 @@ int32_t RestoreHybridFile(Csocketclient* channel, uint32_t code1Low, uint32_t co
         WCHAR temporaryPath[kPathCapacity];
         if (!ComposePath(temporaryPath, u"%s\\%I64u_%I64u.tmp", folder, FileCode(codes, 3),
                          FileCode(codes, 4)) ||
+            TakenByHostFile(temporaryPath, blockPath, destination) ||
             !Download(*channel, codes, temporaryPath, temporaryPath)) {
             frame.Error(691, u"GetFile has failed.");
             return frame.Return(u"692", 0);
