@@ -74,11 +74,36 @@ INT Download(Csocketclient& channel, const FileCodes& codes, const WCHAR* path,
                                &done, &fileTime);
 }
 
+// Whether both paths name one existing file, however each is spelt (a link included).
+bool NameOneFile(const WCHAR* first, const WCHAR* second)
+{
+    BY_HANDLE_FILE_INFORMATION identities[2] = {};
+    const WCHAR* paths[2] = {first, second};
+    for (size_t i = 0; i < 2; ++i) {
+        HANDLE file = CreateFileW(paths[i], 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        const bool read = GetFileInformationByHandle(file, &identities[i]) != FALSE;
+        CloseHandle(file);
+        if (!read)
+            return false;
+    }
+    return identities[0].dwVolumeSerialNumber == identities[1].dwVolumeSerialNumber &&
+           identities[0].nFileIndexHigh == identities[1].nFileIndexHigh &&
+           identities[0].nFileIndexLow == identities[1].nFileIndexLow;
+}
+
 // Writes text followed by localPath, as UTF-16LE without a byte-order mark or terminator, to
 // "Log.txt" in the current directory, which is created or emptied. The file stays open until
-// the handle is released; when it cannot be opened nothing is written.
+// the handle is released; when it cannot be opened nothing is written. A local file that is
+// "Log.txt" itself gets no note: emptying it would lose the user's file should the restore
+// fail, and the open note would stand in the way of the restored file.
 FileHandle WriteRestoreNote(const WCHAR* text, const WCHAR* localPath)
 {
+    if (NameOneFile(kRestoreNoteName, localPath))
+        return FileHandle();
     HANDLE file = CreateFileW(kRestoreNoteName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -105,6 +130,17 @@ bool ComposePath(WCHAR (&out)[kPathCapacity], const WCHAR* format, const Args&..
         return true;
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
+}
+
+// Whether the temporary path already names the block file or the destination, which the
+// download would replace; the thread's last error then says that the file exists.
+bool TakenByHostFile(const WCHAR* temporaryPath, const WCHAR* blockPath,
+                     const WCHAR* destination)
+{
+    if (!NameOneFile(temporaryPath, blockPath) && !NameOneFile(temporaryPath, destination))
+        return false;
+    SetLastError(ERROR_FILE_EXISTS);
+    return true;
 }
 
 // Writes the file's data through to the disk. False, with the last error, when the file
@@ -180,6 +216,7 @@ int32_t RestoreHybridFile(Csocketclient* channel, uint32_t code1Low, uint32_t co
         WCHAR temporaryPath[kPathCapacity];
         if (!ComposePath(temporaryPath, u"%s\\%I64u_%I64u.tmp", folder, FileCode(codes, 3),
                          FileCode(codes, 4)) ||
+            TakenByHostFile(temporaryPath, blockPath, destination) ||
             !Download(*channel, codes, temporaryPath, temporaryPath)) {
             frame.Error(691, u"GetFile has failed.");
             return frame.Return(u"692", 0);

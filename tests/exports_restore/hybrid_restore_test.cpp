@@ -202,3 +202,19 @@ TEST_F(HybridRestoreTest, NullArgumentsAreRefused)
     EXPECT_EQ(call(channel, f.c_str(), u"blocks.dat", d.c_str()), 1);
     EXPECT_EQ(Read(destination), "COPY");
 }
+
+// A block file or destination that already goes by the temporary file's name is the host's
+// own file: the restore refuses before asking anything and leaves it whole.
+TEST_F(HybridRestoreTest, AFileInTheTemporaryFilesPlaceIsKept)
+{
+    Serve(Noise(5000));
+    BlockFileWriter(5000, 1).Write(10, "a record").Save(temporary);
+    const std::string blocks = Read(temporary);
+    EXPECT_EQ(Restore(Utf8ToUtf16(kTemporaryName)), 0);
+    EXPECT_EQ(Read(temporary), blocks);
+    std::filesystem::rename(temporary, folder / "blocks.dat");
+    std::ofstream(temporary) << "the host's own file";
+    EXPECT_EQ(RestoreHybridFile(folder.u16string(), u"blocks.dat", temporary.u16string()), 0);
+    EXPECT_EQ(Read(temporary), "the host's own file");
+    EXPECT_EQ(FileRequests(), 0u);
+}

@@ -158,3 +158,17 @@ TEST_F(RestoreFileTest, UnwritableLogNoteDoesNotStopTheRestore)
     EXPECT_EQ(Read(target), "contents");
     EXPECT_TRUE(std::filesystem::is_directory(cwd / "Log.txt"));
 }
+
+// A local file that is itself the note's file: a failed restore leaves its bytes, a
+// successful one leaves the restored file rather than the note over it.
+TEST_F(RestoreFileTest, ALocalFileInTheNotesPlaceIsNeverTheNote)
+{
+    std::ofstream(cwd / "Log.txt") << "the user's own log";
+    EXPECT_EQ(RestoreFile(u"Log.txt", u"note"), 0);
+    EXPECT_EQ(Read(cwd / "Log.txt"), "the user's own log");
+    EXPECT_EQ(RestoreFile((cwd / "Log.txt").u16string(), u"note"), 0);
+    EXPECT_EQ(Read(cwd / "Log.txt"), "the user's own log");
+    Serve("restored");
+    EXPECT_EQ(RestoreFile(u"Log.txt", u"note"), 1);
+    EXPECT_EQ(Read(cwd / "Log.txt"), "restored");
+}
