@@ -692,32 +692,36 @@ BOOL CloseHandle(HANDLE handle)
     return UnregisterHandle(handle) ? TRUE : FALSE;
 }
 
-BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped)
+namespace {
+
+// ReadFile and WriteFile: the same checks of the handle and arguments, then the object's
+// own transfer.
+template <typename Buffer>
+BOOL TransferBytes(HANDLE file, Buffer buffer, DWORD count, DWORD* done, void* overlapped,
+                   BOOL (KernelObject::*transfer)(Buffer, DWORD, DWORD*))
 {
-    if (read != nullptr)
-        *read = 0;
+    if (done != nullptr)
+        *done = 0;
     std::shared_ptr<KernelObject> object = ReferenceHandle<KernelObject>(file);
     if (object == nullptr)
         return FALSE;
-    if (overlapped != nullptr || (buffer == nullptr && toRead > 0)) {
+    if (overlapped != nullptr || (buffer == nullptr && count > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    return object->Read(buffer, toRead, read);
+    return (*object.*transfer)(buffer, count, done);
+}
+
+}  // namespace
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped)
+{
+    return TransferBytes(file, buffer, toRead, read, overlapped, &KernelObject::Read);
 }
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped)
 {
-    if (written != nullptr)
-        *written = 0;
-    std::shared_ptr<KernelObject> object = ReferenceHandle<KernelObject>(file);
-    if (object == nullptr)
-        return FALSE;
-    if (overlapped != nullptr || (buffer == nullptr && toWrite > 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    return object->Write(buffer, toWrite, written);
+    return TransferBytes(file, buffer, toWrite, written, overlapped, &KernelObject::Write);
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD moveMethod)
