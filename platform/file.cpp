@@ -1122,3 +1122,24 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fileTime)
     *fileTime = FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
     return TRUE;
 }
+
+bool ReadWholeFile(const char* path, std::string* content)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[16384];
+    ssize_t count;
+    for (;;) {
+        count = read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        content->append(buffer, static_cast<size_t>(count));
+    }
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return count == 0;
+}
