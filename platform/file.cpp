@@ -692,32 +692,36 @@ BOOL CloseHandle(HANDLE handle)
     return UnregisterHandle(handle) ? TRUE : FALSE;
 }
 
-BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped)
+namespace {
+
+// ReadFile and WriteFile: the same checks of the handle and arguments, then the object's
+// own transfer.
+template <typename Buffer>
+BOOL TransferBytes(HANDLE file, Buffer buffer, DWORD count, DWORD* done, void* overlapped,
+                   BOOL (KernelObject::*transfer)(Buffer, DWORD, DWORD*))
 {
-    if (read != nullptr)
-        *read = 0;
+    if (done != nullptr)
+        *done = 0;
     std::shared_ptr<KernelObject> object = ReferenceHandle<KernelObject>(file);
     if (object == nullptr)
         return FALSE;
-    if (overlapped != nullptr || (buffer == nullptr && toRead > 0)) {
+    if (overlapped != nullptr || (buffer == nullptr && count > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    return object->Read(buffer, toRead, read);
+    return (*object.*transfer)(buffer, count, done);
+}
+
+}  // namespace
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped)
+{
+    return TransferBytes(file, buffer, toRead, read, overlapped, &KernelObject::Read);
 }
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped)
 {
-    if (written != nullptr)
-        *written = 0;
-    std::shared_ptr<KernelObject> object = ReferenceHandle<KernelObject>(file);
-    if (object == nullptr)
-        return FALSE;
-    if (overlapped != nullptr || (buffer == nullptr && toWrite > 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    return object->Write(buffer, toWrite, written);
+    return TransferBytes(file, buffer, toWrite, written, overlapped, &KernelObject::Write);
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD moveMethod)
@@ -1117,4 +1121,25 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fileTime)
                                        static_cast<int64_t>(t.wMilliseconds) * 10000);
     *fileTime = FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
     return TRUE;
+}
+
+bool ReadWholeFile(const char* path, std::string* content)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[16384];
+    ssize_t count;
+    for (;;) {
+        count = read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        content->append(buffer, static_cast<size_t>(count));
+    }
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return count == 0;
 }

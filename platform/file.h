@@ -2,6 +2,8 @@
 // process holds open, creation dispositions, 64-bit positions.
 #pragma once
 
+#include <string>
+
 #include "platform/types.h"
 
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
@@ -65,6 +67,10 @@ BOOL FindClose(HANDLE find);
 // without the terminator, or the size needed when the buffer is too small.
 DWORD GetTempPathW(DWORD capacity, LPWSTR buffer);
 DWORD GetCurrentDirectoryW(DWORD capacity, LPWSTR buffer);
+
+// Appends the whole content of the file at a system path to content; false, with errno,
+// when it cannot be opened or read.
+bool ReadWholeFile(const char* path, std::string* content);
 
 // Seconds since 1970-01-01 UTC to and from FILETIME (100 ns since 1601-01-01 UTC).
 FILETIME UnixTimeToFileTime(int64_t seconds);

@@ -1,31 +1,10 @@
 #include "platform/maps.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 
-namespace {
+#include "platform/file.h"
 
-std::string ReadWholeFile(const char* path)
-{
-    std::string content;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return content;
-    char buffer[16384];
-    for (;;) {
-        ssize_t count = read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        content.append(buffer, static_cast<size_t>(count));
-    }
-    close(fd);
-    return content;
-}
+namespace {
 
 // One line: "begin-end perms offset dev inode   path".
 bool ParseLine(const char* line, const char* lineEnd, MappedRange* range)
@@ -56,7 +35,8 @@ bool ParseLine(const char* line, const char* lineEnd, MappedRange* range)
 
 std::vector<MappedRange> ReadProcessMaps()
 {
-    std::string content = ReadWholeFile("/proc/self/maps");
+    std::string content;
+    ReadWholeFile("/proc/self/maps", &content);
     std::vector<MappedRange> ranges;
     size_t start = 0;
     while (start < content.size()) {

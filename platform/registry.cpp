@@ -1,8 +1,5 @@
 #include "platform/registry.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +10,7 @@
 #include <unordered_map>
 
 #include "platform/error.h"
+#include "platform/file.h"
 #include "platform/text.h"
 
 namespace {
@@ -57,24 +55,10 @@ LSTATUS ReadRegistryFile(std::string* content)
     const char* name = std::getenv("KELVANE_REGISTRY");
     if (name == nullptr || *name == 0)
         name = kDefaultRegistryFile;
-    int fd = open(name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND
-                                                   : static_cast<LSTATUS>(Win32ErrorFromErrno(errno));
-    char buffer[8192];
-    LSTATUS status = ERROR_SUCCESS;
-    for (;;) {
-        ssize_t count = read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            status = static_cast<LSTATUS>(Win32ErrorFromErrno(errno));
-        if (count <= 0)
-            break;
-        content->append(buffer, static_cast<size_t>(count));
-    }
-    close(fd);
-    return status;
+    if (ReadWholeFile(name, content))
+        return ERROR_SUCCESS;
+    return errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND
+                                               : static_cast<LSTATUS>(Win32ErrorFromErrno(errno));
 }
 
 // Fills the key with the values of its section; ERROR_FILE_NOT_FOUND when the file or the

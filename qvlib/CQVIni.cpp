@@ -125,7 +125,7 @@ std::u16string Utf16FromBytes(const std::vector<unsigned char>& bytes, size_t st
     return text;
 }
 
-bool ReadWholeFile(HANDLE file, std::vector<unsigned char>& bytes)
+bool ReadOpenFile(HANDLE file, std::vector<unsigned char>& bytes)
 {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size) || size.QuadPart < 0 ||
@@ -170,7 +170,7 @@ int32_t CQVIni::ReadFile(const char16_t* path, std::u16string& text)
     if (file == INVALID_HANDLE_VALUE)
         return E_INVALIDARG;
     std::vector<unsigned char> bytes;
-    if (ReadWholeFile(file, bytes) && bytes.size() >= 2) {
+    if (ReadOpenFile(file, bytes) && bytes.size() >= 2) {
         if (bytes[0] == 0xFF && bytes[1] == 0xFE)
             text = Utf16FromBytes(bytes, 2);
         else

@@ -111,6 +111,15 @@ void CBlocks::Log(int32_t type, int32_t level, const WCHAR* text)
     Cutil::AppendLogLine(m_logPath, text);
 }
 
+template <typename... Args>
+uint32_t CBlocks::FailWithLastError(const WCHAR* format, const Args&... args)
+{
+    const DWORD error = GetLastError();
+    Report(nullptr, Cutil::kTypeError, kLevel, format, args..., error);
+    SetLastError(error);
+    return 0;
+}
+
 uint32_t CBlocks::Failed(DWORD error)
 {
     m_lastSystemError = error;
@@ -165,13 +174,8 @@ uint32_t CBlocks::ReadBlock(HANDLE file, BlockRecord* record)
     if (record->hasData != kHasData)
         return 1;
 
-    if (!ReadBlockData(file, kCurrentPosition, record->dataSize, &record->data)) {
-        const DWORD error = GetLastError();
-        Report(nullptr, Cutil::kTypeError, kLevel,
-               u"CBlocks::ReadBlock ReadBlockData failed win32error (%d)", error);
-        SetLastError(error);
-        return 0;
-    }
+    if (!ReadBlockData(file, kCurrentPosition, record->dataSize, &record->data))
+        return FailWithLastError(u"CBlocks::ReadBlock ReadBlockData failed win32error (%d)");
     uint32_t crc = 0;
     Cutil::Crc32(record->data, record->dataSize, &crc, 1);
     if (crc == record->crc)
@@ -189,31 +193,16 @@ uint32_t CBlocks::ReadBlock(HANDLE file, BlockRecord* record)
 uint32_t CBlocks::ReadBlockData(HANDLE file, uint64_t offset, uint32_t size, void** data)
 {
     *data = nullptr;
-    if (offset != kCurrentPosition && !Cutil::SetHugeFilePointer(file, offset)) {
-        const DWORD error = GetLastError();
-        Report(nullptr, Cutil::kTypeError, kLevel,
-               u"CBlocks::ReadBlockData SetHugeFilePointer (%I64u) failed win32error (%d)", offset,
-               error);
-        SetLastError(error);
-        return 0;
-    }
+    if (offset != kCurrentPosition && !Cutil::SetHugeFilePointer(file, offset))
+        return FailWithLastError(
+            u"CBlocks::ReadBlockData SetHugeFilePointer (%I64u) failed win32error (%d)", offset);
     // A size from the file is believed only as far as the file reaches, so no allocation
     // is made for data that is not there.
-    if (!RemainsInFile(file, size)) {
-        const DWORD error = GetLastError();
-        Report(nullptr, Cutil::kTypeError, kLevel,
-               u"CBlocks::ReadBlockData ReadFile failed win32error (%d)", error);
-        SetLastError(error);
-        return 0;
-    }
+    if (!RemainsInFile(file, size))
+        return FailWithLastError(u"CBlocks::ReadBlockData ReadFile failed win32error (%d)");
     *data = m_util.AllocateMemory(size);
-    if (*data == nullptr) {
-        const DWORD error = GetLastError();
-        Report(nullptr, Cutil::kTypeError, kLevel,
-               u"CBlocks::ReadBlockData AllocateMemory failed win32error (%d)", error);
-        SetLastError(error);
-        return 0;
-    }
+    if (*data == nullptr)
+        return FailWithLastError(u"CBlocks::ReadBlockData AllocateMemory failed win32error (%d)");
     if (!ReadExactly(file, *data, size)) {
         const DWORD error = GetLastError();
         Report(nullptr, Cutil::kTypeError, kLevel,
@@ -236,14 +225,10 @@ uint32_t CBlocks::WriteBlockData(HANDLE file, const BlockRecord& record)
         SetLastError(ERROR_INVALID_DATA);
         return 0;
     }
-    if (!Cutil::SetHugeFilePointer(file, record.offset)) {
-        const DWORD error = GetLastError();
-        Report(nullptr, Cutil::kTypeError, kLevel,
-               u"CBlocks::WriteBlock SetHugeFilePointer (%I64u) failed win32error (%d)",
-               record.offset, error);
-        SetLastError(error);
-        return 0;
-    }
+    if (!Cutil::SetHugeFilePointer(file, record.offset))
+        return FailWithLastError(
+            u"CBlocks::WriteBlock SetHugeFilePointer (%I64u) failed win32error (%d)",
+            record.offset);
     DWORD written = 0;
     const BOOL wrote = WriteFile(file, record.data, record.dataSize, &written, nullptr);
     if (wrote && written == record.dataSize)

@@ -113,6 +113,10 @@ private:
         FormatW(text, kMessageCapacity, format, args...);
         Log(type, level, text);
     }
+    // Reports a failed step with the last error after the other arguments, and keeps that
+    // error as the last error; gives 0.
+    template <typename... Args>
+    uint32_t FailWithLastError(const WCHAR* format, const Args&... args);
     // Records the error of a failed header read or build, for the object and the thread.
     uint32_t Failed(DWORD error);
 

@@ -227,20 +227,11 @@ void CBlowfish::DecryptBlock(uint32_t& left, uint32_t& right) const
     left = l ^ m_subkeys[0];
 }
 
-void CBlowfish::EncryptBytes(uint8_t* block) const
+void CBlowfish::TransformBytes(uint8_t* block, BlockTransform transform) const
 {
     uint32_t left = LoadLittleEndian32(block);
     uint32_t right = LoadLittleEndian32(block + 4);
-    EncryptBlock(left, right);
-    StoreLittleEndian32(block, left);
-    StoreLittleEndian32(block + 4, right);
-}
-
-void CBlowfish::DecryptBytes(uint8_t* block) const
-{
-    uint32_t left = LoadLittleEndian32(block);
-    uint32_t right = LoadLittleEndian32(block + 4);
-    DecryptBlock(left, right);
+    (this->*transform)(left, right);
     StoreLittleEndian32(block, left);
     StoreLittleEndian32(block + 4, right);
 }
@@ -257,7 +248,7 @@ uint32_t CBlowfish::EncryptBuffer(const uint8_t* in, uint8_t* out, uint32_t leng
         if (in != out)
             std::memcpy(block, in + i, available);
         std::memset(block + available, 0, kBlockSize - available);
-        EncryptBytes(block);
+        TransformBytes(block, &CBlowfish::EncryptBlock);
     }
     return padded;
 }
@@ -268,6 +259,6 @@ void CBlowfish::DecryptBuffer(const uint8_t* in, uint8_t* out, uint32_t length) 
     for (uint64_t i = 0; i < end; i += kBlockSize) {
         if (in != out)
             std::memcpy(out + i, in + i, kBlockSize);
-        DecryptBytes(out + i);
+        TransformBytes(out + i, &CBlowfish::DecryptBlock);
     }
 }

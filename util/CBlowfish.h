@@ -26,8 +26,9 @@ public:
 
 private:
     uint32_t Round(uint32_t x) const;
-    void EncryptBytes(uint8_t* block) const;
-    void DecryptBytes(uint8_t* block) const;
+    using BlockTransform = void (CBlowfish::*)(uint32_t&, uint32_t&) const;
+    // Applies EncryptBlock or DecryptBlock to 8 bytes in place.
+    void TransformBytes(uint8_t* block, BlockTransform transform) const;
 
     std::unique_ptr<uint32_t[]> m_subkeys;
     std::unique_ptr<uint32_t[]> m_sboxes;

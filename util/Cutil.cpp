@@ -507,7 +507,7 @@ uint32_t Cutil::CreateDirectoryTree(const WCHAR* path)
     }
     WCHAR folder[kDirectoryPathCapacity];
     // The root of a drive (C:\) and of the file system (a leading separator) always exist.
-    const size_t driveRoot = path[1] == u':' ? 2 : 0;
+    const size_t driveRoot = length > 1 && path[1] == u':' ? 2 : 0;
     for (size_t i = 1; i < length; ++i) {
         if (!IsPathSeparator(path[i]) || i == driveRoot)
             continue;

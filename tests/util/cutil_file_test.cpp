@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -261,4 +262,11 @@ TEST(CutilMemory, PagesComeZeroedAndZeroBytesFail)
     EXPECT_EQ(std::vector<uint8_t>(pages, pages + 10000), std::vector<uint8_t>(10000, 0));
     Cutil::FreePacket(pages);
     Cutil::FreePacket(nullptr);
+}
+
+TEST(CutilDirectories, EmptyPathIsReadNoFurtherThanItsEnd)
+{
+    // A path held in a buffer of just its terminator: nothing past it may be read.
+    auto empty = std::make_unique<WCHAR[]>(1);
+    EXPECT_EQ(Cutil::CreateDirectoryTree(empty.get()), 1u);
 }
