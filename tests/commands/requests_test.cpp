@@ -293,7 +293,7 @@ TEST_F(CommandFixture, MachineListIsCancelledByTheHostWhileTheServerDoesNotAnswe
     void* reply = &sentinel;
     DWORD count = kUntouched;
     EXPECT_EQ(channel.MachineList(0, &reply, &count), 0);
-    EXPECT_EQ(host.Polls(), 3u);
+    EXPECT_EQ(host.Count(4), 3u);
     EXPECT_EQ(probe.Cancel(), 1u);
     EXPECT_EQ(probe.LastError(), 9u);
     EXPECT_EQ(channel.IsConnected(), 0u);
