@@ -13,6 +13,7 @@
 #include "commands/CommandProbe.h"
 #include "platform/text.h"
 #include "support/LoopbackChannel.h"
+#include "support/WireBytes.h"
 #include "tools/server/CommandHandlers.h"
 #include "tools/server/LoginService.h"
 
@@ -105,48 +106,6 @@ protected:
 
     LoginService logins;
     CommandProbe probe{channel};
-};
-
-// Builds expected request payloads and chosen reply payloads, little-endian.
-class Bytes {
-public:
-    Bytes& U32(DWORD value)
-    {
-        for (int i = 0; i < 4; ++i)
-            m_bytes.push_back(static_cast<BYTE>(value >> (8 * i)));
-        return *this;
-    }
-    Bytes& U64(ULONGLONG value)
-    {
-        return U32(static_cast<DWORD>(value)).U32(static_cast<DWORD>(value >> 32));
-    }
-    // A count and the bytes, as narrow and UTF-8 fields are sent.
-    Bytes& Text8(const std::string& text)
-    {
-        U32(static_cast<DWORD>(text.size()));
-        m_bytes.insert(m_bytes.end(), text.begin(), text.end());
-        return *this;
-    }
-    // A count and UTF-16LE bytes.
-    Bytes& Text16(const std::u16string& text)
-    {
-        U32(static_cast<DWORD>(text.size() * 2));
-        for (char16_t unit : text) {
-            m_bytes.push_back(static_cast<BYTE>(unit & 0xFF));
-            m_bytes.push_back(static_cast<BYTE>(unit >> 8));
-        }
-        return *this;
-    }
-    Bytes& Fill(size_t count, BYTE value)
-    {
-        m_bytes.insert(m_bytes.end(), count, value);
-        return *this;
-    }
-    operator const std::vector<BYTE>&() const { return m_bytes; }
-    const std::vector<BYTE>& Get() const { return m_bytes; }
-
-private:
-    std::vector<BYTE> m_bytes;
 };
 
 // Walks a reply buffer that a command handed over; every read is checked against its length.

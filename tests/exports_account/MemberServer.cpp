@@ -44,28 +44,3 @@ Csocketclient* MemberServer::Keep(Csocketclient* channel)
         m_channels.push_back(channel);
     return channel;
 }
-
-Payload& Payload::U32(DWORD value)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        m_bytes.push_back(static_cast<BYTE>(value >> shift));
-    return *this;
-}
-
-Payload& Payload::U64(ULONGLONG value)
-{
-    return U32(static_cast<DWORD>(value)).U32(static_cast<DWORD>(value >> 32));
-}
-
-Payload& Payload::Counted(const std::string& bytes)
-{
-    U32(static_cast<DWORD>(bytes.size()));
-    m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
-    return *this;
-}
-
-Payload& Payload::Zeros(size_t count)
-{
-    m_bytes.insert(m_bytes.end(), count, 0);
-    return *this;
-}
