@@ -31,9 +31,7 @@ void ScriptedChannel::TearDown()
 
 void ScriptedChannel::Answer(DWORD code, const std::vector<BYTE>& bytes)
 {
-    server->Commands().Set(code, [bytes](RequestReader&, ReplyWriter& reply, ServerModel&) {
-        reply.PutBytes(bytes.data(), bytes.size());
-    });
+    AnswerWithBytes(*server, code, bytes);
 }
 
 void ScriptedChannel::AnswerLogins(const LoginReplyFields& fields)

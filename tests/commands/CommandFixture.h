@@ -90,9 +90,7 @@ protected:
     // The command is answered by exactly these bytes from now on.
     void Answer(DWORD code, const std::vector<BYTE>& bytes)
     {
-        server->Commands().Set(code, [bytes](RequestReader&, ReplyWriter& reply, ServerModel&) {
-            reply.PutBytes(bytes.data(), bytes.size());
-        });
+        AnswerWithBytes(*server, code, bytes);
     }
 
     // The payloads of the requests with this code that the server received.

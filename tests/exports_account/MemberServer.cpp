@@ -21,9 +21,7 @@ MemberServer::~MemberServer()
 
 void MemberServer::AnswerWith(DWORD code, const std::vector<BYTE>& payload)
 {
-    Server().Commands().Set(code, [payload](RequestReader&, ReplyWriter& reply, ServerModel&) {
-        reply.PutBytes(payload.data(), payload.size());
-    });
+    AnswerWithBytes(Server(), code, payload);
 }
 
 Csocketclient* MemberServer::OpenUser()
