@@ -20,7 +20,5 @@ void LibraryChannel::TearDown()
 
 void LibraryChannel::Answer(DWORD code, const std::vector<BYTE>& bytes)
 {
-    server.Server().Commands().Set(code, [bytes](RequestReader&, ReplyWriter& reply, ServerModel&) {
-        reply.PutBytes(bytes.data(), bytes.size());
-    });
+    AnswerWithBytes(server.Server(), code, bytes);
 }

@@ -1,27 +1,7 @@
 #include "audit/ScriptedChannel.h"
 
-#include <algorithm>
-
 #include "platform/text.h"
 #include "support/LoopbackServer.h"
-
-void LogRecorder::Install(Csocketclient& channel)
-{
-    channel.SetCallback(reinterpret_cast<uintptr_t>(this), Callback);
-}
-
-bool LogRecorder::Logged(const std::string& line) const
-{
-    return std::find(m_lines.begin(), m_lines.end(), line) != m_lines.end();
-}
-
-int32_t LogRecorder::Callback(uintptr_t context, uint32_t code, const char16_t* text, uint64_t)
-{
-    auto* self = reinterpret_cast<LogRecorder*>(context);
-    if (code == 1 && text != nullptr)
-        self->m_lines.push_back(Utf16ToUtf8(text));
-    return 0;
-}
 
 void ScriptedChannel::SetUp()
 {
@@ -51,9 +31,7 @@ void ScriptedChannel::TearDown()
 
 void ScriptedChannel::Answer(DWORD code, const std::vector<BYTE>& bytes)
 {
-    server->Commands().Set(code, [bytes](RequestReader&, ReplyWriter& reply, ServerModel&) {
-        reply.PutBytes(bytes.data(), bytes.size());
-    });
+    AnswerWithBytes(*server, code, bytes);
 }
 
 void ScriptedChannel::AnswerLogins(const LoginReplyFields& fields)

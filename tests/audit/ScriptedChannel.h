@@ -11,22 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "connection/Csocketclient.h"
+#include "support/HostRecorder.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "tools/server/LoginService.h"
 #include "tools/server/StandinServer.h"
-
-class LogRecorder {
-public:
-    void Install(Csocketclient& channel);
-    bool Logged(const std::string& line) const;
-    void Clear() { m_lines.clear(); }
-
-private:
-    static int32_t Callback(uintptr_t context, uint32_t code, const char16_t* text, uint64_t);
-
-    std::vector<std::string> m_lines;
-};
 
 class ScriptedChannel : public testing::Test {
 protected:
@@ -48,6 +37,6 @@ protected:
     LoginService logins;
     std::unique_ptr<StandinServer> server;
     // Outlives the channel, whose destructor still logs.
-    LogRecorder host;
+    HostRecorder host;
     std::unique_ptr<Csocketclient> channel;
 };

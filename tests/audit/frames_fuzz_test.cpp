@@ -88,7 +88,7 @@ protected:
 
     TempDir folder;
     ScopedEnv registry{"KELVANE_REGISTRY", (folder.path() / "registry.ini").string()};
-    LogRecorder host;
+    HostRecorder host;
     RawPeer peer;
 };
 

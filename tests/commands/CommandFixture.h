@@ -3,9 +3,7 @@
 // command's answer by chosen bytes, and to catch the channel's log lines and cancel polls.
 #pragma once
 
-#include <algorithm>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,75 +11,24 @@
 #include <gtest/gtest.h>
 
 #include "commands/CommandProbe.h"
-#include "connection/RegistryFile.h"
 #include "platform/text.h"
-#include "support/LoopbackServer.h"
+#include "support/LoopbackChannel.h"
+#include "support/WireBytes.h"
 #include "tools/server/CommandHandlers.h"
 #include "tools/server/LoginService.h"
 
-// Records the channel's log lines and answers its cancel polls from a queue (0 when empty).
-class HostCallback {
-public:
-    void Install(Csocketclient& channel)
-    {
-        channel.SetCallback(reinterpret_cast<uintptr_t>(this), Callback);
-    }
-    void AnswerPolls(std::deque<int32_t> answers) { m_pollAnswers = std::move(answers); }
-    size_t Polls() const { return m_polls; }
-    const std::vector<std::string>& Lines() const { return m_lines; }
-    bool Logged(const std::string& line) const
-    {
-        return std::find(m_lines.begin(), m_lines.end(), line) != m_lines.end();
-    }
-
-private:
-    static int32_t Callback(uintptr_t context, uint32_t code, const char16_t* text, uint64_t)
-    {
-        auto* self = reinterpret_cast<HostCallback*>(context);
-        if (code == 1 && text != nullptr)
-            self->m_lines.push_back(Utf16ToUtf8(text));
-        if (code != 4)
-            return 0;
-        ++self->m_polls;
-        if (self->m_pollAnswers.empty())
-            return 0;
-        int32_t answer = self->m_pollAnswers.front();
-        self->m_pollAnswers.pop_front();
-        return answer;
-    }
-
-    std::deque<int32_t> m_pollAnswers;
-    size_t m_polls = 0;
-    std::vector<std::string> m_lines;
-};
-
-class CommandFixture : public testing::Test {
+class CommandFixture : public LoopbackChannel {
 protected:
     static constexpr const char* kUser = "alice";
     static constexpr const char* kPassword = "secret";
 
     void SetUp() override
     {
-        server = StartLoopbackServer();
-        ASSERT_TRUE(server) << "no loopback address could be bound on port 443";
+        LoopbackChannel::SetUp();
+        if (HasFatalFailure())
+            return;
         logins.AddUser(kUser, kPassword);
         logins.Register(server->Commands());
-        channel.SetServer(Utf8ToUtf16(server->Address()).c_str(), 443);
-        channel.SetSendSleep(0);
-        channel.SetRecvSleep(0);
-    }
-
-    void TearDown() override
-    {
-        if (server)
-            server->Stop();
-    }
-
-    // Connects and fetches the command index; nobody is logged in.
-    void Connect()
-    {
-        WCHAR errText[CTransportSocket::kErrorTextCapacity] = {};
-        ASSERT_EQ(channel.Connect(errText), 1) << Utf16ToUtf8(errText);
     }
 
     // Logs the user in (connecting first when needed) with the session kept up
@@ -143,9 +90,7 @@ protected:
     // The command is answered by exactly these bytes from now on.
     void Answer(DWORD code, const std::vector<BYTE>& bytes)
     {
-        server->Commands().Set(code, [bytes](RequestReader&, ReplyWriter& reply, ServerModel&) {
-            reply.PutBytes(bytes.data(), bytes.size());
-        });
+        AnswerWithBytes(*server, code, bytes);
     }
 
     // The payloads of the requests with this code that the server received.
@@ -157,55 +102,8 @@ protected:
         return payloads;
     }
 
-    RegistryFile registry;
     LoginService logins;
-    std::unique_ptr<StandinServer> server;
-    // Outlives the channel, whose destructor may still log.
-    HostCallback host;
-    Csocketclient channel;
     CommandProbe probe{channel};
-};
-
-// Builds expected request payloads and chosen reply payloads, little-endian.
-class Bytes {
-public:
-    Bytes& U32(DWORD value)
-    {
-        for (int i = 0; i < 4; ++i)
-            m_bytes.push_back(static_cast<BYTE>(value >> (8 * i)));
-        return *this;
-    }
-    Bytes& U64(ULONGLONG value)
-    {
-        return U32(static_cast<DWORD>(value)).U32(static_cast<DWORD>(value >> 32));
-    }
-    // A count and the bytes, as narrow and UTF-8 fields are sent.
-    Bytes& Text8(const std::string& text)
-    {
-        U32(static_cast<DWORD>(text.size()));
-        m_bytes.insert(m_bytes.end(), text.begin(), text.end());
-        return *this;
-    }
-    // A count and UTF-16LE bytes.
-    Bytes& Text16(const std::u16string& text)
-    {
-        U32(static_cast<DWORD>(text.size() * 2));
-        for (char16_t unit : text) {
-            m_bytes.push_back(static_cast<BYTE>(unit & 0xFF));
-            m_bytes.push_back(static_cast<BYTE>(unit >> 8));
-        }
-        return *this;
-    }
-    Bytes& Fill(size_t count, BYTE value)
-    {
-        m_bytes.insert(m_bytes.end(), count, value);
-        return *this;
-    }
-    operator const std::vector<BYTE>&() const { return m_bytes; }
-    const std::vector<BYTE>& Get() const { return m_bytes; }
-
-private:
-    std::vector<BYTE> m_bytes;
 };
 
 // Walks a reply buffer that a command handed over; every read is checked against its length.

@@ -6,7 +6,7 @@ using namespace ServerCommand;
 TEST_F(CommandFixture, ARefusedDeletionReturnsZeroWithTheServersStatus)
 {
     LogIn();
-    Answer(kDeleteServerFile, Bytes().U32(0).U32(7));
+    Answer(kDeleteServerFile, WireBytes().U32(0).U32(7));
     DWORD status = 99;
     EXPECT_EQ(channel.DeleteServerFile(1, 0, 2, 0, 3, 0, 4, 0, 5, 0, &status), 0);
     EXPECT_EQ(status, 7u);
@@ -15,7 +15,7 @@ TEST_F(CommandFixture, ARefusedDeletionReturnsZeroWithTheServersStatus)
 TEST_F(CommandFixture, ARefusedMachineCreationKeepsTheCallersOuts)
 {
     Connect();
-    Answer(kCreateMachineByAuth, Bytes().U32(0).U32(5).U64(4242).Text8("new-key"));
+    Answer(kCreateMachineByAuth, WireBytes().U32(0).U32(5).U64(4242).Text8("new-key"));
     ULONGLONG machineId = 3;
     char key[Csocketclient::kReplyTextCapacity] = "old";
     DWORD status = 99;

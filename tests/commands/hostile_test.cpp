@@ -44,17 +44,25 @@ protected:
         host.Install(channel);
         channel.SetLogLevel(30);
     }
+
+    // The account's eight texts into these buffers.
+    DWORD GetAccountInfo(std::vector<std::vector<WCHAR>>& texts)
+    {
+        return channel.GetAccountInfo(texts[0].data(), texts[1].data(), texts[2].data(),
+                                      texts[3].data(), texts[4].data(), texts[5].data(),
+                                      texts[6].data(), texts[7].data());
+    }
 };
 
 TEST_F(HostileReplies, AnEightBitTextMustLeaveRoomForItsTerminator)
 {
     std::vector<char> key = NarrowBuffer();
-    Answer(kGetMemberAuth, Bytes().U32(1).U32(0).Text8(std::string(kCapacity, 'k')));
+    Answer(kGetMemberAuth, WireBytes().U32(1).U32(0).Text8(std::string(kCapacity, 'k')));
     EXPECT_EQ(channel.GetMemberAuth(key.data()), 0u);
     EXPECT_TRUE(Untouched(key));
     EXPECT_TRUE(host.Logged("GetMemberAuth: reply malformed"));
 
-    Answer(kGetMemberAuth, Bytes().U32(1).U32(0).Text8(std::string(kCapacity - 1, 'k')));
+    Answer(kGetMemberAuth, WireBytes().U32(1).U32(0).Text8(std::string(kCapacity - 1, 'k')));
     EXPECT_EQ(channel.GetMemberAuth(key.data()), 1u);
     EXPECT_EQ(std::string(key.data()), std::string(kCapacity - 1, 'k'));
 }
@@ -62,11 +70,11 @@ TEST_F(HostileReplies, AnEightBitTextMustLeaveRoomForItsTerminator)
 TEST_F(HostileReplies, AnEightBitTextCountPastThePayloadIsRefused)
 {
     std::vector<char> key = NarrowBuffer();
-    Answer(kGetMachineAuth, Bytes().U32(1).U32(40).Fill(10, 'k'));
+    Answer(kGetMachineAuth, WireBytes().U32(1).U32(40).Fill(10, 'k'));
     EXPECT_EQ(channel.GetMachineAuth(0, 0, 1, 0, key.data()), 0u);
     EXPECT_TRUE(Untouched(key));
 
-    Answer(kCreateMachineByAuth, Bytes().U32(1).U64(77).U32(0xFFFFFFF0).Fill(8, 'k'));
+    Answer(kCreateMachineByAuth, WireBytes().U32(1).U64(77).U32(0xFFFFFFF0).Fill(8, 'k'));
     ULONGLONG machineId = kUntouched;
     DWORD status = kUntouched;
     EXPECT_EQ(channel.CreateMachineByAuth("a", "b", "c", 53, &machineId, key.data(), &status), 0);
@@ -74,52 +82,43 @@ TEST_F(HostileReplies, AnEightBitTextCountPastThePayloadIsRefused)
     EXPECT_EQ(status, 0u);
     EXPECT_TRUE(Untouched(key));
 
-    Answer(kCreateMachineByAuth, Bytes().U32(0));
+    Answer(kCreateMachineByAuth, WireBytes().U32(0));
     EXPECT_EQ(channel.CreateMachineByAuth("a", "b", "c", 53, &machineId, key.data(), &status), 0);
     EXPECT_EQ(status, 0u);
 }
 
 TEST_F(HostileReplies, OneOverlongReplyStringRefusesAllEight)
 {
-    Bytes reply;
+    WireBytes reply;
     reply.U32(1).U32(0);
     for (int i = 0; i < 8; ++i)
         reply.Text16(std::u16string(i == 4 ? kCapacity : 3, u'a'));
     Answer(kGetAccountInfo, reply);
     std::vector<std::vector<WCHAR>> texts = WideBuffers(8);
-    EXPECT_EQ(channel.GetAccountInfo(texts[0].data(), texts[1].data(), texts[2].data(),
-                                     texts[3].data(), texts[4].data(), texts[5].data(),
-                                     texts[6].data(), texts[7].data()),
-              0);
+    EXPECT_EQ(GetAccountInfo(texts), 0);
     EXPECT_TRUE(Untouched(texts));
 
-    Bytes fits;
+    WireBytes fits;
     fits.U32(1).U32(0);
     for (int i = 0; i < 8; ++i)
         fits.Text16(std::u16string(kCapacity - 1, u'a'));
     Answer(kGetAccountInfo, fits);
-    EXPECT_EQ(channel.GetAccountInfo(texts[0].data(), texts[1].data(), texts[2].data(),
-                                     texts[3].data(), texts[4].data(), texts[5].data(),
-                                     texts[6].data(), texts[7].data()),
-              1);
+    EXPECT_EQ(GetAccountInfo(texts), 1);
     EXPECT_EQ(std::u16string(texts[7].data()).size(), kCapacity - 1);
 }
 
 TEST_F(HostileReplies, AReplyStringPastThePayloadIsRefused)
 {
-    Answer(kGetAccountInfo, Bytes().U32(1).U32(0).Text16(u"abc").U32(200).Fill(6, 'a'));
+    Answer(kGetAccountInfo, WireBytes().U32(1).U32(0).Text16(u"abc").U32(200).Fill(6, 'a'));
     std::vector<std::vector<WCHAR>> texts = WideBuffers(8);
-    EXPECT_EQ(channel.GetAccountInfo(texts[0].data(), texts[1].data(), texts[2].data(),
-                                     texts[3].data(), texts[4].data(), texts[5].data(),
-                                     texts[6].data(), texts[7].data()),
-              0);
+    EXPECT_EQ(GetAccountInfo(texts), 0);
     EXPECT_TRUE(Untouched(texts));
     EXPECT_TRUE(host.Logged("GetAccountInfo: reply malformed"));
 }
 
 TEST_F(HostileReplies, MemberInfoWithoutItsValuesWritesNoText)
 {
-    Bytes reply;
+    WireBytes reply;
     reply.U32(1).U32(0);
     for (int i = 0; i < 6; ++i)
         reply.Text16(u"t");
@@ -142,7 +141,7 @@ TEST_F(HostileReplies, MemberInfoWithoutItsValuesWritesNoText)
 TEST_F(HostileReplies, BucketTextsAreBoundByTheirWorkBuffer)
 {
     auto bucket = [](size_t length) {
-        return Bytes()
+        return WireBytes()
             .U32(1)
             .U32(0)
             .U64(1)
@@ -197,14 +196,14 @@ TEST_F(HostileReplies, BucketTextsAreBoundByTheirWorkBuffer)
 
 TEST_F(HostileReplies, ValuesThatDoNotFollowTheWordsAreRefused)
 {
-    Answer(kLastRestoreInfo, Bytes().U32(1).U32(4).U64(1).U64(2));
+    Answer(kLastRestoreInfo, WireBytes().U32(1).U32(4).U64(1).U64(2));
     ULONGLONG values[3] = {kUntouched, kUntouched, kUntouched};
     DWORD status = kUntouched;
     EXPECT_EQ(channel.LastRestoreInfo(&values[0], &values[1], &values[2], &status), 0);
     EXPECT_EQ(status, kUntouched);
     EXPECT_EQ(values[0], kUntouched);
 
-    Answer(kCheckFile, Bytes().U32(1).U32(4).U64(1));
+    Answer(kCheckFile, WireBytes().U32(1).U32(4).U64(1));
     DWORD result = kUntouched;
     EXPECT_EQ(channel.CheckFile(1, 0, u"\\", u"a", 0, 0, 0, 0, 0, &values[0], &values[1],
                                 &values[2], &result, &status),
@@ -213,7 +212,7 @@ TEST_F(HostileReplies, ValuesThatDoNotFollowTheWordsAreRefused)
     EXPECT_EQ(status, 0u);
     EXPECT_EQ(values[0], 0u);
 
-    Answer(kIsWebPortalEnabledEx, Bytes().U32(1).U32(0));
+    Answer(kIsWebPortalEnabledEx, WireBytes().U32(1).U32(0));
     channel.SetLogLevel(0);
     LogIn();
     DWORD enabled = kUntouched;
@@ -227,19 +226,19 @@ TEST_F(HostileReplies, ListsShorterThanTheirLeadingWordsStayWithTheChannel)
     void* reply = &sentinel;
     DWORD count = kUntouched;
     DWORD length = kUntouched;
-    Answer(kGetVolumeList, Bytes().Fill(3, 0));
+    Answer(kGetVolumeList, WireBytes().Fill(3, 0));
     EXPECT_EQ(channel.GetVolumeList(&reply, &count, &length), 0);
     EXPECT_TRUE(host.Logged("GetVolumeList: reply malformed"));
 
-    Answer(kSearch, Bytes().U32(1));
+    Answer(kSearch, WireBytes().U32(1));
     EXPECT_EQ(channel.Search(&reply, 1, 0, u"x", &length), 0);
     EXPECT_TRUE(host.Logged("Search: reply malformed"));
 
-    Answer(kGetMemberStats, Bytes().Fill(2, 1));
+    Answer(kGetMemberStats, WireBytes().Fill(2, 1));
     EXPECT_EQ(channel.GetMemberStats(&reply, &length), 0);
 
     DWORD status = kUntouched;
-    Answer(kCancellationReasons, Bytes().U32(1).U32(4));
+    Answer(kCancellationReasons, WireBytes().U32(1).U32(4));
     EXPECT_EQ(channel.CancellationReasons(u"x", 0, &reply, &count, &status, &length), 0);
     EXPECT_EQ(status, kUntouched);
 
@@ -250,9 +249,9 @@ TEST_F(HostileReplies, ListsShorterThanTheirLeadingWordsStayWithTheChannel)
 
 TEST_F(HostileReplies, AResultWordCutShortIsNoResult)
 {
-    Answer(kDeleteMember, Bytes().Fill(2, 1));
+    Answer(kDeleteMember, WireBytes().Fill(2, 1));
     EXPECT_EQ(channel.DeleteMember(u"bob"), 0u);
-    Answer(kDeleteServerFolder, Bytes().U32(1));
+    Answer(kDeleteServerFolder, WireBytes().U32(1));
     DWORD status = kUntouched;
     EXPECT_EQ(channel.DeleteServerFolder(1, 0, 2, 0, 3, 0, &status), 0);
     EXPECT_EQ(status, 0u);

@@ -101,7 +101,7 @@ TEST_F(CommandFixture, ValueRepliesFillTheirOutsOnlyOnSuccess)
     EXPECT_EQ(status, ServerStatus::kFileUnknown);
     EXPECT_EQ(found[0], 0u);
 
-    Answer(kLastRestoreInfo, Bytes().U32(0).U32(4).U64(1).U64(2).U64(3));
+    Answer(kLastRestoreInfo, WireBytes().U32(0).U32(4).U64(1).U64(2).U64(3));
     values[0] = kUntouched;
     EXPECT_EQ(channel.LastRestoreInfo(&values[0], &values[1], &values[2], &status), 0);
     EXPECT_EQ(status, 4u);
@@ -118,12 +118,12 @@ TEST_F(CommandFixture, StatusWordsAreHandedThroughWhateverTheResult)
               0);
     EXPECT_EQ(status, ServerStatus::kNothingToDelete);
 
-    Answer(kCheckUsername, Bytes().U32(2).U32(7));
+    Answer(kCheckUsername, WireBytes().U32(2).U32(7));
     status = kUntouched;
     EXPECT_EQ(channel.CheckUsername(u"bob", &status), 2u);
     EXPECT_EQ(status, 7u);
 
-    Answer(kDeleteMember, Bytes().U32(3).U32(0));
+    Answer(kDeleteMember, WireBytes().U32(3).U32(0));
     EXPECT_EQ(channel.DeleteMember(u"bob"), 3u);
 }
 
@@ -187,7 +187,7 @@ TEST_F(CommandFixture, EightBitTextsAreCopiedWithATerminator)
 TEST_F(CommandFixture, RefusalsLeaveTheTextOutsAsTheyWere)
 {
     LogIn();
-    Answer(kGetMemberAuth, Bytes().U32(2).U32(0).Text8("other"));
+    Answer(kGetMemberAuth, WireBytes().U32(2).U32(0).Text8("other"));
     char auth[16] = "unchanged";
     EXPECT_EQ(channel.GetMemberAuth(auth), 2u);
     EXPECT_STREQ(auth, "unchanged");
@@ -296,7 +296,7 @@ TEST_F(CommandFixture, MemberStatsAndCancellationReasonsCarryTheirCounts)
     EXPECT_EQ(length, 136u);
     Cutil::FreePacket(reply);
 
-    Answer(kProductList, Bytes().U32(0).U32(3).U32(5));
+    Answer(kProductList, WireBytes().U32(0).U32(3).U32(5));
     int sentinel = 0;
     reply = &sentinel;
     count = kUntouched;

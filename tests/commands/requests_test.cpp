@@ -15,28 +15,28 @@ TEST_F(CommandFixture, RequestsCarryTheCallersValuesInTheWireOrder)
     DWORD status = kUntouched;
     channel.DeleteServerFile(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, &status);
     EXPECT_EQ(Sent(kDeleteServerFile).at(0),
-              Bytes().U32(308).U32(1).U32(2).U32(3).U32(4).U32(5).U32(6).U32(7).U32(8).U32(9).U32(10).Get());
+              WireBytes().U32(308).U32(1).U32(2).U32(3).U32(4).U32(5).U32(6).U32(7).U32(8).U32(9).U32(10).Get());
 
     void* reply = nullptr;
     DWORD count = 0;
     channel.ProductList(u"ab", 7, 9, &reply, &count, &status);
     Cutil::FreePacket(reply);
-    EXPECT_EQ(Sent(kProductList).at(0), Bytes().U32(310).U32(7).U32(9).Text16(u"ab").Get());
+    EXPECT_EQ(Sent(kProductList).at(0), WireBytes().U32(310).U32(7).U32(9).Text16(u"ab").Get());
 
     ULONGLONG machineId = 0;
     char key[Csocketclient::kReplyTextCapacity] = {};
     channel.CreateMachineByAuth("auth", "box", "host", 53, &machineId, key, &status);
     EXPECT_EQ(Sent(kCreateMachineByAuth).at(0),
-              Bytes().U32(344).Text8("auth").Text8("host").U32(53).Text8("box").Get());
+              WireBytes().U32(344).Text8("auth").Text8("host").U32(53).Text8("box").Get());
 
     channel.SetMachineId(0x11, 0x22);
     channel.GetMachineInformation(5, 6, key);
-    EXPECT_EQ(Sent(kGetMachineAuth).at(0), Bytes().U32(216).U32(0x11).U32(0x22).U32(5).U32(6).Get());
+    EXPECT_EQ(Sent(kGetMachineAuth).at(0), WireBytes().U32(216).U32(0x11).U32(0x22).U32(5).U32(6).Get());
 
     reply = nullptr;
     channel.GetRootDirectory(2, &reply, 1, 0, 2, 0, u"\\", &count);
     Cutil::FreePacket(reply);
-    EXPECT_EQ(Sent(kGetRootDirectory).at(0), Bytes().U32(338).U64(1).U64(2).Text8("\\").Get());
+    EXPECT_EQ(Sent(kGetRootDirectory).at(0), WireBytes().U32(338).U64(1).U64(2).Text8("\\").Get());
 }
 
 TEST_F(CommandFixture, MyCheckFileSendsTheFolderAndNameOfThePathWithTheDrivesVolumeCode)
@@ -50,7 +50,7 @@ TEST_F(CommandFixture, MyCheckFileSendsTheFolderAndNameOfThePathWithTheDrivesVol
     EXPECT_EQ(channel.MyCheckFile(0, 0, u"c:\\docs\\report.txt", 1, 2, 3, 4, 5, &values[0],
                                   &values[1], &values[2], &result, &status),
               1);
-    EXPECT_EQ(Sent(kCheckFile).at(0), Bytes()
+    EXPECT_EQ(Sent(kCheckFile).at(0), WireBytes()
                                           .U32(267)
                                           .U64(kVolume)
                                           .Text8("\\docs\\")
@@ -70,7 +70,7 @@ TEST_F(CommandFixture, MyCheckFileSendsTheFolderAndNameOfThePathWithTheDrivesVol
     // A given volume code wins over the table; a name without extension goes alone.
     channel.MyCheckFile(0x42, 0, u"C:\\docs\\README", 0, 0, 0, 0, 0, &values[0], &values[1],
                         &values[2], &result, &status);
-    EXPECT_EQ(Sent(kCheckFile).at(1), Bytes()
+    EXPECT_EQ(Sent(kCheckFile).at(1), WireBytes()
                                           .U32(267)
                                           .U64(0x42)
                                           .Text8("\\docs\\")
@@ -256,7 +256,7 @@ TEST_F(CommandFixture, CloseOpenHandleRemovesThePendingCacheFileBeforeClosing)
     Connect();
     probe.SetPendingCacheName("cache-17.tmp");
     EXPECT_EQ(channel.CloseOpenHandle(), 1u);
-    EXPECT_EQ(Sent(kRemoveCacheFile).at(0), Bytes().U32(35).Text8("cache-17.tmp").U32(0).U32(1).Get());
+    EXPECT_EQ(Sent(kRemoveCacheFile).at(0), WireBytes().U32(35).Text8("cache-17.tmp").U32(0).U32(1).Get());
     std::vector<RecordedRequest> requests = server->Log().Requests();
     ASSERT_GE(requests.size(), 2u);
     EXPECT_EQ(requests[requests.size() - 2].code, kRemoveCacheFile);
@@ -293,7 +293,7 @@ TEST_F(CommandFixture, MachineListIsCancelledByTheHostWhileTheServerDoesNotAnswe
     void* reply = &sentinel;
     DWORD count = kUntouched;
     EXPECT_EQ(channel.MachineList(0, &reply, &count), 0);
-    EXPECT_EQ(host.Polls(), 3u);
+    EXPECT_EQ(host.Count(4), 3u);
     EXPECT_EQ(probe.Cancel(), 1u);
     EXPECT_EQ(probe.LastError(), 9u);
     EXPECT_EQ(channel.IsConnected(), 0u);

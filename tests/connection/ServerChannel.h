@@ -1,6 +1,5 @@
 // A test fixture: a stand-in server on a loopback address of its own, with an echo command
-// (the payload after the code comes back as the reply), a channel to it and a callback
-// recorder to install on the channel.
+// (the payload after the code comes back as the reply), and a channel to it.
 #pragma once
 
 #include <cstring>
@@ -10,41 +9,24 @@
 
 #include <gtest/gtest.h>
 
-#include "connection/CallbackRecorder.h"
 #include "connection/ChannelProbe.h"
-#include "connection/RegistryFile.h"
-#include "support/LoopbackServer.h"
+#include "support/LoopbackChannel.h"
 
-class ServerChannel : public testing::Test {
+class ServerChannel : public LoopbackChannel {
 public:
     static constexpr DWORD kEcho = 0x7E57;
 
 protected:
     void SetUp() override
     {
-        server = StartLoopbackServer();
-        ASSERT_TRUE(server) << "no loopback address could be bound on port 443";
+        LoopbackChannel::SetUp();
+        if (HasFatalFailure())
+            return;
         server->Commands().Set(kEcho, [](RequestReader& request, ReplyWriter& reply, ServerModel&) {
             std::string rest;
             request.ReadBytes(request.Remaining(), &rest);
             reply.PutBytes(rest.data(), rest.size());
         });
-        channel.SetServer(Utf8ToUtf16(server->Address()).c_str(), 443);
-        channel.SetSendSleep(0);
-        channel.SetRecvSleep(0);
-    }
-
-    void TearDown() override
-    {
-        if (server)
-            server->Stop();
-    }
-
-    // Connects the channel and fetches its command index.
-    void Connect()
-    {
-        WCHAR errText[CTransportSocket::kErrorTextCapacity] = {};
-        ASSERT_EQ(channel.Connect(errText), 1) << Utf16ToUtf8(errText);
     }
 
     // An echo request: the code, then the data.
@@ -72,10 +54,5 @@ protected:
         return bytes;
     }
 
-    RegistryFile registry;
-    std::unique_ptr<StandinServer> server;
-    // Outlives the channel, whose farewell may still call it.
-    CallbackRecorder recorder;
-    Csocketclient channel;
     ChannelProbe probe{channel};
 };

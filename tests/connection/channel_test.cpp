@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "connection/ChannelProbe.h"
-#include "connection/CallbackRecorder.h"
-#include "connection/RegistryFile.h"
+#include "support/HostRecorder.h"
+#include "support/RegistryFile.h"
 #include "support/TempDir.h"
 
 TEST(Channel, StartsUnconnectedWithTheDocumentedDefaults)
@@ -211,7 +211,7 @@ TEST(ChannelLog, EmitsOnlyUpToTheLevelAndNothingAtLevelZero)
 {
     RegistryFile registry;
     Csocketclient channel;
-    CallbackRecorder recorder;
+    HostRecorder recorder;
     recorder.Install(channel);
     channel.LogA(3, 10, "a");
     channel.LogW(3, 10, u"b");
@@ -237,7 +237,7 @@ TEST(ChannelLog, WritesLinesToStandardOutputWithoutACallback)
 {
     RegistryFile registry;
     Csocketclient channel;
-    CallbackRecorder recorder;
+    HostRecorder recorder;
     channel.SetLogLevel(50);
     recorder.Install(channel);
     channel.SetCallback(0, nullptr);
@@ -253,7 +253,7 @@ TEST(ChannelLog, NarrowTextsTooLongForTheWideBufferAreDropped)
 {
     RegistryFile registry;
     Csocketclient channel;
-    CallbackRecorder recorder;
+    HostRecorder recorder;
     recorder.Install(channel);
     channel.SetLogLevel(10);
     channel.LogA(1, 10, std::string(4095, 'x').c_str());
@@ -266,7 +266,7 @@ TEST(ChannelLog, TheUtilityObjectSharesTheCallbackAndTheLevel)
 {
     RegistryFile registry;
     Csocketclient channel;
-    CallbackRecorder recorder;
+    HostRecorder recorder;
     recorder.Install(channel);
     ChannelProbe probe(channel);
     probe.UtilityLog(1, 30, u"from the utility object");

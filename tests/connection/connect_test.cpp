@@ -26,7 +26,7 @@ CommandHandler CommandIndexReply(std::vector<DWORD> words)
 TEST_F(Connecting, ADottedAddressConnectsAndFetchesTheCommandIndex)
 {
     server->Commands().Set(75, CommandIndexReply({1, 0x89ABCDEF, 0x01234567, 0x55AA}));
-    recorder.Install(channel);
+    host.Install(channel);
     channel.SetLogLevel(40);
     probe.SetCancel(1);
     WCHAR errText[CTransportSocket::kErrorTextCapacity];
@@ -45,12 +45,12 @@ TEST_F(Connecting, ADottedAddressConnectsAndFetchesTheCommandIndex)
     EXPECT_EQ(requests[0].payload, (std::vector<BYTE>{0x4B, 0, 0, 0}));
 
     const std::string& address = server->Address();
-    EXPECT_TRUE(recorder.Logged("CreateConnectedSocket to " + address + " port 443"));
-    EXPECT_TRUE(recorder.Logged("Create Connected Socket: Trying direct connection ..."));
-    EXPECT_TRUE(recorder.Logged("CreateConnectedSocket: call connect to " + address + " (" +
+    EXPECT_TRUE(host.Logged("CreateConnectedSocket to " + address + " port 443"));
+    EXPECT_TRUE(host.Logged("Create Connected Socket: Trying direct connection ..."));
+    EXPECT_TRUE(host.Logged("CreateConnectedSocket: call connect to " + address + " (" +
                                 address + ")"));
-    EXPECT_TRUE(recorder.Logged("CreateConnectedSocket: call connect to " + address + " complete."));
-    EXPECT_TRUE(recorder.Logged("connected to " + address + " port 443 ok ci (0)"));
+    EXPECT_TRUE(host.Logged("CreateConnectedSocket: call connect to " + address + " complete."));
+    EXPECT_TRUE(host.Logged("connected to " + address + " port 443 ok ci (0)"));
 }
 
 TEST_F(Connecting, AHostNameIsResolved)

@@ -7,7 +7,7 @@
 #include "connection/ChannelProbe.h"
 #include "connection/Csocketclient.h"
 #include "support/TempDir.h"
-#include "connection/RegistryFile.h"
+#include "support/RegistryFile.h"
 
 TEST(ChannelLogEdges, ALongWideMessageIsWrittenWholeWithoutACallback)
 {

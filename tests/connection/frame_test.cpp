@@ -65,15 +65,15 @@ TEST_F(Frames, AnEmptyPayloadIsRefusedAtOnceInBothReceiveVariants)
         probe.SetWaitTimeout(5);
         channel.SetLogLevel(level);
         channel.SetWaitBeforeChunk(level != 0);
-        recorder.Install(channel);
+        host.Install(channel);
         testing::internal::CaptureStdout();
         EXPECT_EQ(Exchange(EchoRequest("x")), "");
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         EXPECT_EQ(channel.IsConnected(), 0u);
         EXPECT_FALSE(probe.HasSocket());
         if (level != 0) {
-            EXPECT_TRUE(recorder.Logged("ReceiveMsg: ReceiveDataUntil failed on cbData2 0 bytes"));
-            for (const std::string& message : recorder.Messages())
+            EXPECT_TRUE(host.Logged("ReceiveMsg: ReceiveDataUntil failed on cbData2 0 bytes"));
+            for (const std::string& message : host.Messages())
                 EXPECT_EQ(message.find("timeout"), std::string::npos) << message;
         }
         channel.SetCallback(0, nullptr);
@@ -95,14 +95,14 @@ TEST_F(Frames, AWrongCrcDropsTheReplyAndClosesTheChannel)
 
 TEST_F(Frames, LengthsThatCannotBeAFrameAreRefusedBeforeReading)
 {
-    recorder.Install(channel);
+    host.Install(channel);
     for (DWORD cbData : {0u, 3u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
         SetEchoFault(*server, FaultKind::GivenCbData, cbData);
         Connect();
         channel.SetLogLevel(30);
         EXPECT_EQ(Exchange(EchoRequest("payload")), "") << cbData;
         EXPECT_FALSE(probe.HasSocket());
-        EXPECT_TRUE(recorder.Logged("ReceiveMsg: invalid cbData " + std::to_string(cbData)));
+        EXPECT_TRUE(host.Logged("ReceiveMsg: invalid cbData " + std::to_string(cbData)));
         channel.SetLogLevel(0);
     }
 }
@@ -138,7 +138,7 @@ TEST_F(Frames, APeerThatStopsInsideAPayloadTimesTheReceiveOut)
         probe.SetWaitTimeout(1);
         Connect();
         channel.SetLogLevel(level);
-        recorder.Install(channel);
+        host.Install(channel);
         testing::internal::CaptureStdout();
         EXPECT_EQ(Exchange(EchoRequest(std::string(1000, 's'))), "");
         const std::string printed = testing::internal::GetCapturedStdout();
@@ -148,7 +148,7 @@ TEST_F(Frames, APeerThatStopsInsideAPayloadTimesTheReceiveOut)
                       std::string::npos)
                 << printed;
         else
-            EXPECT_TRUE(recorder.Logged("CTransportSocket::ReceiveData recv error wsaerror 10060"));
+            EXPECT_TRUE(host.Logged("CTransportSocket::ReceiveData recv error wsaerror 10060"));
         channel.SetCallback(0, nullptr);
         channel.SetLogLevel(0);
     }
@@ -170,7 +170,7 @@ TEST_F(Frames, APeerThatStopsReadingTimesTheSendOut)
         probe.SetWaitTimeout(1);
         Connect();
         channel.SetLogLevel(level);
-        recorder.Install(channel);
+        host.Install(channel);
         DWORD socketError = 0;
         EXPECT_EQ(channel.SendMsg(stop.data(), static_cast<DWORD>(stop.size()), &socketError), 1);
         EXPECT_EQ(channel.SendMsg(large.data(), static_cast<DWORD>(large.size()), &socketError), 0);
@@ -180,7 +180,7 @@ TEST_F(Frames, APeerThatStopsReadingTimesTheSendOut)
             EXPECT_EQ(socketError, static_cast<DWORD>(WSAETIMEDOUT));
         } else {
             bool logged = false;
-            for (const std::string& message : recorder.Messages())
+            for (const std::string& message : host.Messages())
                 logged = logged || message.rfind("SendData: send error wsaerror 10060 (", 0) == 0;
             EXPECT_TRUE(logged);
         }
@@ -213,13 +213,13 @@ TEST_F(Frames, AZeroTimeOutFailsTheWaitWithoutSelect)
 TEST_F(Frames, TheHostCancelsAReceiveThroughCode4)
 {
     Connect();
-    recorder.Install(channel);
-    recorder.Answer(10, 5);
-    recorder.Answer(4, 7);
+    host.Install(channel);
+    host.Answer(10, 5);
+    host.Answer(4, 7);
     EXPECT_EQ(channel.SendMsg(EchoRequest("abc").data(), 7, nullptr), 1);
     EXPECT_EQ(probe.LastError(), 5u);
-    ASSERT_GE(recorder.Count(10), 1u);
-    EXPECT_EQ(recorder.Events().back().value, 7u);
+    ASSERT_GE(host.Count(10), 1u);
+    EXPECT_EQ(host.Events().back().value, 7u);
     void* reply = nullptr;
     EXPECT_EQ(channel.ReceiveMsg(&reply), 0u);
     EXPECT_EQ(reply, nullptr);
@@ -227,19 +227,19 @@ TEST_F(Frames, TheHostCancelsAReceiveThroughCode4)
     EXPECT_EQ(probe.LastError(), 7u);
     EXPECT_EQ(channel.IsConnected(), 0u);
     EXPECT_FALSE(probe.HasSocket());
-    EXPECT_EQ(recorder.Count(4), 1u);
+    EXPECT_EQ(host.Count(4), 1u);
 }
 
 TEST_F(Frames, ReceivesAskForAtMostTheGetPacketSize)
 {
     Connect();
-    recorder.Install(channel);
+    host.Install(channel);
     channel.SetGetPacketSize(1000);
     std::string data(10000, 'q');
     EXPECT_EQ(Exchange(EchoRequest(data)), data);
     // One cancellation poll per received piece: the two header words and at least ten
     // pieces of the payload.
-    EXPECT_GE(recorder.Count(4), 12u);
+    EXPECT_GE(host.Count(4), 12u);
 }
 
 TEST_F(Frames, SendFailuresLeaveTheirCodeAndTheSocketError)
@@ -278,19 +278,19 @@ TEST_F(Frames, SendFailuresLeaveTheirCodeAndTheSocketError)
 TEST_F(Frames, TheLoggingVariantsReportEachStep)
 {
     Connect();
-    recorder.Install(channel);
+    host.Install(channel);
     channel.SetLogLevel(40);
     channel.SetWaitBeforeChunk(1);
     EXPECT_EQ(Exchange(EchoRequest("0123456789")), "0123456789");
     std::string thread = "thread " + std::to_string(GetCurrentThreadId()) + ": ";
-    EXPECT_TRUE(recorder.Logged(thread + "SendData [22]"));
-    EXPECT_TRUE(recorder.Logged(thread + "SendDataChunk [22]"));
-    EXPECT_TRUE(recorder.Logged(thread + "SendMsg [14]"));
-    EXPECT_TRUE(recorder.Logged(thread + "ReceiveData [4]"));
-    EXPECT_TRUE(recorder.Logged(thread + "ReceiveData ok [10]"));
-    EXPECT_TRUE(recorder.Logged(thread + "ReceiveMsg [10]"));
+    EXPECT_TRUE(host.Logged(thread + "SendData [22]"));
+    EXPECT_TRUE(host.Logged(thread + "SendDataChunk [22]"));
+    EXPECT_TRUE(host.Logged(thread + "SendMsg [14]"));
+    EXPECT_TRUE(host.Logged(thread + "ReceiveData [4]"));
+    EXPECT_TRUE(host.Logged(thread + "ReceiveData ok [10]"));
+    EXPECT_TRUE(host.Logged(thread + "ReceiveMsg [10]"));
     bool waitedToSend = false;
-    for (const std::string& message : recorder.Messages())
+    for (const std::string& message : host.Messages())
         waitedToSend = waitedToSend || message.rfind("WaitTo SendData OK t=3600 ", 0) == 0;
     EXPECT_TRUE(waitedToSend);
 }

@@ -11,15 +11,14 @@
 #include <gtest/gtest.h>
 
 #include "DownloadProbe.h"
-#include "HostRecorder.h"
-#include "connection/RegistryFile.h"
-#include "support/LoopbackServer.h"
+#include "platform/text.h"
+#include "support/LoopbackChannel.h"
 #include "support/Noise.h"
 #include "support/TempDir.h"
 #include "tools/server/DownloadHandlers.h"
 #include "tools/server/LoginService.h"
 
-class DownloadFixture : public testing::Test {
+class DownloadFixture : public LoopbackChannel {
 public:
     static constexpr DWORD kChunk = 0x20000;
     static constexpr DWORD kFileTime = 1300000000;
@@ -29,28 +28,20 @@ public:
 protected:
     void SetUp() override
     {
-        server = StartLoopbackServer();
-        ASSERT_TRUE(server) << "no loopback address could be bound on port 443";
+        LoopbackChannel::SetUp();
+        if (HasFatalFailure())
+            return;
         logins.Register(server->Commands());
         logins.AddUser("ab", "p");
         LoginReplyFields fields;
         fields.logLevel = 30;
         logins.SetLoginReply(fields);
         files.Register(server->Commands());
-        channel.SetServer(Utf8ToUtf16(server->Address()).c_str(), 443);
-        channel.SetSendSleep(0);
-        channel.SetRecvSleep(0);
         channel.SetUserCredentials(u"ab", u"p");
         channel.SetAutoSession(1);
         channel.SetGetPacketSize(kChunk);
         host.Install(channel);
         target = dir.file("restored.bin");
-    }
-
-    void TearDown() override
-    {
-        if (server)
-            server->Stop();
     }
 
     void Serve(const std::string& contents, DownloadHandlers::Form form)
@@ -112,15 +103,10 @@ protected:
     static DWORD Low(ULONGLONG value) { return static_cast<DWORD>(value); }
     static DWORD High(ULONGLONG value) { return static_cast<DWORD>(value >> 32); }
 
-    RegistryFile registry;
     TempDir dir;
     std::u16string target;
     LoginService logins;
     DownloadHandlers files;
-    std::unique_ptr<StandinServer> server;
-    // Outlives the channel, whose farewell may still call it.
-    HostRecorder host;
-    Csocketclient channel;
     DownloadProbe probe{channel};
     DWORD word = 0xA5A5A5A5;
     DWORD done = 9;

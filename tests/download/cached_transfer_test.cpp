@@ -41,7 +41,7 @@ protected:
     void CancelAfterFirstChunk(uint32_t code, int32_t answer)
     {
         host.decide = [this, code, answer](const HostRecorder::Event& event) {
-            if (event.code == code && host.Seen(25) > 0 && !m_cancelled) {
+            if (event.code == code && host.Count(25) > 0 && !m_cancelled) {
                 m_cancelled = true;
                 return answer;
             }
@@ -86,8 +86,8 @@ TEST_F(CachedTransfer, OfManyChunksIsWrittenByteExact)
     std::vector<uint64_t> written(8, kChunk);
     written.push_back(12345);
     EXPECT_EQ(host.Values(25), written);
-    EXPECT_EQ(host.Seen(8), 0u);
-    EXPECT_EQ(host.Seen(9), 0u);
+    EXPECT_EQ(host.Count(8), 0u);
+    EXPECT_EQ(host.Count(9), 0u);
 
     const auto removals = Removals();
     ASSERT_EQ(removals.size(), 1u);
@@ -143,7 +143,7 @@ TEST_F(CachedTransfer, GivesUpOnlyAfterTenFailuresInARow)
     ASSERT_EQ(Restore(), 1);
     EXPECT_EQ(ReadFile(target), contents);
     EXPECT_EQ(done, 0u);
-    EXPECT_EQ(host.Seen(8), 18u);
+    EXPECT_EQ(host.Count(8), 18u);
 
     files.QueuePacketActions(Repeat(Action::Drop, 10));
     EXPECT_EQ(Restore(), 0);
@@ -221,7 +221,7 @@ TEST_F(CachedTransfer, PassesNoServerTextOfSixtyFourBytesOrNone)
     behaviour.serverText.clear();
     files.SetBehaviour(behaviour);
     ASSERT_EQ(Restore(), 1);
-    EXPECT_EQ(host.Seen(9), 0u);
+    EXPECT_EQ(host.Count(9), 0u);
 }
 
 TEST_F(CachedTransfer, IsCancelledByTheAnswersToSizeAndProgress)
@@ -239,7 +239,7 @@ TEST_F(CachedTransfer, IsCancelledByTheAnswersToSizeAndProgress)
         EXPECT_EQ(probe.LastError(), reason);
         EXPECT_EQ(probe.Cancelled(), 1u);
     }
-    EXPECT_EQ(host.Seen(25), 1u);
+    EXPECT_EQ(host.Count(25), 1u);
 }
 
 TEST_F(CachedTransfer, IsCancelledByThePollWithoutRetrying)
@@ -249,7 +249,7 @@ TEST_F(CachedTransfer, IsCancelledByThePollWithoutRetrying)
     EXPECT_EQ(Restore(), 0);
     ExpectAbandoned(5);
     EXPECT_EQ(probe.Cancelled(), 1u);
-    EXPECT_EQ(host.Seen(8), 0u) << "a cancellation is no lost connection";
+    EXPECT_EQ(host.Count(8), 0u) << "a cancellation is no lost connection";
 }
 
 TEST_F(CachedTransfer, RunsWithoutAHost)

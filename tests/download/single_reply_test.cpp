@@ -25,7 +25,7 @@ protected:
         EXPECT_FALSE(Exists(target));
         EXPECT_EQ(done, 0u);
         EXPECT_TRUE(host.LoggedStart(message)) << message;
-        EXPECT_EQ(host.Seen(25), 0u);
+        EXPECT_EQ(host.Count(25), 0u);
     }
 };
 
@@ -132,7 +132,7 @@ TEST_F(SingleReply, IsCancelledByTheAnswerToTheSizeEvent)
     EXPECT_FALSE(Exists(target));
     EXPECT_EQ(probe.LastError(), 77u);
     EXPECT_EQ(probe.Cancelled(), 1u);
-    EXPECT_EQ(host.Seen(25), 0u);
+    EXPECT_EQ(host.Count(25), 0u);
 }
 
 TEST_F(SingleReply, WaitForTheReplyIsCancelledByThePoll)

@@ -47,7 +47,7 @@ TEST_F(Account, CheckUsernameHandsTheResultWordThrough)
     EXPECT_EQ(reason, 0u);
     EXPECT_EQ(EXPORT(CheckUsername)(channel, u"bob", &reason), 0);
     EXPECT_EQ(reason, ServerStatus::kNameTaken);
-    server.AnswerWith(kCheckUsername, Payload().U32(2).U32(7).Bytes());
+    server.AnswerWith(kCheckUsername, WireBytes().U32(2).U32(7).Get());
     EXPECT_EQ(EXPORT(CheckUsername)(channel, u"dave", &reason), 2);
     EXPECT_EQ(reason, 7u);
 }
@@ -158,7 +158,7 @@ TEST_F(Account, DeleteMemberHandsTheResultWordThrough)
 {
     EXPECT_EQ(EXPORT(DeleteMember)(channel, u"bob"), 1);
     EXPECT_EQ(EXPORT(DeleteMember)(channel, u"bob"), 0);
-    server.AnswerWith(kDeleteMember, Payload().U32(3).U32(0).Bytes());
+    server.AnswerWith(kDeleteMember, WireBytes().U32(3).U32(0).Get());
     EXPECT_EQ(EXPORT(DeleteMember)(channel, u"anyone"), 3);
 }
 
@@ -170,7 +170,7 @@ TEST_F(Account, CancelAccountBringsTheConfirmationCode)
     EXPECT_EQ(confirm, 4711u);
     EXPECT_EQ(Member().cancelReason, 3u);
     EXPECT_EQ(Member().cancelServiceTag, u"tag-1");
-    server.AnswerWith(kCancelAccount, Payload().U32(0).U32(12).Bytes());
+    server.AnswerWith(kCancelAccount, WireBytes().U32(0).U32(12).Get());
     EXPECT_EQ(EXPORT(CancelAccount)(channel, u"tag-1", 3, &confirm), 0);
     EXPECT_EQ(confirm, 12u);
 }
@@ -182,7 +182,7 @@ TEST_F(Account, SetMachinePlanSendsItsTextsAsUtf8)
     EXPECT_EQ(plan.texts[1], "gr\xc3\xbcn");
     EXPECT_EQ(plan.value1, 6u);
     EXPECT_EQ(plan.value2, 7u);
-    server.AnswerWith(kSetMachinePlan, Payload().U32(0).U32(0).Bytes());
+    server.AnswerWith(kSetMachinePlan, WireBytes().U32(0).U32(0).Get());
     EXPECT_FALSE(EXPORT(SetMachinePlanEx)(channel, u"plan", u"b", u"c", u"d", 6, 7));
 }
 

@@ -28,11 +28,11 @@ TEST_F(Enrolment, GetMemberAuthCopiesTheMembersText)
     EXPECT_STREQ(text, MemberServer::kMemberAuth);
     EXPECT_EQ(EXPORT(GetMemberAuth)(nullptr, text), 0);
 
-    server.AnswerWith(kGetMemberAuth, Payload().U32(1).U32(0).Counted(std::string(1024, 'm')).Bytes());
+    server.AnswerWith(kGetMemberAuth, WireBytes().U32(1).U32(0).Text8(std::string(1024, 'm')).Get());
     std::memset(text, 'x', sizeof text);
     EXPECT_EQ(EXPORT(GetMemberAuth)(channel, text), 0);
     EXPECT_EQ(text[0], 'x');
-    server.AnswerWith(kGetMemberAuth, Payload().U32(2).U32(0).Counted("other").Bytes());
+    server.AnswerWith(kGetMemberAuth, WireBytes().U32(2).U32(0).Text8("other").Get());
     EXPECT_EQ(EXPORT(GetMemberAuth)(channel, text), 0);
     EXPECT_EQ(text[0], 'x');
 }
@@ -56,11 +56,11 @@ TEST_F(Enrolment, NoCreationWithoutTheMembersTextOrWhenTheServerRefuses)
 {
     char memberAuth[kHostText] = {};
     char key[kHostText] = {};
-    server.AnswerWith(kCreateMachineByAuth, Payload().U32(0).U32(5).Bytes());
+    server.AnswerWith(kCreateMachineByAuth, WireBytes().U32(0).U32(5).Get());
     EXPECT_EQ(EXPORT(CreateMachineAuth)(channel, memberAuth, "laptop", key), 0);
     EXPECT_EQ(EXPORT(CreateMachineAuthEx)(channel, memberAuth, "laptop", key), 0);
     EXPECT_EQ(server.RequestCount(kCreateMachineByAuth), 2u);
-    server.AnswerWith(kGetMemberAuth, Payload().U32(2).U32(0).Counted("x").Bytes());
+    server.AnswerWith(kGetMemberAuth, WireBytes().U32(2).U32(0).Text8("x").Get());
     EXPECT_EQ(EXPORT(CreateMachineAuth)(channel, memberAuth, "laptop", key), 0);
     EXPECT_EQ(server.RequestCount(kCreateMachineByAuth), 2u);
     EXPECT_EQ(key[0], '\0');

@@ -21,9 +21,7 @@ MemberServer::~MemberServer()
 
 void MemberServer::AnswerWith(DWORD code, const std::vector<BYTE>& payload)
 {
-    Server().Commands().Set(code, [payload](RequestReader&, ReplyWriter& reply, ServerModel&) {
-        reply.PutBytes(payload.data(), payload.size());
-    });
+    AnswerWithBytes(Server(), code, payload);
 }
 
 Csocketclient* MemberServer::OpenUser()
@@ -43,29 +41,4 @@ Csocketclient* MemberServer::Keep(Csocketclient* channel)
     if (channel != nullptr)
         m_channels.push_back(channel);
     return channel;
-}
-
-Payload& Payload::U32(DWORD value)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        m_bytes.push_back(static_cast<BYTE>(value >> shift));
-    return *this;
-}
-
-Payload& Payload::U64(ULONGLONG value)
-{
-    return U32(static_cast<DWORD>(value)).U32(static_cast<DWORD>(value >> 32));
-}
-
-Payload& Payload::Counted(const std::string& bytes)
-{
-    U32(static_cast<DWORD>(bytes.size()));
-    m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
-    return *this;
-}
-
-Payload& Payload::Zeros(size_t count)
-{
-    m_bytes.insert(m_bytes.end(), count, 0);
-    return *this;
 }

@@ -9,6 +9,7 @@
 
 #include "kelvane.h"
 #include "support/LoginServer.h"
+#include "support/WireBytes.h"
 
 class MemberServer : public LoginServer {
 public:
@@ -35,18 +36,4 @@ private:
     Csocketclient* Keep(Csocketclient* channel);
 
     std::vector<Csocketclient*> m_channels;
-};
-
-// Little-endian bytes of a reply, built field by field.
-class Payload {
-public:
-    Payload& U32(DWORD value);
-    Payload& U64(ULONGLONG value);
-    // A u32 byte count and the bytes.
-    Payload& Counted(const std::string& bytes);
-    Payload& Zeros(size_t count);
-    const std::vector<BYTE>& Bytes() const { return m_bytes; }
-
-private:
-    std::vector<BYTE> m_bytes;
 };

@@ -18,23 +18,23 @@ using namespace ServerCommand;
 
 // A record of the cancellation reasons (and of the products): texts of these sizes around
 // fixed parts of 12 and 32 bytes.
-Payload& ReasonRecord(Payload& payload, size_t size1, size_t size2, size_t size3)
+WireBytes& ReasonRecord(WireBytes& payload, size_t size1, size_t size2, size_t size3)
 {
-    return payload.Counted(std::string(size1, 'a'))
-        .Zeros(12)
-        .Counted(std::string(size2, 'b'))
-        .Zeros(32)
-        .Counted(std::string(size3, 'c'));
+    return payload.Text8(std::string(size1, 'a'))
+        .Fill(12, 0)
+        .Text8(std::string(size2, 'b'))
+        .Fill(32, 0)
+        .Text8(std::string(size3, 'c'));
 }
 
-Payload& ProductRecord(Payload& payload, const std::string& name, int64_t price)
+WireBytes& ProductRecord(WireBytes& payload, const std::string& name, int64_t price)
 {
-    return payload.Counted(name)
+    return payload.Text8(name)
         .U64(static_cast<ULONGLONG>(price))
         .U32(0)
-        .Counted("text two")
-        .Zeros(32)
-        .Counted("text three");
+        .Text8("text two")
+        .Fill(32, 0)
+        .Text8("text three");
 }
 
 class ReplyLists : public MemberChannelTest {
@@ -77,13 +77,13 @@ TEST_F(ReplyLists, MemberStatsWithoutResultOrWithAnOverlongCountGiveNothing)
 {
     uint32_t count = 77;
     uint32_t size = 77;
-    server.AnswerWith(kGetMemberStats, Payload().U32(0).Zeros(16).U32(0).Bytes());
+    server.AnswerWith(kGetMemberStats, WireBytes().U32(0).Fill(16, 0).U32(0).Get());
     EXPECT_EQ(EXPORT(GetMemberStats)(channel, &count, &size), nullptr);
-    server.AnswerWith(kGetMemberStats, Payload().U32(1).Zeros(16).U32(4).Zeros(3 * 24).Bytes());
+    server.AnswerWith(kGetMemberStats, WireBytes().U32(1).Fill(16, 0).U32(4).Fill(3 * 24, 0).Get());
     EXPECT_EQ(EXPORT(GetMemberStats)(channel, &count, &size), nullptr);
-    server.AnswerWith(kGetMemberStats, Payload().U32(1).Zeros(12).Bytes());
+    server.AnswerWith(kGetMemberStats, WireBytes().U32(1).Fill(12, 0).Get());
     EXPECT_EQ(EXPORT(GetMemberStats)(channel, &count, &size), nullptr);
-    server.AnswerWith(kGetMemberStats, Payload().U32(1).Zeros(16).U32(0xFFFFFFFF).Bytes());
+    server.AnswerWith(kGetMemberStats, WireBytes().U32(1).Fill(16, 0).U32(0xFFFFFFFF).Get());
     EXPECT_EQ(EXPORT(GetMemberStats)(channel, &count, &size), nullptr);
     EXPECT_EQ(count, 77u);
     EXPECT_EQ(size, 77u);
@@ -92,11 +92,11 @@ TEST_F(ReplyLists, MemberStatsWithoutResultOrWithAnOverlongCountGiveNothing)
 
 TEST_F(ReplyLists, CancellationReasonsSizeIsTheSumOfTheirRecords)
 {
-    Payload payload;
+    WireBytes payload;
     payload.U32(1).U32(6).U32(2);
     ReasonRecord(payload, 4, 0, 2);
     ReasonRecord(payload, 0, 6, 0);
-    server.AnswerWith(kCancellationReasons, payload.Bytes());
+    server.AnswerWith(kCancellationReasons, payload.Get());
     uint32_t count = 0;
     uint32_t size = 0;
     uint32_t status = 0;
@@ -105,7 +105,7 @@ TEST_F(ReplyLists, CancellationReasonsSizeIsTheSumOfTheirRecords)
     EXPECT_EQ(count, 2u);
     EXPECT_EQ(size, 136u);
     EXPECT_EQ(status, 6u);
-    EXPECT_EQ(std::memcmp(buffer, payload.Bytes().data(), payload.Bytes().size()), 0);
+    EXPECT_EQ(std::memcmp(buffer, payload.Get().data(), payload.Get().size()), 0);
     EXPORT(FreeBuffer)(buffer);
 }
 
@@ -135,24 +135,24 @@ TEST_F(ReplyLists, CancellationReasonsRefusals)
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(status, 5u);
 
-    server.AnswerWith(kCancellationReasons, Payload().U32(1).U32(0).U32(0).Bytes());
+    server.AnswerWith(kCancellationReasons, WireBytes().U32(1).U32(0).U32(0).Get());
     size = 5;
     EXPECT_EQ(EXPORT(CancellationReasons)(channel, u"", 0, &count, &size, &status), nullptr);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(size, 0u);
 
-    server.AnswerWith(kCancellationReasons, Payload().U32(0).U32(8).Bytes());
+    server.AnswerWith(kCancellationReasons, WireBytes().U32(0).U32(8).Get());
     count = 5;
     EXPECT_EQ(EXPORT(CancellationReasons)(channel, u"", 0, &count, &size, &status), nullptr);
     EXPECT_EQ(count, 5u);
     EXPECT_EQ(status, 8u);
 
     // The second record's last text claims more bytes than the reply holds.
-    Payload overrun;
+    WireBytes overrun;
     overrun.U32(1).U32(0).U32(2);
     ReasonRecord(overrun, 4, 0, 2);
-    overrun.Counted("abc").Zeros(12).Counted("").Zeros(32).U32(1000).Zeros(10);
-    server.AnswerWith(kCancellationReasons, overrun.Bytes());
+    overrun.Text8("abc").Fill(12, 0).Text8("").Fill(32, 0).U32(1000).Fill(10, 0);
+    server.AnswerWith(kCancellationReasons, overrun.Get());
     EXPECT_EQ(EXPORT(CancellationReasons)(channel, u"", 0, &count, &size, &status), nullptr);
     EXPECT_EQ(count, 5u);
     EXPECT_EQ(size, 0u);
@@ -209,27 +209,27 @@ TEST_F(ReplyLists, ProductListEdgeCases)
 
 TEST_F(ReplyLists, ProductListRefusesNamesPastItsBufferAndRecordsPastTheReply)
 {
-    Payload longName;
+    WireBytes longName;
     longName.U32(1).U32(0).U32(2);
     ProductRecord(longName, "Disk", 1);
     ProductRecord(longName, std::string(1024, 'n'), 2);
-    server.AnswerWith(kProductList, longName.Bytes());
+    server.AnswerWith(kProductList, longName.Get());
     int32_t result = 1;
     EXPECT_EQ(PrintedProducts(&result, channel), "");
     EXPECT_EQ(result, 0);
 
-    Payload fitting;
+    WireBytes fitting;
     fitting.U32(1).U32(0).U32(1);
     ProductRecord(fitting, std::string(1023, 'n'), 2);
-    server.AnswerWith(kProductList, fitting.Bytes());
+    server.AnswerWith(kProductList, fitting.Get());
     EXPECT_EQ(PrintedProducts(&result, channel),
               "Products> name[" + std::string(1023, 'n') + "] price[2]\n");
     EXPECT_EQ(result, 1);
 
-    Payload overrun;
+    WireBytes overrun;
     overrun.U32(1).U32(0).U32(3);
     ProductRecord(overrun, "Disk", 1);
-    server.AnswerWith(kProductList, overrun.Bytes());
+    server.AnswerWith(kProductList, overrun.Get());
     EXPECT_EQ(PrintedProducts(&result, channel), "");
     EXPECT_EQ(result, 0);
 }

@@ -108,7 +108,7 @@ protected:
 
 TEST_F(MemberTrace, RefusalsCarryTheirStatusWordsAndNoPassword)
 {
-    server.AnswerWith(ServerCommand::kCreateMachineByAuth, Payload().U32(0).U32(5).Bytes());
+    server.AnswerWith(ServerCommand::kCreateMachineByAuth, WireBytes().U32(0).U32(5).Get());
     RunAsUser("check-username bob update-user-info bob Hunter2 b@x en Bob B 1 "
               "update-member-info alice Hunter3 a@x en Al A 2 create-account "
               "create-machine-auth laptop");

@@ -41,7 +41,7 @@ TEST(RefusedMemberAuthentication, CreateMachineAuthStopsBeforeTheCreation)
 {
     MemberServer server;
     ASSERT_TRUE(server.Started()) << "port 443 of loopback not bound";
-    server.AnswerWith(ServerCommand::kGetMemberAuth, Payload().U32(2).U32(0).Counted("x").Bytes());
+    server.AnswerWith(ServerCommand::kGetMemberAuth, WireBytes().U32(2).U32(0).Text8("x").Get());
     TempDir folder;
     HostProgram host{folder.path()};
     host.Run("open-user " + server.Address() + " alice secret create-machine-auth laptop");

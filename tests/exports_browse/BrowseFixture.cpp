@@ -124,10 +124,7 @@ void BrowseFixture::AddMachine(StoredMachine machine)
 
 void BrowseFixture::Answer(DWORD code, const std::vector<BYTE>& bytes)
 {
-    server.Server().Commands().Set(code,
-                                   [bytes](RequestReader&, ReplyWriter& reply, ServerModel&) {
-                                       reply.PutBytes(bytes.data(), bytes.size());
-                                   });
+    AnswerWithBytes(server.Server(), code, bytes);
 }
 
 std::vector<std::vector<BYTE>> BrowseFixture::Sent(DWORD code)

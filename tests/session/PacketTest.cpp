@@ -29,10 +29,10 @@ TEST(Packet, CodeAloneIsFourBytes)
 {
     EXPECT_EQ(Build([](void** p) { return builder.GetSettings(p); }), (Bytes{0x72, 0, 0, 0}));
     EXPECT_EQ(Build([](void** p) { return builder.GetCommandIndex(p); }),
-              ExpectedPacket(75).bytes());
-    EXPECT_EQ(Build([](void** p) { return builder.Disconnect(p); }), ExpectedPacket(0).bytes());
+              ExpectedPacket(75).Get());
+    EXPECT_EQ(Build([](void** p) { return builder.Disconnect(p); }), ExpectedPacket(0).Get());
     EXPECT_EQ(Build([](void** p) { return builder.LastRestoreInfo(p); }),
-              ExpectedPacket(316).bytes());
+              ExpectedPacket(316).Get());
 }
 
 TEST(Packet, EchoTestPadsToTheGivenSize)
@@ -56,16 +56,16 @@ TEST(Packet, WideTextIsUtf16LittleEndianWithoutTerminator)
     EXPECT_EQ(Build([](void** p) { return builder.CreateAccount(p, u"u", u"", u"e\u00e9", u"",
                                                                 u"f", u"l", u"\U0001F600"); }),
               ExpectedPacket(312)
-                  .Wide(u"u").Wide(u"").Wide(u"e\u00e9").Wide(u"").Wide(u"f").Wide(u"l")
-                  .Wide(u"\U0001F600").bytes());
+                  .Text16(u"u").Text16(u"").Text16(u"e\u00e9").Text16(u"").Text16(u"f").Text16(u"l")
+                  .Text16(u"\U0001F600").Get());
 }
 
 TEST(Packet, EmptyTextIsACountOfZeroFollowedByTheNextField)
 {
     EXPECT_EQ(Build([](void** p) { return builder.CancelAccount(p, u"", 7); }),
-              ExpectedPacket(300).U32(0).U32(7).bytes());
+              ExpectedPacket(300).U32(0).U32(7).Get());
     EXPECT_EQ(Build([](void** p) { return builder.RemoveCacheFile(p, "", 2, 0); }),
-              ExpectedPacket(35).U32(0).U32(2).U32(0).bytes());
+              ExpectedPacket(35).U32(0).U32(2).U32(0).Get());
 }
 
 TEST(Packet, CreateMachineByAuthSendsHostAndSourceBeforeMachineName)
@@ -73,8 +73,8 @@ TEST(Packet, CreateMachineByAuthSendsHostAndSourceBeforeMachineName)
     const Bytes built = Build([](void** p) {
         return builder.CreateMachineByAuth(p, "token", "abc", "hosta", 53);
     });
-    EXPECT_EQ(built, ExpectedPacket(344).Narrow("token").Narrow("hosta").U32(53).Narrow("abc")
-                         .bytes());
+    EXPECT_EQ(built, ExpectedPacket(344).Text8("token").Text8("hosta").U32(53).Text8("abc")
+                         .Get());
     const Bytes tail{0x03, 0, 0, 0, 'a', 'b', 'c'};
     ASSERT_GE(built.size(), tail.size());
     EXPECT_TRUE(std::equal(tail.begin(), tail.end(), built.end() - tail.size()));
@@ -87,22 +87,22 @@ TEST(Packet, CheckFileSendsItsValuesAsABECD)
                                            4, 5);
               }),
               ExpectedPacket(267)
-                  .U64(0x0000005511223344ull).Narrow("\\d\xc3\xa9").Narrow("f.txt")
-                  .U32(1).U32(2).U32(5).U32(3).U32(4).bytes());
+                  .U64(0x0000005511223344ull).Text8("\\d\xc3\xa9").Text8("f.txt")
+                  .U32(1).U32(2).U32(5).U32(3).U32(4).Get());
 }
 
 TEST(Packet, CodesGoLowWordFirst)
 {
     EXPECT_EQ(Build([](void** p) { return builder.GetVersions(p, 1, 2, 3, 4, 5, 6, 7, 8); }),
               ExpectedPacket(125).U32(1).U32(2).U32(3).U32(4).U32(5).U32(6).U32(7).U32(8)
-                  .bytes());
+                  .Get());
     EXPECT_EQ(Build([](void** p) {
                   return builder.DeleteServerFile(p, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0xFFFFFFFF);
               }),
               ExpectedPacket(308).U64(1).U64(2).U64(3).U64(4).U64(0xFFFFFFFF00000005ull)
-                  .bytes());
+                  .Get());
     EXPECT_EQ(Build([](void** p) { return builder.GetRootDirectory(p, 9, 0, 8, 0, u"\\"); }),
-              ExpectedPacket(338).U64(9).U64(8).Narrow("\\").bytes());
+              ExpectedPacket(338).U64(9).U64(8).Text8("\\").Get());
 }
 
 TEST(Packet, WordBuildersKeepTheirArgumentOrder)
@@ -112,18 +112,18 @@ TEST(Packet, WordBuildersKeepTheirArgumentOrder)
               }).size(),
               48u);
     EXPECT_EQ(Build([](void** p) { return builder.GetCachePacket(p, "c1", 0x20000, 1, 0x20000, 0); }),
-              ExpectedPacket(106).Narrow("c1").U64(0x100020000ull).U32(0x20000).U32(0).bytes());
+              ExpectedPacket(106).Text8("c1").U64(0x100020000ull).U32(0x20000).U32(0).Get());
     EXPECT_EQ(Build([](void** p) { return builder.ProductList(p, 3, 4, u"en"); }),
-              ExpectedPacket(310).U32(3).U32(4).Wide(u"en").bytes());
+              ExpectedPacket(310).U32(3).U32(4).Text16(u"en").Get());
     EXPECT_EQ(Build([](void** p) { return builder.CancellationReasons(p, u"x", 9); }),
-              ExpectedPacket(313).Wide(u"x").U32(9).bytes());
+              ExpectedPacket(313).Text16(u"x").U32(9).Get());
     EXPECT_EQ(Build([](void** p) {
                   return builder.SetMachinePlan(p, u"a", u"bb", u"", u"d", 6, 7);
               }),
-              ExpectedPacket(292).Narrow("a").Narrow("bb").Narrow("").Narrow("d").U32(6).U32(7)
-                  .bytes());
+              ExpectedPacket(292).Text8("a").Text8("bb").Text8("").Text8("d").U32(6).U32(7)
+                  .Get());
     EXPECT_EQ(Build([](void** p) { return builder.MachineAuthentication(p, "key", "host"); }),
-              ExpectedPacket(225).Narrow("key").Narrow("host").bytes());
+              ExpectedPacket(225).Text8("key").Text8("host").Get());
 }
 
 TEST(Packet, Utf8TextsAreBoundedByTheirWorkBuffers)
@@ -245,7 +245,7 @@ TEST(Packet, CredentialsAreTrimmedAndEnciphered)
 
     // "ab" + "p" + "host1" is 8 bytes: one block.
     const Bytes header = ExpectedPacket(139).U32(7).U32(2).U32(2).U32(1).U32(5).U32(8).U32(8)
-                             .bytes();
+                             .Get();
     ASSERT_EQ(built.size(), header.size() + 8);
     EXPECT_TRUE(std::equal(header.begin(), header.end(), built.begin()));
 

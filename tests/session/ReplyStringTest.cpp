@@ -9,18 +9,18 @@
 namespace {
 
 // A reply: w0, w1, then the given string fields.
-Bytes ReplyWith(const std::u16string& text) { return ExpectedPacket(1).U32(0).Wide(text).bytes(); }
+Bytes ReplyWith(const std::u16string& text) { return ExpectedPacket(1).U32(0).Text16(text).Get(); }
 
 Bytes ReplyWithCount(DWORD count, size_t bytesAfter)
 {
-    return ExpectedPacket(1).U32(0).U32(count).Zeros(bytesAfter).bytes();
+    return ExpectedPacket(1).U32(0).U32(count).Fill(bytesAfter, 0).Get();
 }
 
 }  // namespace
 
 TEST(ReplyString, ReadsStringsAtARunningOffset)
 {
-    const Bytes reply = ExpectedPacket(1).U32(0).Wide(u"ab\u00e9").Wide(u"").Wide(u"z").bytes();
+    const Bytes reply = ExpectedPacket(1).U32(0).Text16(u"ab\u00e9").Text16(u"").Text16(u"z").Get();
     WCHAR out[8];
     DWORD offset = 8;
     ASSERT_TRUE(Csocketclient::ReadReplyString(reply.data(), reply.size(), &offset, out, 8));

@@ -6,7 +6,7 @@
 
 #include "SessionProbe.h"
 #include "platform/text.h"
-#include "support/LoopbackServer.h"
+#include "support/LoopbackChannel.h"
 #include "tools/server/LoginService.h"
 
 namespace {
@@ -19,30 +19,16 @@ DWORD WordAt(const std::vector<BYTE>& payload, size_t offset)
     return value;
 }
 
-class Session : public testing::Test {
+class Session : public LoopbackChannel {
 protected:
     void SetUp() override
     {
-        server = StartLoopbackServer();
-        ASSERT_TRUE(server) << "no loopback address could be bound on port 443";
+        LoopbackChannel::SetUp();
+        if (HasFatalFailure())
+            return;
         service.Register(server->Commands());
         service.AddUser("ab", "p");
-        channel.SetServer(Utf8ToUtf16(server->Address()).c_str(), 443);
-        channel.SetSendSleep(0);
-        channel.SetRecvSleep(0);
         channel.SetUserCredentials(u"ab", u"p");
-    }
-
-    void TearDown() override
-    {
-        if (server)
-            server->Stop();
-    }
-
-    void Connect()
-    {
-        WCHAR errText[CTransportSocket::kErrorTextCapacity] = {};
-        ASSERT_EQ(channel.Connect(errText), 1) << Utf16ToUtf8(errText);
     }
 
     DWORD LoginUser()
@@ -62,8 +48,6 @@ protected:
     size_t RequestCount(DWORD code) const { return server->Log().Requests(code).size(); }
 
     LoginService service;
-    std::unique_ptr<StandinServer> server;
-    Csocketclient channel;
     SessionProbe probe{channel};
 };
 

@@ -28,3 +28,10 @@ std::unique_ptr<StandinServer> StartLoopbackServer(DWORD port)
     }
     return nullptr;
 }
+
+void AnswerWithBytes(StandinServer& server, DWORD code, const std::vector<BYTE>& bytes)
+{
+    server.Commands().Set(code, [bytes](RequestReader&, ReplyWriter& reply, ServerModel&) {
+        reply.PutBytes(bytes.data(), bytes.size());
+    });
+}

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tools/server/StandinServer.h"
 
@@ -14,3 +15,6 @@ std::string NextLoopbackAddress();
 // Starts a stand-in server on port (443 unless told otherwise) of a fresh loopback address,
 // trying further addresses while one is taken. Null when none could be bound.
 std::unique_ptr<StandinServer> StartLoopbackServer(DWORD port = StandinServer::kDefaultPort);
+
+// The command is answered by exactly these bytes from now on.
+void AnswerWithBytes(StandinServer& server, DWORD code, const std::vector<BYTE>& bytes);

@@ -9,3 +9,9 @@ std::string Noise(size_t size, uint32_t seed)
     }
     return bytes;
 }
+
+std::vector<uint8_t> NoiseBytes(size_t size, uint32_t seed)
+{
+    const std::string bytes = Noise(size, seed);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}

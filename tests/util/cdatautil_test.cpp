@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -8,21 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Noise.h"
 #include "util/CBlowfish.h"
 #include "util/Cdatautil.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Random(size_t length, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(length);
-    for (auto& byte : bytes)
-        byte = static_cast<uint8_t>(random());
-    return bytes;
-}
 
 std::u16string Seal(const Bytes& data)
 {
@@ -94,7 +85,7 @@ Bytes PlainBlock(const Bytes& data, uint32_t pad, size_t tail)
 TEST(Cdatautil, LaysOutHeaderDataAndANineFoldZeroTailInUpperCaseHex)
 {
     for (auto [length, pad] : {std::pair{1u, 63u}, {7u, 9u}, {8u, 0u}, {9u, 63u}}) {
-        const Bytes data = Random(length, length);
+        const Bytes data = NoiseBytes(length, length);
         const std::u16string sealed = Seal(data);
         EXPECT_EQ(sealed.size(), 2 * (8 + length + pad)) << length;
         EXPECT_EQ(sealed.find_first_not_of(u"0123456789ABCDEF"), std::u16string::npos);
@@ -105,7 +96,7 @@ TEST(Cdatautil, LaysOutHeaderDataAndANineFoldZeroTailInUpperCaseHex)
 
 TEST(Cdatautil, OpensItsTokensInEitherCaseAndRefusesDamagedOnes)
 {
-    const Bytes data = Random(8, 2);
+    const Bytes data = NoiseBytes(8, 2);
     const std::u16string sealed = Seal(data);
     EXPECT_EQ(Open(sealed), data);
     std::u16string lower = sealed;
@@ -140,18 +131,18 @@ TEST(Cdatautil, RefusesBadLengthsAndPadFields)
     EXPECT_EQ(sealer.Encode(out.data(), 0, out.data()), 0u);
     EXPECT_EQ(out[0], 0);
     out[0] = u'?';
-    EXPECT_EQ(sealer.Encode(Random(2049, 3).data(), 2049, out.data()), 0u);
+    EXPECT_EQ(sealer.Encode(NoiseBytes(2049, 3).data(), 2049, out.data()), 0u);
     EXPECT_EQ(out[0], 0);
 }
 
 TEST(Cdatautil, OpensEveryLengthUpTo1984Bytes)
 {
-    const Bytes largest = Random(1984, 4);
+    const Bytes largest = NoiseBytes(1984, 4);
     EXPECT_EQ(Open(Seal(largest)), largest);
-    EXPECT_EQ(Seal(Random(1985, 5)).size(), 4112u);
-    EXPECT_TRUE(Open(Seal(Random(1985, 5))).empty());
-    EXPECT_EQ(Seal(Random(2041, 6)).size(), 4224u);
-    EXPECT_TRUE(Open(Seal(Random(2048, 6))).empty());
+    EXPECT_EQ(Seal(NoiseBytes(1985, 5)).size(), 4112u);
+    EXPECT_TRUE(Open(Seal(NoiseBytes(1985, 5))).empty());
+    EXPECT_EQ(Seal(NoiseBytes(2041, 6)).size(), 4224u);
+    EXPECT_TRUE(Open(Seal(NoiseBytes(2048, 6))).empty());
 }
 
 TEST(ParameterText, RoundTripsEveryTextOfUpTo224Characters)

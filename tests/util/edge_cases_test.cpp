@@ -1,26 +1,17 @@
 // Boundary cases of the path splitter and of sealed texts around their largest sizes.
 #include <algorithm>
-#include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/Noise.h"
 #include "util/Cdatautil.h"
 #include "util/Cutil.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Random(size_t length, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(length);
-    for (auto& byte : bytes)
-        byte = static_cast<uint8_t>(random());
-    return bytes;
-}
 
 std::u16string Split(const std::u16string& path)
 {
@@ -39,7 +30,7 @@ TEST(CutilSplitPathEdges, ADrivePathGivesEveryPart)
 
 TEST(CdatautilEdges, EveryLengthUpTo1984BytesOpensAgain)
 {
-    const Bytes data = Random(1984, 11);
+    const Bytes data = NoiseBytes(1984, 11);
     std::vector<WCHAR> sealed(4300);
     Bytes opened(2048);
     Cdatautil sealer;
@@ -54,7 +45,7 @@ TEST(CdatautilEdges, EveryLengthUpTo1984BytesOpensAgain)
 
 TEST(CdatautilEdges, DataOf2041To2048BytesIsSealedButCannotBeOpened)
 {
-    const Bytes data = Random(2048, 12);
+    const Bytes data = NoiseBytes(2048, 12);
     std::vector<WCHAR> sealed(4300);
     Bytes opened(2048, 0xCC);
     Cdatautil sealer;
