@@ -18,14 +18,13 @@ constexpr ULONGLONG kWaitSliceMilliseconds = 1000;
 constexpr DWORD kFrameHeaderLength = 8;
 // Largest "user:password" whose Base64 and terminator fit the authorization field.
 constexpr size_t kMaximumCredentialPair = 765;
-// The server answers the hello with SSL 3 records: a type, a version and a 16-bit length,
-// then the body. Its greeting ends with a handshake record whose last message is
-// ServerHelloDone, or with a record of another type (an alert). A longer answer is no
-// greeting.
-constexpr DWORD kRecordHeaderLength = 5;
-constexpr BYTE kRecordHandshake = 0x16;
-constexpr BYTE kRecordMajorVersion = 3;
-const BYTE kServerHelloDone[4] = {0x0E, 0x00, 0x00, 0x00};
+// The proxy status that opens the tunnel.
+constexpr INT kTunnelOpened = 200;
+// How long a read after the first of the set-up waits for more: a peer that has sent part of
+// an answer and then nothing for this long has said what it had to say.
+constexpr ULONGLONG kAnswerGraceSeconds = 2;
+// The most of the server's answer to the hello that is read. A greeting that has not ended by
+// then never will, and what is left of it must not be taken for frames.
 constexpr DWORD kHelloAnswerLimit = 0x10000;
 
 const char kProxyRequest[] =
@@ -60,27 +59,35 @@ void PrintLine(const char* format, const Args&... args)
     std::fputs(text, stdout);
 }
 
-// The status code of a proxy's status line: the number after its first blank (or at its
-// start when it has none), 0 when there is none.
-INT ProxyStatus(const char* afterBlank)
+// The status code of a proxy's status line, which ends at the answer's first CR, LF or NUL:
+// the number after its first blank (or at its start when it has none), 0 when there is none.
+INT ProxyStatus(const char* answer)
 {
-    const char* digits = afterBlank;
-    while (*digits == ' ')
+    const char* end = answer + std::strcspn(answer, "\r\n");
+    const char* blank = static_cast<const char*>(std::memchr(answer, ' ', end - answer));
+    const char* digits = blank != nullptr ? blank : answer;
+    while (digits < end && *digits == ' ')
         ++digits;
     INT status = 0;
-    for (; *digits >= '0' && *digits <= '9' && status < 100000; ++digits)
+    for (; digits < end && *digits >= '0' && *digits <= '9' && status < 100000; ++digits)
         status = status * 10 + (*digits - '0');
     return status;
 }
 
-// Where the blank line that ends a header lies in the bytes received so far: the offset just
-// after it, or 0 while it has not come. Lines may end in CR LF or in a bare LF.
-size_t HeaderEnd(const char* bytes, size_t length)
+// Whether the status line has ended in the bytes received so far.
+bool StatusLineEnded(std::string_view received)
 {
-    std::string_view text(bytes, length);
+    return received.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// Where the blank line that ends a header lies in the bytes received so far: the offset just
+// after it, or 0 while it has not come. Lines may end in CR LF or in a bare LF, and so may
+// the blank line after either.
+size_t HeaderEnd(std::string_view received)
+{
     size_t end = 0;
-    for (std::string_view blankLine : {std::string_view("\r\n\r\n"), std::string_view("\n\n")}) {
-        size_t at = text.find(blankLine);
+    for (std::string_view blankLine : {std::string_view("\n\n"), std::string_view("\n\r\n")}) {
+        size_t at = received.find(blankLine);
         if (at != std::string_view::npos && (end == 0 || at + blankLine.size() < end))
             end = at + blankLine.size();
     }
@@ -587,20 +594,20 @@ BOOL CTransportSocket::TryProxyConnect(const char* host, DWORD port, WCHAR* errT
     }
     LogFormatA(kTypeInformation, 30, "TryProxyConnect: SendData ok call recv");
     char answer[kProxyAnswerCapacity + 1];
-    bool complete = false;
-    if (ReceiveProxyHeader(answer, &complete) == 0) {
+    const ProxyHeader header = ReceiveProxyHeader(answer);
+    if (header == ProxyHeader::None) {
         FormatW(errText, kErrorTextCapacity, u"Proxy Connection Failed");
         LogFormatA(kTypeError, 30, "TryProxyConnect: socketclient.recv message wsaerror %d",
                    WSAGetLastError());
         return FALSE;
     }
+    const INT code = ProxyStatus(answer);
     answer[std::strcspn(answer, "\r\n")] = 0;
     LogFormatA(kTypeInformation, 30, "TryProxyConnect: recv message [%s]", answer);
     const char* blank = std::strchr(answer, ' ');
     const char* status = blank != nullptr ? blank : answer;
-    INT code = ProxyStatus(status);
-    // Without the end of its header there is no telling where the tunnel would start.
-    if (code == 200 && complete) {
+    // A header cut short gives no telling where the tunnel would start.
+    if (code == kTunnelOpened && header != ProxyHeader::Cut) {
         DWORD socketError = 0;
         if (!SendData(kHelloRecord, kHelloRecordLength, kHelloRecordLength, &socketError)) {
             LogFormatA(kTypeError, 30, "TryProxyConnect: socketclient.SendData sslhello wsaerror %d",
@@ -637,73 +644,127 @@ BOOL CTransportSocket::SendProxyRequest(const char* host, DWORD port)
     return SendData(request, static_cast<DWORD>(length), static_cast<DWORD>(length), &socketError);
 }
 
-DWORD CTransportSocket::ReceiveProxyHeader(char* answer, bool* complete)
+// The first read waits as long as the proxy may take to answer at all; once something came,
+// the rest of the header must follow within the grace. A status other than the one that
+// opens the tunnel is judged as soon as its line is there.
+CTransportSocket::ProxyHeader CTransportSocket::ReceiveProxyHeader(char* answer)
 {
     const ULONGLONG deadline = WaitDeadline();
-    DWORD received = 0;
     answer[0] = 0;
-    *complete = false;
-    while (received < kProxyAnswerCapacity) {
-        INT piece = ReceivePendingData(answer + received, kProxyAnswerCapacity - received, deadline);
-        if (piece <= 0)
-            break;
+    INT piece = ReceivePendingData(answer, kProxyAnswerCapacity, deadline);
+    if (piece <= 0)
+        return ProxyHeader::None;
+    DWORD received = 0;
+    for (;;) {
         received += static_cast<DWORD>(piece);
         answer[received] = 0;
-        size_t end = HeaderEnd(answer, received);
+        const std::string_view text(answer, received);
+        const size_t end = HeaderEnd(text);
         if (end != 0) {
-            m_aheadLength = received - static_cast<DWORD>(end);
-            std::memcpy(m_ahead, answer + end, m_aheadLength);
-            m_aheadOffset = 0;
+            KeepAhead(answer + end, received - static_cast<DWORD>(end));
             answer[end] = 0;
-            *complete = true;
-            return static_cast<DWORD>(end);
+            return ProxyHeader::Whole;
+        }
+        if (received == kProxyAnswerCapacity)
+            return ProxyHeader::Cut;
+        if (StatusLineEnded(text) && ProxyStatus(answer) != kTunnelOpened)
+            return ProxyHeader::StatusLine;
+        switch (ReceiveWithinGrace(answer + received, kProxyAnswerCapacity - received, deadline,
+                                   &piece)) {
+        case Arrival::Received:
+            break;
+        case Arrival::Overdue:
+            return ProxyHeader::Cut;
+        case Arrival::Quiet:
+        case Arrival::Failed:
+            return ProxyHeader::StatusLine;
         }
     }
-    return received;
 }
 
+// What came with the proxy's header is the start of the answer: a complete greeting there is
+// taken exactly, the start of one is read on, anything else is dropped as a single read of
+// the header would have dropped it. Otherwise the answer is what one receive brings, read on
+// only while it is plainly an unfinished greeting.
 bool CTransportSocket::ReceiveHelloAnswer()
 {
     const ULONGLONG deadline = WaitDeadline();
-    DWORD total = 0;
-    for (;;) {
-        BYTE header[kRecordHeaderLength];
-        BYTE last[4] = {};
-        if (!ReceiveTunnelBytes(header, kRecordHeaderLength, deadline, last))
-            return false;
-        const DWORD length = DWORD{header[3]} << 8 | header[4];
-        total += kRecordHeaderLength + length;
-        // Not a greeting: what follows is left to be judged, and refused, as a frame.
-        if (header[1] != kRecordMajorVersion || total > kHelloAnswerLimit)
-            return false;
-        if (!ReceiveTunnelBytes(nullptr, length, deadline, last))
-            return false;
-        if (header[0] != kRecordHandshake ||
-            (length >= sizeof kServerHelloDone &&
-             std::memcmp(last, kServerHelloDone, sizeof kServerHelloDone) == 0))
-            return true;
+    CHelloAnswer answer;
+    if (m_aheadOffset < m_aheadLength) {
+        m_aheadOffset += answer.Take(reinterpret_cast<const BYTE*>(m_ahead) + m_aheadOffset,
+                                     m_aheadLength - m_aheadOffset);
+        if (answer.GetState() == CHelloAnswer::State::NotGreeting) {
+            m_aheadOffset = m_aheadLength;
+            answer = CHelloAnswer();
+        }
     }
+    if (answer.Length() == 0) {
+        char first[kHelloReceiveSize];
+        const INT received = ReceivePendingData(first, sizeof first, deadline);
+        if (received <= 0)
+            return false;
+        const DWORD taken = answer.Take(reinterpret_cast<const BYTE*>(first),
+                                        static_cast<DWORD>(received));
+        KeepAhead(first + taken, static_cast<DWORD>(received) - taken);
+    }
+    return ReceiveRestOfGreeting(answer, deadline);
 }
 
-bool CTransportSocket::ReceiveTunnelBytes(BYTE* buffer, DWORD length, ULONGLONG deadline,
-                                          BYTE* last)
+bool CTransportSocket::ReceiveRestOfGreeting(CHelloAnswer& answer, ULONGLONG deadline)
 {
-    char discard[4096];
-    DWORD received = 0;
-    while (received < length) {
-        char* into = buffer != nullptr ? reinterpret_cast<char*>(buffer) + received : discard;
-        DWORD size = buffer != nullptr ? length - received
-                                       : std::min<DWORD>(length - received, sizeof discard);
-        INT piece = ReceivePendingData(into, size, deadline);
-        if (piece <= 0)
+    char piece[kHelloReceiveSize];
+    while (answer.GetState() == CHelloAnswer::State::Unfinished) {
+        if (answer.Length() >= kHelloAnswerLimit) {
+            LogFormatA(kTypeError, 30, "TryProxyConnect: sslhello answer longer than %lu bytes",
+                       kHelloAnswerLimit);
+            CloseSocket(0);
             return false;
-        for (INT i = 0; i < piece; ++i) {
-            std::memmove(last, last + 1, 3);
-            last[3] = static_cast<BYTE>(into[i]);
         }
-        received += static_cast<DWORD>(piece);
+        const DWORD wanted = std::min({answer.Missing(), DWORD{sizeof piece},
+                                       kHelloAnswerLimit - answer.Length()});
+        INT received = 0;
+        switch (ReceiveWithinGrace(piece, wanted, deadline, &received)) {
+        case Arrival::Received:
+            answer.Take(reinterpret_cast<const BYTE*>(piece), static_cast<DWORD>(received));
+            break;
+        case Arrival::Quiet:
+            return true;
+        case Arrival::Overdue:
+            FailSetUpRead(0);
+            return false;
+        case Arrival::Failed:
+            return false;
+        }
     }
     return true;
+}
+
+// Reading ends at the deadline even when bytes keep coming: a peer that trickles them must not
+// hold the caller past it.
+CTransportSocket::Arrival CTransportSocket::ReceiveWithinGrace(char* buffer, DWORD size,
+                                                               ULONGLONG deadline, INT* received)
+{
+    ULONGLONG now;
+    GetTimestamp(&now);
+    if (now >= deadline)
+        return Arrival::Overdue;
+    const ULONGLONG graceEnd = std::min(deadline, DeadlineAfter(now, kAnswerGraceSeconds));
+    DWORD selectFailed = 0;
+    if (!WaitUntil(m_socket, WaitFor::Reading, m_waitTimeout, now, graceEnd, &selectFailed)) {
+        if (!selectFailed)
+            return Arrival::Quiet;
+        FailSetUpRead(selectFailed);
+        return Arrival::Failed;
+    }
+    *received = ReceivePendingData(buffer, size, deadline);
+    return *received > 0 ? Arrival::Received : Arrival::Failed;
+}
+
+void CTransportSocket::KeepAhead(const char* bytes, DWORD count)
+{
+    std::memcpy(m_ahead, bytes, count);
+    m_aheadOffset = 0;
+    m_aheadLength = count;
 }
 
 DWORD CTransportSocket::TakeAhead(char* buffer, DWORD size)
@@ -725,11 +786,7 @@ INT CTransportSocket::ReceivePendingData(char* buffer, DWORD size, ULONGLONG dea
     ULONGLONG now;
     GetTimestamp(&now);
     if (!WaitUntil(m_socket, WaitFor::Reading, m_waitTimeout, now, deadline, &selectFailed)) {
-        CloseSocket(selectFailed ? 1 : 0);
-        m_lastError = kErrorTimeout;
-        if (!selectFailed)
-            LogFormatA(kTypeInformation, 30, "timeout waiting to recv (%ld) win32error (%ld)", 4,
-                       GetLastError());
+        FailSetUpRead(selectFailed);
         return 0;
     }
     int received = recv(m_socket, buffer, static_cast<int>(size), 0);
@@ -747,6 +804,15 @@ INT CTransportSocket::ReceivePendingData(char* buffer, DWORD size, ULONGLONG dea
         Sleep(static_cast<DWORD>(m_recvSleep));
     LogFormatA(kTypeInformation, 40, "ReceivePendingData %ld bytes", received);
     return received;
+}
+
+void CTransportSocket::FailSetUpRead(DWORD selectFailed)
+{
+    CloseSocket(selectFailed ? 1 : 0);
+    m_lastError = kErrorTimeout;
+    if (!selectFailed)
+        LogFormatA(kTypeInformation, 30, "timeout waiting to recv (%ld) win32error (%ld)", 4,
+                   GetLastError());
 }
 
 bool CTransportSocket::ResolveAddress(const char* host, DWORD port, SOCKADDR_IN* address)

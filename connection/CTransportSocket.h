@@ -3,6 +3,9 @@
 // tunnel; with the server, proxy and login-state fields that belong to the connection.
 #pragma once
 
+#include <algorithm>
+
+#include "connection/CHelloAnswer.h"
 #include "connection/CTransport.h"
 #include "platform/winsock.h"
 
@@ -110,6 +113,8 @@ private:
 
     // The proxy's answer header must fit this many bytes.
     static constexpr DWORD kProxyAnswerCapacity = 4095;
+    // The server's answer to the hello is read with a first receive of this many bytes.
+    static constexpr DWORD kHelloReceiveSize = 4096;
 
     BOOL SendDataWhole(const char* buffer, DWORD length, DWORD* socketError);
     BOOL SendDataLogged(const char* buffer, DWORD length);
@@ -138,19 +143,37 @@ private:
     static bool ResolveAddress(const char* host, DWORD port, SOCKADDR_IN* address);
     static void FormatDottedAddress(const SOCKADDR_IN& address, char* text, size_t capacity);
     BOOL SendProxyRequest(const char* host, DWORD port);
-    // Reads the proxy's answer up to the blank line that ends its header, which must fit the
-    // answer buffer; the bytes after it are kept as the start of the tunnel's stream. Gives
-    // the bytes of the answer in it (0 when none came, the buffer is terminated), and
-    // whether the whole header came.
-    DWORD ReceiveProxyHeader(char* answer, bool* complete);
-    // Reads the server's answer to the hello up to the record that ends its greeting.
+    // How much of the proxy's answer header came.
+    enum class ProxyHeader {
+        None,        // nothing: the read failed
+        Whole,       // up to its blank line; the bytes after it start the tunnel's stream
+        StatusLine,  // its status line, and no more within the grace: judged by that line
+        Cut,         // it filled the answer buffer, or still came at the deadline
+    };
+    // Reads the proxy's answer into answer (kProxyAnswerCapacity bytes and a terminator).
+    ProxyHeader ReceiveProxyHeader(char* answer);
+    // Reads the server's answer to the hello and discards it; only bytes after a complete
+    // SSL 3 greeting are left to the frame reader. False when the connection failed or was
+    // closed on the way.
     bool ReceiveHelloAnswer();
-    // Reads exactly length bytes of the tunnel's stream (discarding them when buffer is
-    // null) by the deadline; last keeps the final four bytes read.
-    bool ReceiveTunnelBytes(BYTE* buffer, DWORD length, ULONGLONG deadline, BYTE* last);
+    // Reads on while the answer is an unfinished greeting, each read asking only for the
+    // bytes its record lacks and waiting at most the grace.
+    bool ReceiveRestOfGreeting(CHelloAnswer& answer, ULONGLONG deadline);
+    // What a read after the first of the set-up found.
+    enum class Arrival {
+        Received,  // bytes
+        Quiet,     // nothing within the grace: the peer has said what it had to say
+        Overdue,   // the deadline has come while the peer still sent
+        Failed,    // the connection failed or was closed (the socket is closed)
+    };
+    Arrival ReceiveWithinGrace(char* buffer, DWORD size, ULONGLONG deadline, INT* received);
     // One receive of what the peer has sent, by the deadline: first what is left of the
     // bytes received ahead, else one recv. The byte count, or 0 on failure.
     INT ReceivePendingData(char* buffer, DWORD size, ULONGLONG deadline);
+    // Ends a set-up read that timed out or whose wait failed.
+    void FailSetUpRead(DWORD selectFailed);
+    // Keeps bytes read past what the set-up needed, for the frame reader.
+    void KeepAhead(const char* bytes, DWORD count);
     // Hands over up to size bytes of those received ahead; the count.
     DWORD TakeAhead(char* buffer, DWORD size);
 
@@ -158,7 +181,7 @@ private:
     // the tunnel's stream that came with the proxy's answer, the rest of a frame header):
     // every receive takes them before it reads the socket, and a wait to read finds them
     // ready.
-    char m_ahead[kProxyAnswerCapacity];
+    char m_ahead[std::max(kProxyAnswerCapacity, kHelloReceiveSize)];
     DWORD m_aheadOffset;
     DWORD m_aheadLength;
 };

@@ -103,14 +103,25 @@ std::optional<std::u16string> DecodeAnsi(std::string_view text)
     return wide;
 }
 
-// 8-bit settings text: UTF-8 when the whole text is valid UTF-8 (as the names of this system
-// are), else one code unit per byte, so that every file read that way before reads the same.
+// 8-bit settings text, line by line: a line that is valid UTF-8 (as the names of this system
+// are) reads as UTF-8, any other line one code unit per byte, so that a line in another 8-bit
+// encoding, a comment say, changes how no other line reads.
 std::u16string DecodeEightBit(const std::vector<unsigned char>& bytes)
 {
     const std::string_view text = EightBitText(bytes);
-    if (auto decoded = DecodeAnsi(text))
-        return std::move(*decoded);
-    return WidenBytes(text);
+    std::u16string decoded;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        end = end == std::string_view::npos ? text.size() : end + 1;
+        const std::string_view line = text.substr(start, end - start);
+        if (auto utf8 = DecodeAnsi(line))
+            decoded += *utf8;
+        else
+            decoded += WidenBytes(line);
+        start = end;
+    }
+    return decoded;
 }
 
 std::u16string Utf16FromBytes(const std::vector<unsigned char>& bytes, size_t start)

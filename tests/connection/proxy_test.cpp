@@ -1,6 +1,9 @@
+#include <chrono>
+
 #include "connection/ServerChannel.h"
 #include "support/ScriptedProxy.h"
 #include "support/Tinyproxy.h"
+#include "tools/server/HelloAnswer.h"
 
 namespace {
 
@@ -199,4 +202,34 @@ TEST_F(Proxy, AServerThatDropsTheHelloFailsTheFirstExchange)
     UseProxy(proxy.Port());
     EXPECT_EQ(Connect().rfind("GetCommandIndex: Sendmsg failed (700) wsaerror (", 0), 0u);
     EXPECT_EQ(server->Log().Hellos().size(), 1u);
+}
+
+TEST_F(Proxy, PeersThatTrickleAreCutOffAtTheDeadline)
+{
+    // A byte every 20 ms, faster than the channel reads after each receive's sleep: each
+    // read finds bytes waiting. The set-up must still end at its deadline of 2 seconds, not
+    // when the answers' size caps are met.
+    channel.SetRecvSleep(50);
+    probe.SetWaitTimeout(2);
+    std::vector<std::string> header = {"HTTP/1.0 200 Connection established\r\n"};
+    for (int i = 0; i < 1000; ++i)
+        header.emplace_back("x");
+    ScriptedProxy tricklingProxy(header);
+    ASSERT_TRUE(tricklingProxy.Start());
+    UseProxy(tricklingProxy.Port());
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Connect(), "proxy resp: 200");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+    std::vector<HelloAnswer::Segment> greeting = {{0, {0x16, 0x03, 0x01, 0x40, 0x00}}};
+    for (int i = 0; i < 1000; ++i)
+        greeting.push_back({20, {0x42}});
+    server->SetHelloAnswer(HelloAnswer(greeting));
+    ScriptedProxy tunnel("HTTP/1.0 200 Connection established\r\n\r\n");
+    tunnel.TunnelTo(server->Address(), 443);
+    ASSERT_TRUE(tunnel.Start());
+    UseProxy(tunnel.Port());
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Connect().rfind("GetCommandIndex: Sendmsg failed (700)", 0), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }

@@ -168,16 +168,18 @@ TEST_F(IniFile, WidensEightBitBytesToTheSameCodeUnits)
     EXPECT_EQ(Get(u"s", u"name"), u"caf\u00E9");
 }
 
-TEST_F(IniFile, DecodesEightBitTextAsUtf8OnlyWhenTheWholeFileIsValidUtf8)
+TEST_F(IniFile, DecodesEachEightBitLineAsUtf8OnlyWhenThatLineIsValidUtf8)
 {
     ASSERT_EQ(Load("[s]\nname=caf\xC3\xA9\nsign=\xE2\x82\xAC\n"), 1u);
     EXPECT_EQ(Get(u"s", u"name"), u"caf\u00E9");
     EXPECT_EQ(Get(u"s", u"sign"), u"\u20AC");
 
-    // One byte that is no UTF-8 keeps the whole file one character per byte.
-    ASSERT_EQ(Load("[s]\nname=caf\xC3\xA9\nother=\xE9\n"), 1u);
-    EXPECT_EQ(Get(u"s", u"name"), u"caf\u00C3\u00A9");
-    EXPECT_EQ(Get(u"s", u"other"), u"\u00E9");
+    // A byte that is no UTF-8 makes only its own line one character per byte.
+    ASSERT_EQ(Load("[s]\n; caf\xE9 \xE0 la carte\r\n"
+                   "name=caf\xC3\xA9\r\nother=\xE9\xC3\xA9\r\n"),
+              1u);
+    EXPECT_EQ(Get(u"s", u"name"), u"caf\u00E9");
+    EXPECT_EQ(Get(u"s", u"other"), u"\u00E9\u00C3\u00A9");
 }
 
 TEST_F(IniFile, EndsTheTextAtTheFirstNul)

@@ -254,8 +254,9 @@ TEST_F(LogSettings, MakesTheLogInTheFolderThatAnEightBitPathNames)
     const std::pair<std::string, std::string> settings[] = {{name, "from UTF-8"},
                                                             {"l\xF6g", "from Latin-1"}};
     for (const auto& [written, line] : settings) {
-        WriteSettings("[log]\nnotimestamp=1\npath=" + (Folder() / written).string() +
-                      "/trace\n");
+        // A Latin-1 comment elsewhere in the file changes nothing.
+        WriteSettings("[log]\n; r\xE9sum\xE9 of the settings\nnotimestamp=1\npath=" +
+                      (Folder() / written).string() + "/trace\n");
         BuildLog();
         WriteLines(1, line);
     }

@@ -62,7 +62,8 @@ void ScriptedProxy::ServeClient(SOCKET client)
         Tunnel(client);
         return;
     }
-    shutdown(client, SD_SEND);
+    if (!m_holdOpen)
+        shutdown(client, SD_SEND);
     char buffer[4096];
     while (recv(client, buffer, sizeof buffer, 0) > 0) {
     }

@@ -2,7 +2,8 @@
 // client's request up to the blank line, keeps it and sends a fixed answer, piece by piece
 // with a short pause between the pieces so that they reach the client as separate segments.
 // Then it tunnels to a server when told to, or else ends its sending side (so that an answer
-// without a blank line ends there) and waits for the client to go. One client at a time.
+// without a blank line ends there), unless told to hold the connection open, and waits for
+// the client to go. One client at a time.
 #pragma once
 
 #include <mutex>
@@ -19,6 +20,8 @@ public:
     // After the answer, passes bytes both ways between the client and address:port. Call it
     // before Start.
     void TunnelTo(const std::string& address, DWORD port);
+    // After the answer, neither tunnels nor ends its sending side. Call it before Start.
+    void HoldOpen() { m_holdOpen = true; }
     bool Start() { return m_listener.Start("127.0.0.1"); }
     DWORD Port() const { return m_listener.Port(); }
     // The requests received so far, each up to and with its blank line.
@@ -33,6 +36,7 @@ private:
     std::vector<std::string> m_answerPieces;
     std::string m_tunnelAddress;
     DWORD m_tunnelPort = 0;
+    bool m_holdOpen = false;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_requests;
     // Last, so that its thread stops before the requests go.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/clock.h"
 #include "util/Cutil.h"
 #include "util/LittleEndian.h"
 
@@ -10,8 +11,6 @@ namespace {
 
 constexpr size_t kHelloLength = 79;
 const BYTE kHelloStart[4] = {0x80, 0x4C, 0x01, 0x03};
-// What the server sends back for a hello: a handshake record that ends the greeting.
-const BYTE kHelloAnswer[] = {0x16, 0x03, 0x00, 0x00, 0x04, 0x0E, 0x00, 0x00, 0x00};
 constexpr DWORD kOversizedCbData = 0xFFFFFFF0;
 
 DWORD Crc32Of(const std::vector<BYTE>& bytes)
@@ -24,9 +23,10 @@ DWORD Crc32Of(const std::vector<BYTE>& bytes)
 }
 
 ServerConnection::ServerConnection(SOCKET socket, size_t id, const CommandTable& commands,
-                                   ServerModel& model, RequestLog& log, const ServerFaults& faults)
+                                   ServerModel& model, RequestLog& log, const ServerFaults& faults,
+                                   HelloAnswer helloAnswer)
     : m_socket(socket), m_id(id), m_tunnelled(false), m_commands(commands), m_model(model),
-      m_log(log), m_faults(faults)
+      m_log(log), m_faults(faults), m_helloAnswer(std::move(helloAnswer))
 {
 }
 
@@ -64,7 +64,13 @@ bool ServerConnection::AnswerHello(const BYTE* firstBytes)
     m_log.AddHello(hello);
     if (m_faults.Current().kind == FaultKind::NoHelloAnswer)
         return false;
-    return SendAll(kHelloAnswer, sizeof kHelloAnswer);
+    for (const HelloAnswer::Segment& segment : m_helloAnswer.Segments()) {
+        if (segment.pause > 0)
+            Sleep(segment.pause);
+        if (!segment.bytes.empty() && !SendAll(segment.bytes.data(), segment.bytes.size()))
+            return false;
+    }
+    return true;
 }
 
 bool ServerConnection::ServeFrame(DWORD cbData)

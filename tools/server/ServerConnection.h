@@ -9,6 +9,7 @@
 
 #include "platform/winsock.h"
 #include "tools/server/CommandTable.h"
+#include "tools/server/HelloAnswer.h"
 #include "tools/server/ConnectionState.h"
 #include "tools/server/RequestLog.h"
 #include "tools/server/ServerFaults.h"
@@ -20,7 +21,7 @@ public:
     static constexpr DWORD kMaximumPayload = 256u << 20;
 
     ServerConnection(SOCKET socket, size_t id, const CommandTable& commands, ServerModel& model,
-                     RequestLog& log, const ServerFaults& faults);
+                     RequestLog& log, const ServerFaults& faults, HelloAnswer helloAnswer);
     ~ServerConnection();
     ServerConnection(const ServerConnection&) = delete;
     ServerConnection& operator=(const ServerConnection&) = delete;
@@ -53,5 +54,6 @@ private:
     ServerModel& m_model;
     RequestLog& m_log;
     const ServerFaults& m_faults;
+    const HelloAnswer m_helloAnswer;
     ConnectionState m_state;
 };

@@ -64,7 +64,8 @@ void StandinServer::AcceptLoop()
         ReapClosedClients();
         Client entry;
         entry.connection = std::make_unique<ServerConnection>(
-            client, m_acceptedClients++, m_commands, m_model, m_log, m_faults);
+            client, m_acceptedClients++, m_commands, m_model, m_log, m_faults,
+            CurrentHelloAnswer());
         entry.thread = std::thread(&ServerConnection::Run, entry.connection.get());
         m_clients.push_back(std::move(entry));
     }
@@ -135,4 +136,16 @@ const RequestLog& StandinServer::Log() const
 void StandinServer::SetFault(const ServerFault& fault)
 {
     m_faults.Set(fault);
+}
+
+void StandinServer::SetHelloAnswer(const HelloAnswer& answer)
+{
+    std::lock_guard<std::mutex> lock(m_helloMutex);
+    m_helloAnswer = answer;
+}
+
+HelloAnswer StandinServer::CurrentHelloAnswer()
+{
+    std::lock_guard<std::mutex> lock(m_helloMutex);
+    return m_helloAnswer;
 }

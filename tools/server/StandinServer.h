@@ -42,6 +42,8 @@ public:
     ServerModel& Model();
     const RequestLog& Log() const;
     void SetFault(const ServerFault& fault);
+    // How the connections accepted from now on answer the hello of a tunnel.
+    void SetHelloAnswer(const HelloAnswer& answer);
 
 private:
     struct Client {
@@ -50,6 +52,7 @@ private:
     };
 
     void AcceptLoop();
+    HelloAnswer CurrentHelloAnswer();
     // Joins the threads of connections that have closed; the caller holds m_clientsMutex.
     void ReapClosedClients();
 
@@ -65,4 +68,6 @@ private:
     ServerModel m_model;
     RequestLog m_log;
     ServerFaults m_faults;
+    std::mutex m_helloMutex;
+    HelloAnswer m_helloAnswer;
 };

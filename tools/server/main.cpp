@@ -20,7 +20,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: %s [--address A.B.C.D] [--port N] [--demo] [--files FOLDER [--cached-only]]\n"
     "          [--user NAME PASSWORD]... [--machine-key KEY]... [--data-server NAME]\n"
-    "          [--print-requests]\n"
+    "          [--hello-answer SCRIPT] [--print-requests]\n"
     "Listens on 127.0.0.1, port 443, unless told otherwise.\n"
     "  --demo            a sample member (user demo, password demo) with two machines,\n"
     "                    folders and file versions, who can log in, as can the machines\n"
@@ -34,6 +34,9 @@ constexpr const char* kUsage =
     "  --cached-only     serve every file of --files by a cached transfer\n"
     "  --user, --machine-key   further logins\n"
     "  --data-server     the data server that the settings name (by default this address)\n"
+    "  --hello-answer SCRIPT   answer the hello of a tunnel with these bytes: comma-\n"
+    "                    separated hexadecimal segments, \"+N\" a pause of N ms before\n"
+    "                    the next (\"1603,+200,0000040E000000\"); empty: no answer\n"
     "  --print-requests  print every request as it arrives\n";
 
 // The machine id of the first machine that --files adds.
@@ -124,6 +127,7 @@ int main(int argc, char** argv)
     bool cachedOnly = false;
     LoginService logins;
     std::string dataServer;
+    HelloAnswer helloAnswer;
     for (int i = 1; i < argc; ++i) {
         bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--address") == 0 && hasValue) {
@@ -143,6 +147,9 @@ int main(int argc, char** argv)
             logins.AddMachineKey(argv[++i]);
         } else if (std::strcmp(argv[i], "--data-server") == 0 && hasValue) {
             dataServer = argv[++i];
+        } else if (std::strcmp(argv[i], "--hello-answer") == 0 && hasValue &&
+                   HelloAnswer::Parse(argv[i + 1], &helloAnswer)) {
+            ++i;
         } else if (std::strcmp(argv[i], "--print-requests") == 0) {
             printRequests = true;
         } else {
@@ -153,6 +160,7 @@ int main(int argc, char** argv)
     // Outlives the server's connections.
     DownloadHandlers files;
     StandinServer server(address, port);
+    server.SetHelloAnswer(helloAnswer);
     logins.Register(server.Commands());
     SettingsReplyFields settings;
     settings.dataServer = dataServer.empty() ? address : dataServer;

@@ -1,0 +1,255 @@
+// Channels opened through a proxy tunnel, through the exports, against the many shapes of
+// answer that servers and proxies give: the server's answer to the hello may be an SSL 3
+// greeting whole or in any pieces, a cut one, or no greeting at all; the proxy's answer may
+// come a byte at a time, end its lines in a bare LF, or have no blank line. Every row must
+// connect (waiting at most the short grace where the answer leaves it open), or fail at
+// once, never wait out the hour-long wait time-out of an exported channel.
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+#include "support/KelvaneLibrary.h"
+#include "support/LoginServer.h"
+#include "support/ScriptedProxy.h"
+#include "support/Tinyproxy.h"
+#include "tools/server/HelloAnswer.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+using Segments = std::vector<HelloAnswer::Segment>;
+
+// Far below the wait time-out, well above the grace of a connect that waits one out.
+constexpr auto kPromptly = std::chrono::seconds(8);
+
+Bytes Join(std::initializer_list<Bytes> parts)
+{
+    Bytes joined;
+    for (const Bytes& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
+}
+
+Bytes Record(BYTE type, const Bytes& body)
+{
+    return Join({{type, 0x03, 0x01, static_cast<BYTE>(body.size() >> 8),
+                  static_cast<BYTE>(body.size())},
+                 body});
+}
+
+// A handshake message: its type, a 24-bit length, its body.
+Bytes Message(BYTE type, size_t length, BYTE fill)
+{
+    return Join({{type, static_cast<BYTE>(length >> 16), static_cast<BYTE>(length >> 8),
+                  static_cast<BYTE>(length)},
+                 Bytes(length, fill)});
+}
+
+const Bytes kServerHello = Message(0x02, 70, 0x5A);
+const Bytes kHelloDone = Message(0x0E, 0, 0);
+Bytes Certificate(size_t length)
+{
+    return Message(0x0B, length, 0xC3);
+}
+
+// The greeting of a server that sends each handshake message in a record of its own.
+Bytes Greeting(size_t certificateLength)
+{
+    return Join({Record(0x16, kServerHello), Record(0x16, Certificate(certificateLength)),
+                 Record(0x16, kHelloDone)});
+}
+
+Segments Whole(const Bytes& bytes)
+{
+    return {{0, bytes}};
+}
+
+// The bytes in segments of size bytes, each after a pause.
+Segments InPieces(const Bytes& bytes, size_t size, DWORD pause)
+{
+    Segments segments;
+    for (size_t at = 0; at < bytes.size(); at += size)
+        segments.push_back({at == 0 ? 0 : pause,
+                            Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                  bytes.begin() + static_cast<std::ptrdiff_t>(
+                                                      std::min(bytes.size(), at + size)))});
+    return segments;
+}
+
+// Each record of the greeting a segment of its own.
+Segments ByRecord(size_t certificateLength)
+{
+    return {{0, Record(0x16, kServerHello)},
+            {20, Record(0x16, Certificate(certificateLength))},
+            {20, Record(0x16, kHelloDone)}};
+}
+
+struct HelloRow {
+    const char* name;
+    Segments answer;
+};
+
+void PrintTo(const HelloRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class HelloAnswers : public testing::TestWithParam<HelloRow> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.Started()) << "port 443 of loopback not bound";
+        ASSERT_TRUE(proxy.Start()) << proxy.Log();
+    }
+
+    // Opens a user channel through the proxy; its time goes to *elapsed.
+    Csocketclient* Open(std::chrono::steady_clock::duration* elapsed)
+    {
+        uint32_t flags = 0;
+        const auto start = std::chrono::steady_clock::now();
+        Csocketclient* channel = library.OpenChannel(
+            server.Address16().c_str(), u"alice", u"secret", &flags, 1, u"127.0.0.1",
+            static_cast<int32_t>(proxy.Port()), u"", u"");
+        *elapsed = std::chrono::steady_clock::now() - start;
+        return channel;
+    }
+
+    KelvaneLibrary& library = KelvaneLibrary::Get();
+    LoginServer server;
+    Tinyproxy proxy;
+};
+
+}  // namespace
+
+TEST_P(HelloAnswers, OpenAWorkingChannelPromptly)
+{
+    server.Server().SetHelloAnswer(HelloAnswer(GetParam().answer));
+    std::chrono::steady_clock::duration elapsed{};
+    Csocketclient* channel = Open(&elapsed);
+    ASSERT_NE(channel, nullptr) << proxy.Log();
+    EXPECT_LT(elapsed, kPromptly);
+    EXPECT_EQ(server.Server().Log().Hellos().size(), 1u);
+    library.CloseChannel(channel);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AnyAnswer, HelloAnswers,
+    testing::Values(
+        HelloRow{"OneHandshakeByte", Whole({0x16})},
+        HelloRow{"OneZeroByte", Whole({0x00})},
+        HelloRow{"TwoBytes", Whole({0x16, 0x03})},
+        HelloRow{"TwoHighBytes", Whole({0xFF, 0xFF})},
+        HelloRow{"ThreeBytes", Whole({0x15, 0x03, 0x01})},
+        HelloRow{"FourBytes", Whole({0x80, 0x2E, 0x04, 0x00})},
+        HelloRow{"SixBytesOfACutRecord", Whole({0x16, 0x03, 0x00, 0x00, 0x04, 0x0E})},
+        HelloRow{"SixLetters", Whole({'a', 'b', 'c', 'd', 'e', 'f'})},
+        HelloRow{"EightBytes", Whole({0x17, 0x03, 0x03, 0x00, 0x40, 0x01, 0x02, 0x03})},
+        HelloRow{"SixtyFourBytesOfACutRecord",
+                 Whole(Join({{0x16, 0x03, 0x01, 0x01, 0x00}, Bytes(59, 0x42)}))},
+        HelloRow{"SixtyFourZeroBytes", Whole(Bytes(64, 0x00))},
+        HelloRow{"ALengthClaimingMoreThanIsSent",
+                 Whole(Join({{0x42, 0x03, 0x00, 0x20, 0x00}, Bytes(27, 0x07)}))},
+        HelloRow{"ACutRecordOfZeroes", Whole({0x16, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00})},
+        HelloRow{"AServerHelloAlone", Whole(Record(0x16, kServerHello))},
+        HelloRow{"AnSsl2ServerHello", Whole(Join({{0x80, 0x3B, 0x04, 0x00, 0x01, 0x00, 0x02},
+                                                  Bytes(57, 0x33)}))},
+        HelloRow{"AnHttpAnswer", Whole(Bytes{'H', 'T', 'T', 'P', '/', '1', '.', '1', ' ', '4',
+                                             '0', '0', '\r', '\n', '\r', '\n'})},
+        HelloRow{"AnAlert", Whole(Record(0x15, {0x02, 0x28}))},
+        HelloRow{"RecordsInSegmentsOfTheirOwn", ByRecord(4096)},
+        HelloRow{"SegmentsOf1400Bytes", InPieces(Greeting(4096), 1400, 20)},
+        HelloRow{"SegmentsOf100Bytes", InPieces(Greeting(1024), 100, 5)},
+        HelloRow{"SegmentsOfOneByte", InPieces(Greeting(120), 1, 2)},
+        HelloRow{"ACutInsideTheFirstRecordHeader",
+                 Segments{{0, {0x16, 0x03}}, {30, Join({{0x01, 0x00, 0x4A}, kServerHello})},
+                          {30, Record(0x16, kHelloDone)}}},
+        HelloRow{"FourKilobytesInOneSegment", Whole(Greeting(4096))},
+        HelloRow{"AllInOneRecord",
+                 Whole(Record(0x16, Join({kServerHello, Certificate(4096), kHelloDone})))}),
+    [](const testing::TestParamInfo<HelloRow>& info) { return info.param.name; });
+
+// A greeting that never ends is read up to a bound, and the connection is then given up at
+// once, instead of leaving the rest of its records to be taken for frames.
+TEST_F(HelloAnswers, AGreetingThatNeverEndsFailsAtOnce)
+{
+    const Bytes record = Record(0x16, Certificate(16000));
+    server.Server().SetHelloAnswer(HelloAnswer(InPieces(Join({record, record, record, record,
+                                                              record}),
+                                                        4096, 0)));
+    std::chrono::steady_clock::duration elapsed{};
+    EXPECT_EQ(Open(&elapsed), nullptr);
+    EXPECT_LT(elapsed, kPromptly);
+}
+
+namespace {
+
+const std::string kEstablished = "HTTP/1.0 200 Connection established\r\n";
+
+struct ProxyRow {
+    const char* name;
+    std::vector<std::string> answer;
+    // What the proxy does after the answer: tunnel to the server, or hold the connection open.
+    bool tunnels;
+    // CheckProxySettings' error text; empty when the check must succeed.
+    std::string errText;
+};
+
+void PrintTo(const ProxyRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+std::vector<std::string> OneByteAtATime(const std::string& answer)
+{
+    std::vector<std::string> pieces;
+    for (char byte : answer)
+        pieces.emplace_back(1, byte);
+    return pieces;
+}
+
+class ProxyAnswers : public testing::TestWithParam<ProxyRow> {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.Started()) << "port 443 of loopback not bound"; }
+
+    LoginServer server;
+};
+
+}  // namespace
+
+TEST_P(ProxyAnswers, AreJudgedPromptly)
+{
+    const ProxyRow& row = GetParam();
+    ScriptedProxy proxy(row.answer);
+    if (row.tunnels)
+        proxy.TunnelTo(server.Address(), 443);
+    else
+        proxy.HoldOpen();
+    ASSERT_TRUE(proxy.Start());
+    char16_t errText[256] = {};
+    const auto start = std::chrono::steady_clock::now();
+    const int32_t result =
+        EXPORT(CheckProxySettings)(u"127.0.0.1", static_cast<int32_t>(proxy.Port()), u"", u"",
+                                   server.Address16().c_str(), 443, errText, 256);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kPromptly);
+    EXPECT_EQ(result, row.errText.empty() ? 1 : 0);
+    EXPECT_EQ(Utf16ToUtf8(errText), row.errText);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AnyAnswer, ProxyAnswers,
+    testing::Values(
+        ProxyRow{"OneByteAtATime",
+                 OneByteAtATime(kEstablished + "Proxy-agent: scripted/1.0\r\n\r\n"), true, ""},
+        ProxyRow{"AStatusLineWithoutABlankLine", {kEstablished}, true, ""},
+        ProxyRow{"ABareLineFeedBeforeTheBlankLine",
+                 {"HTTP/1.0 200 Connection established\nProxy-agent: scripted/1.0\n\r\n"}, true,
+                 ""},
+        ProxyRow{"AnAuthenticationRequestAlone",
+                 {"HTTP/1.0 407 Proxy Authentication Required\r\n"}, false,
+                 "HTTP_STATUS_PROXY_AUTH_REQ"},
+        ProxyRow{"ARefusalAloneInPieces", {"HTTP/1.0 40", "3 Forbidden\r\n"}, false,
+                 "proxy resp: 403"}),
+    [](const testing::TestParamInfo<ProxyRow>& info) { return info.param.name; });
