@@ -433,6 +433,40 @@ int OpenOrRetry(const char* path, int flags, mode_t mode)
     return fd;
 }
 
+bool IsSymbolicLink(const std::string& native)
+{
+    struct stat status;
+    return lstat(native.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+// Opens the file, creating it when it is missing; *existed tells which. A name that is there
+// but opens nothing is either a link to a missing file, which the system creates when asked
+// to follow the link (through links of links, up to its own limit: ELOOP), or a file removed
+// between the two opens, tried again a few times before the open fails as missing.
+int OpenOrCreate(const std::string& native, int flags, mode_t mode, bool* existed)
+{
+    constexpr int kVanishedFileAttempts = 8;
+    for (int attempt = 0; attempt < kVanishedFileAttempts; ++attempt) {
+        int fd = OpenOrRetry(native.c_str(), flags | O_CREAT | O_EXCL, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            *existed = false;
+            return fd;
+        }
+        fd = OpenOrRetry(native.c_str(), flags, mode);
+        if (fd >= 0 || errno != ENOENT) {
+            *existed = true;
+            return fd;
+        }
+        if (IsSymbolicLink(native)) {
+            *existed = false;
+            return OpenOrRetry(native.c_str(), flags | O_CREAT, mode);
+        }
+    }
+    *existed = false;
+    errno = ENOENT;
+    return -1;
+}
+
 // Opens the file as the disposition asks, without truncating it yet (sharing is checked
 // first). *existed tells whether the file was there before.
 int OpenForDisposition(const std::string& native, int flags, mode_t mode, DWORD disposition,
@@ -444,19 +478,8 @@ int OpenForDisposition(const std::string& native, int flags, mode_t mode, DWORD 
         *existed = fd < 0 && errno == EEXIST;
         return fd;
     }
-    if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
-        for (;;) {
-            int fd = OpenOrRetry(native.c_str(), flags | O_CREAT | O_EXCL, mode);
-            if (fd >= 0 || errno != EEXIST) {
-                *existed = false;
-                return fd;
-            }
-            fd = OpenOrRetry(native.c_str(), flags, mode);
-            if (fd >= 0 || errno != ENOENT)
-                return fd;
-            // Removed between the two attempts: create it after all.
-        }
-    }
+    if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)
+        return OpenOrCreate(native, flags, mode, existed);
     return OpenOrRetry(native.c_str(), flags, mode);
 }
 

@@ -127,6 +127,7 @@ struct SYSTEMTIME {
 #define ERROR_NOT_FOUND 1168
 #define ERROR_REQUEST_ABORTED 1235
 #define ERROR_TIMEOUT 1460
+#define ERROR_CANT_RESOLVE_FILENAME 1921
 #define E_INVALIDARG static_cast<int32_t>(0x80070057)
 
 // CreateFileW access rights.

@@ -91,6 +91,33 @@ TEST_F(Files, OpenAlwaysKeepsContentAndReportsThatTheFileExisted)
     CloseHandle(h);
 }
 
+// A name that is a link to a missing file: the open follows it and creates that file, as the
+// system's own create-or-open does; links that lead nowhere fail at once instead of looping.
+TEST_F(Files, CreateOrOpenThroughALinkToAMissingFileCreatesThatFile)
+{
+    const std::filesystem::path target = dir.path() / "target.bin";
+    std::filesystem::create_symlink("target.bin", native);
+    for (DWORD disposition : {CREATE_ALWAYS, OPEN_ALWAYS}) {
+        HANDLE h = Open(file, GENERIC_WRITE, 0, disposition);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), 0u);
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(h, "via", 3, &written, nullptr));
+        CloseHandle(h);
+        EXPECT_TRUE(std::filesystem::is_symlink(native));
+        EXPECT_EQ(ReadText(target), "via");
+        std::filesystem::remove(target);
+    }
+    std::filesystem::remove(native);
+    std::filesystem::create_symlink("no/such/folder/x", native);
+    EXPECT_EQ(Open(file, GENERIC_WRITE, 0, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+    std::filesystem::remove(native);
+    std::filesystem::create_symlink("loop.bin", native);
+    std::filesystem::create_symlink("f.bin", dir.path() / "loop.bin");
+    EXPECT_EQ(Open(file, GENERIC_WRITE, 0, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME));
+}
+
 TEST_F(Files, OpenExistingTellsAMissingFileFromAMissingFolder)
 {
     EXPECT_EQ(Open(file, GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
