@@ -47,11 +47,6 @@ struct CallbackRemoval {
 // The host's callback, installed on the channel until this is released.
 using InstalledCallback = std::unique_ptr<Csocketclient, CallbackRemoval>;
 
-struct HandleClose {
-    void operator()(HANDLE file) const { CloseHandle(file); }
-};
-using FileHandle = std::unique_ptr<void, HandleClose>;
-
 InstalledCallback InstallHostCallback(Csocketclient& channel, TransportCallback callback)
 {
     channel.SetCallback(0, callback);
@@ -80,14 +75,11 @@ bool NameOneFile(const WCHAR* first, const WCHAR* second)
     BY_HANDLE_FILE_INFORMATION identities[2] = {};
     const WCHAR* paths[2] = {first, second};
     for (size_t i = 0; i < 2; ++i) {
-        HANDLE file = CreateFileW(paths[i], 0,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return false;
-        const bool read = GetFileInformationByHandle(file, &identities[i]) != FALSE;
-        CloseHandle(file);
-        if (!read)
+        const OwnedHandle file(CreateFileW(paths[i], 0,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.get() == INVALID_HANDLE_VALUE ||
+            !GetFileInformationByHandle(file.get(), &identities[i]))
             return false;
     }
     return identities[0].dwVolumeSerialNumber == identities[1].dwVolumeSerialNumber &&
@@ -100,14 +92,15 @@ bool NameOneFile(const WCHAR* first, const WCHAR* second)
 // the handle is released; when it cannot be opened nothing is written. A local file that is
 // "Log.txt" itself gets no note: emptying it would lose the user's file should the restore
 // fail, and the open note would stand in the way of the restored file.
-FileHandle WriteRestoreNote(const WCHAR* text, const WCHAR* localPath)
+OwnedHandle WriteRestoreNote(const WCHAR* text, const WCHAR* localPath)
 {
     if (NameOneFile(kRestoreNoteName, localPath))
-        return FileHandle();
-    HANDLE file = CreateFileW(kRestoreNoteName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return FileHandle();
+        return OwnedHandle();
+    OwnedHandle file(CreateFileW(kRestoreNoteName, GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
+        return OwnedHandle();
     const std::u16string note = std::u16string(text) + localPath;
     std::string bytes;
     bytes.reserve(2 * note.size());
@@ -117,8 +110,8 @@ FileHandle WriteRestoreNote(const WCHAR* text, const WCHAR* localPath)
     }
     DWORD written = 0;
     if (bytes.size() <= 0xFFFFFFFFu)
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    return FileHandle(file);
+        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    return file;
 }
 
 // Formats a path into out; false, with the thread's last error set to the system's code for
@@ -147,13 +140,12 @@ bool TakenByHostFile(const WCHAR* temporaryPath, const WCHAR* blockPath,
 // cannot be opened or flushed.
 bool FlushToDisk(const WCHAR* path)
 {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const OwnedHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
         return false;
-    const bool flushed = FlushFileBuffers(file) != FALSE;
-    Cutil::CloseKeepingLastError(file);
-    return flushed;
+    // Closing a handle leaves the thread's last error alone.
+    return FlushFileBuffers(file.get()) != FALSE;
 }
 
 // Moves the rebuilt file to its destination, which it never replaces, once its data is on
@@ -183,7 +175,7 @@ int32_t RestoreFile(Csocketclient* channel, uint32_t code1Low, uint32_t code1Hig
             return 0;
         const FileCodes codes{code1Low, code1High, code2Low, code2High, code3Low,
                               code3High, code4Low, code4High, code5Low, code5High};
-        FileHandle note = WriteRestoreNote(text, localPath);
+        const OwnedHandle note = WriteRestoreNote(text, localPath);
         InstalledCallback installed = InstallHostCallback(*channel, callback);
         const INT result = Download(*channel, codes, localPath, localPath);
         installed.reset();

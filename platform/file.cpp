@@ -652,6 +652,9 @@ DWORD CopyPathOut(const std::u16string& text, DWORD capacity, Char* buffer)
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile)
 {
+    // open is a cancellation point that can act after it has made the descriptor: until the
+    // handle is registered, nothing would own it.
+    CancellationHold hold;
     if (path != nullptr && IsPipeName(path))
         return OpenPipeClient(std::u16string(path).substr(9), access);
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
@@ -705,6 +708,12 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
                      ? ERROR_ALREADY_EXISTS
                      : ERROR_SUCCESS);
     return RegisterHandle(std::move(file));
+}
+
+void HandleClose::operator()(HANDLE handle) const
+{
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
 }
 
 BOOL CloseHandle(HANDLE handle)

@@ -2,13 +2,24 @@
 // process holds open, creation dispositions, 64-bit positions.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/types.h"
 
+// Not a cancellation point: a thread cancelled meanwhile is cancelled at its next one, with
+// the handle already given out.
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL CloseHandle(HANDLE handle);
+
+// A handle owned from the moment it exists: OwnedHandle file(CreateFileW(...)) closes it on
+// every way out, the unwind of a thread's cancellation included. INVALID_HANDLE_VALUE is
+// owned as nothing.
+struct HandleClose {
+    void operator()(HANDLE handle) const;
+};
+using OwnedHandle = std::unique_ptr<void, HandleClose>;
 BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
 DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD moveMethod);

@@ -1,6 +1,9 @@
 // RestoreFile through the exported function: a file from the stand-in server to a local path,
 // as one compressed reply or as a cached transfer, with the host's progress and cancellation,
 // and the "Log.txt" note in the current directory.
+#include <pthread.h>
+
+#include <atomic>
 #include <numeric>
 
 #include "RestoreFixture.h"
@@ -10,6 +13,27 @@ namespace {
 class RestoreFileTest : public RestoreFixture {
 protected:
     std::filesystem::path target = dir.path() / "restored.bin";
+};
+
+size_t OpenDescriptors()
+{
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                             std::filesystem::directory_iterator()));
+}
+
+// Restores on a thread of its own, one call after the other, until the thread is cancelled.
+struct RestoresUntilCancelled {
+    std::function<void()> restore;
+    std::atomic<unsigned> calls{0};
+
+    static void* Run(void* argument)
+    {
+        auto* self = static_cast<RestoresUntilCancelled*>(argument);
+        for (;;) {
+            self->restore();
+            ++self->calls;
+        }
+    }
 };
 
 std::string Utf16Bytes(const std::u16string& text)
@@ -171,4 +195,32 @@ TEST_F(RestoreFileTest, ALocalFileInTheNotesPlaceIsNeverTheNote)
     Serve("restored");
     EXPECT_EQ(RestoreFile(u"Log.txt", u"note"), 1);
     EXPECT_EQ(Read(cwd / "Log.txt"), "restored");
+}
+
+// A host may cancel its thread anywhere inside RestoreFile: whatever the call had open is
+// closed on the way out. The restores go to a missing folder, so nothing is asked of the
+// server, and carry a long note, so that much of each call is spent writing it.
+TEST_F(RestoreFileTest, CancellingTheHostsThreadInARestoreLeaksNoDescriptor)
+{
+    const std::u16string note(32 * 1024, u'n');
+    const std::u16string path = (dir.path() / "missing-folder" / "f").u16string();
+    ASSERT_EQ(RestoreFile(path, note.c_str()), 0);
+    const size_t before = OpenDescriptors();
+    for (unsigned round = 0; round < 50; ++round) {
+        RestoresUntilCancelled restores;
+        restores.restore = [&] { RestoreFile(path, note.c_str()); };
+        pthread_t thread;
+        ASSERT_EQ(pthread_create(&thread, nullptr, &RestoresUntilCancelled::Run, &restores), 0);
+        // Into the second call, then on a little further each round.
+        while (restores.calls == 0) {
+        }
+        for (std::atomic<unsigned> spin{0}; spin < round * 200; ++spin) {
+        }
+        pthread_cancel(thread);
+        void* result = nullptr;
+        pthread_join(thread, &result);
+        EXPECT_EQ(result, PTHREAD_CANCELED);
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(FileRequests(), 0u);
 }
