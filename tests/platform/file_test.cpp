@@ -1,3 +1,4 @@
+#include <sys/inotify.h>
 #include <sys/stat.h>
 
 #include <fcntl.h>
@@ -533,6 +534,49 @@ TEST_F(Files, AFileMovesToAnotherFileSystemByCopy)
     EXPECT_FALSE(MoveFileW(folderFrom.c_str(), dir.file("folder").c_str()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
     rmdir(folder);
+}
+
+// Across file systems a file moves by copy: its name appears only once the copy is complete
+// and on the disk, never over a partly written file that a crash would leave there.
+TEST_F(Files, AFileMovedToAnotherFileSystemTakesItsNameOnlyWhenComplete)
+{
+    char source[] = "/dev/shm/kelvane-move-XXXXXX";
+    const int fd = mkstemp(source);
+    ASSERT_GE(fd, 0);
+    const std::string content(3 << 20, 'c');
+    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    close(fd);
+    struct stat shm, here;
+    if (stat(source, &shm) != 0 || stat(dir.path().c_str(), &here) != 0 ||
+        shm.st_dev == here.st_dev) {
+        unlink(source);
+        GTEST_SKIP() << "needs /dev/shm on a file system of its own";
+    }
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(),
+                                IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE),
+              0);
+
+    ASSERT_TRUE(MoveFileW(std::filesystem::path(source).u16string().c_str(), file.c_str()));
+    std::vector<uint32_t> onName;
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (ssize_t length; (length = read(watch, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->len > 0 && std::string(event->name) == "f.bin")
+                onName.push_back(event->mask);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    close(watch);
+    ASSERT_EQ(onName.size(), 1u);
+    EXPECT_TRUE(onName[0] == IN_CREATE || onName[0] == IN_MOVED_TO) << onName[0];
+    EXPECT_TRUE(ReadText(native) == content);
+    EXPECT_FALSE(std::filesystem::exists(source));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
 }
 
 TEST_F(Files, FolderCreationAndRemovalReportWin32Codes)
