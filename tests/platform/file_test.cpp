@@ -15,6 +15,7 @@
 
 #include "platform/error.h"
 #include "platform/file.h"
+#include "support/FolderWatch.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -552,24 +553,12 @@ TEST_F(Files, AFileMovedToAnotherFileSystemTakesItsNameOnlyWhenComplete)
         unlink(source);
         GTEST_SKIP() << "needs /dev/shm on a file system of its own";
     }
-    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(),
-                                IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE),
-              0);
+    FolderWatch watch(dir.path(),
+                      IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE);
+    ASSERT_TRUE(watch.Started());
 
     ASSERT_TRUE(MoveFileW(std::filesystem::path(source).u16string().c_str(), file.c_str()));
-    std::vector<uint32_t> onName;
-    alignas(inotify_event) char buffer[64 * 1024];
-    for (ssize_t length; (length = read(watch, buffer, sizeof buffer)) > 0;) {
-        for (ssize_t at = 0; at < length;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            if (event->len > 0 && std::string(event->name) == "f.bin")
-                onName.push_back(event->mask);
-            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
-    }
-    close(watch);
+    const std::vector<uint32_t> onName = watch.EventsOn("f.bin");
     ASSERT_EQ(onName.size(), 1u);
     EXPECT_TRUE(onName[0] == IN_CREATE || onName[0] == IN_MOVED_TO) << onName[0];
     EXPECT_TRUE(ReadText(native) == content);
