@@ -14,6 +14,7 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/format.h"
+#include "platform/path.h"
 #include "restore/CBlocks.h"
 #include "util/Cutil.h"
 
@@ -69,17 +70,22 @@ INT Download(Csocketclient& channel, const FileCodes& codes, const WCHAR* path,
                                &done, &fileTime);
 }
 
-// Whether both paths name one existing file, however each is spelt (a link included).
+// Whether both paths name one file, however each is spelt: the same path once folders and
+// links are resolved (whether the file exists yet or not), or one existing file under two
+// names. Nothing is opened: a name may be a pipe, whose open would wait.
 bool NameOneFile(const WCHAR* first, const WCHAR* second)
 {
+    std::u16string resolved[2];
     BY_HANDLE_FILE_INFORMATION identities[2] = {};
     const WCHAR* paths[2] = {first, second};
     for (size_t i = 0; i < 2; ++i) {
-        const OwnedHandle file(CreateFileW(paths[i], 0,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file.get() == INVALID_HANDLE_VALUE ||
-            !GetFileInformationByHandle(file.get(), &identities[i]))
+        if (!ResolveLinksW(paths[i], &resolved[i]))
+            return false;
+    }
+    if (resolved[0] == resolved[1])
+        return true;
+    for (size_t i = 0; i < 2; ++i) {
+        if (!CheckFileAccessW(resolved[i].c_str(), 0, &identities[i]))
             return false;
     }
     return identities[0].dwVolumeSerialNumber == identities[1].dwVolumeSerialNumber &&
@@ -90,8 +96,8 @@ bool NameOneFile(const WCHAR* first, const WCHAR* second)
 // Writes text followed by localPath, as UTF-16LE without a byte-order mark or terminator, to
 // "Log.txt" in the current directory, which is created or emptied. The file stays open until
 // the handle is released; when it cannot be opened nothing is written. A local file that is
-// "Log.txt" itself gets no note: emptying it would lose the user's file should the restore
-// fail, and the open note would stand in the way of the restored file.
+// "Log.txt" itself, there yet or not, gets no note: emptying it would lose the user's file
+// should the restore fail, and a note written there would be what the restore leaves.
 OwnedHandle WriteRestoreNote(const WCHAR* text, const WCHAR* localPath)
 {
     if (NameOneFile(kRestoreNoteName, localPath))

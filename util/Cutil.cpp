@@ -537,17 +537,19 @@ void Cutil::CloseKeepingLastError(HANDLE file)
 
 uint32_t Cutil::SetFileTime(const WCHAR* path, int32_t time)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const OwnedHandle file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
         return 0;
-    BOOL result = TRUE;
-    if (time > 0) {
-        const FILETIME instant = UnixTimeToFileTime(time);
-        result = ::SetFileTime(file, &instant, &instant, &instant);
-    }
-    CloseKeepingLastError(file);
-    return result ? 1 : 0;
+    return SetFileTime(file.get(), time);
+}
+
+uint32_t Cutil::SetFileTime(HANDLE file, int32_t time)
+{
+    if (time <= 0)
+        return 1;
+    const FILETIME instant = UnixTimeToFileTime(time);
+    return ::SetFileTime(file, &instant, &instant, &instant) ? 1 : 0;
 }
 
 void* Cutil::AllocateMemory(uint32_t size)

@@ -110,13 +110,7 @@ TEST_F(RestoreFileTest, HostRefusesTheSizeOfAOneReplyFile)
 // at this log level) go elsewhere.
 TEST_F(RestoreFileTest, CallbackIsRemovedAfterSuccessAndFailure)
 {
-    LoginReplyFields verbose;
-    verbose.logLevel = 50;
-    server.Logins().SetLoginReply(verbose);
-    library.CloseChannel(channel);
-    channel = library.OpenChannel(server.Address16().c_str(), u"alice", u"secret", &flags, 0, u"",
-                                  0, u"", u"");
-    ASSERT_NE(channel, nullptr);
+    ReopenChannelWithLogLevel(50);
     Serve("contents");
     for (const bool served : {true, false}) {
         std::filesystem::path path = dir.path() / (served ? "a" : "missing-folder/b");
@@ -223,4 +217,22 @@ TEST_F(RestoreFileTest, CancellingTheHostsThreadInARestoreLeaksNoDescriptor)
     }
     EXPECT_EQ(OpenDescriptors(), before);
     EXPECT_EQ(FileRequests(), 0u);
+}
+
+// Restoring "Log.txt" into the current folder, however the path is spelt and whether or not
+// the file is there yet, writes no note over the file being restored.
+TEST_F(RestoreFileTest, RestoringTheNotesOwnFileWritesNoNote)
+{
+    Serve("restored");
+    std::filesystem::create_directory_symlink(cwd, dir.path() / "alias");
+    for (const std::u16string& path :
+         {std::u16string(u"Log.txt"), (cwd / "Log.txt").u16string(),
+          (dir.path() / "alias" / "Log.txt").u16string()}) {
+        std::filesystem::remove(cwd / "Log.txt");
+        EXPECT_EQ(RestoreFile(path, u"note"), 1) << Utf16ToUtf8(path);
+        EXPECT_EQ(Read(cwd / "Log.txt"), "restored");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cwd),
+                                std::filesystem::directory_iterator()),
+                  1);
+    }
 }
