@@ -136,7 +136,8 @@ bool ComposePath(WCHAR (&out)[kPathCapacity], const WCHAR* format, const Args&..
 bool TakenByHostFile(const WCHAR* temporaryPath, const WCHAR* blockPath,
                      const WCHAR* destination)
 {
-    if (!NameOneFile(temporaryPath, blockPath) && !NameOneFile(temporaryPath, destination))
+    if (GetFileAttributesW(temporaryPath) == INVALID_FILE_ATTRIBUTES ||
+        (!NameOneFile(temporaryPath, blockPath) && !NameOneFile(temporaryPath, destination)))
         return false;
     SetLastError(ERROR_FILE_EXISTS);
     return true;
@@ -156,11 +157,13 @@ bool FlushToDisk(const WCHAR* path)
 
 // Moves the rebuilt file to its destination, which it never replaces, once its data is on
 // the disk (so the destination never names a file that a power loss could leave short);
-// false when it did not get there (the file then keeps its temporary name).
+// false when it did not get there (the file then keeps its temporary name). A destination
+// that is the temporary path itself already holds the rebuilt file.
 bool MoveIntoPlace(ExportFrame& frame, const WCHAR* temporaryPath, const WCHAR* destination)
 {
     frame.Info(FormatString(u"Move File %s to %s", temporaryPath, destination).c_str());
-    if (FlushToDisk(temporaryPath) && MoveFileW(temporaryPath, destination))
+    if (FlushToDisk(temporaryPath) &&
+        (NameOneFile(temporaryPath, destination) || MoveFileW(temporaryPath, destination)))
         return true;
     frame.Error(707, u"Move file Has failed.");
     return false;

@@ -215,3 +215,12 @@ TEST_F(HybridRestoreTest, AFileInTheTemporaryFilesPlaceIsKept)
     EXPECT_EQ(Read(temporary), "the host's own file");
     EXPECT_EQ(FileRequests(), 0u);
 }
+
+// A destination that is the temporary path itself: the rebuilt version is already where it
+// belongs, and the call gives the build's result.
+TEST_F(HybridRestoreTest, ADestinationThatIsTheTemporaryPathGetsTheBuildsResult)
+{
+    Prepare(Noise(150000, 6), 150000);
+    EXPECT_EQ(RestoreHybridFile(folder.u16string(), u"blocks.dat", temporary.u16string()), 1);
+    EXPECT_TRUE(Read(temporary) == version);
+}
