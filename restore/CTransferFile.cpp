@@ -1,6 +1,8 @@
 #include "restore/CTransferFile.h"
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -89,11 +91,21 @@ DWORD ProcessOfTransferName(std::u16string_view name)
     return static_cast<DWORD>(process);
 }
 
+// The folders this process has already cleared of leftovers.
+std::mutex g_clearedLock;
+std::set<std::u16string> g_clearedFolders;
+
 // Removes the named transfer files that processes which no longer run left in folder: a
-// crash between naming a file and its rename, a file system without unnamed files, or an
-// older version of the system.
+// crash between naming a file and its rename, on a file system without unnamed files, or of
+// an older version of the system. Once per folder and process: the folder is read whole, and
+// a host may restore many files into one folder.
 void RemoveLeftovers(const std::u16string& folder)
 {
+    {
+        std::lock_guard<std::mutex> lock(g_clearedLock);
+        if (!g_clearedFolders.insert(folder).second)
+            return;
+    }
     WIN32_FIND_DATAW found;
     const std::u16string pattern = folder + u"*" + kNameMark + u"*" + kNameEnd;
     HANDLE search = FindFirstFileW(pattern.c_str(), &found);

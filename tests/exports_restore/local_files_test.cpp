@@ -551,9 +551,9 @@ TEST_F(LocalFilesTest, ASingleReplyGetsItsTimeBeforeItTakesTheDestinationsPlace)
 }
 
 // Transfer files that a process left under a name (where the file system has no unnamed
-// files, or from before) are removed at the next restore into their folder once that process
-// has ended; those of running processes, and the user's own files, stay.
-TEST_F(LocalFilesTest, TransferFilesOfEndedProcessesGoAtTheNextRestore)
+// files, or from before) are removed at the first restore of a process into their folder once
+// that process has ended; those of running processes, and the user's own files, stay.
+TEST_F(LocalFilesTest, TransferFilesOfEndedProcessesGoAtTheFirstRestoreIntoTheirFolder)
 {
     const pid_t ended = fork();
     if (ended == 0)
