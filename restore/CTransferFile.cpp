@@ -151,13 +151,15 @@ bool CTransferFile::Create(const WCHAR* destination)
 bool CTransferFile::CreateIn(const std::u16string& folder, const std::u16string& stem)
 {
     RemoveLeftovers(folder);
-    m_file = CreateUnnamedFileW(folder.c_str(), FILE_SHARE_DELETE, kTransferFlags);
+    // Shared with every open: once renamed, the file is the destination, which another
+    // restore of the same path may check while this handle is still being closed.
+    m_file = CreateUnnamedFileW(folder.c_str(), kShareAll, kTransferFlags);
     if (m_file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_NOT_SUPPORTED)
         return m_file != INVALID_HANDLE_VALUE;
     return ClaimName(
         stem,
         [this](const std::u16string& name) {
-            m_file = CreateFileW(name.c_str(), kReadWrite, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+            m_file = CreateFileW(name.c_str(), kReadWrite, kShareAll, nullptr, CREATE_NEW,
                                  kTransferFlags, nullptr);
             return m_file != INVALID_HANDLE_VALUE;
         },
