@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <numeric>
+#include <thread>
 
 #include "RestoreFixture.h"
 
@@ -235,4 +236,33 @@ TEST_F(RestoreFileTest, RestoringTheNotesOwnFileWritesNoNote)
                                 std::filesystem::directory_iterator()),
                   1);
     }
+}
+
+// Two threads of one host restore the same path over and over, each on its own channel: a
+// restore never finds the file held open by the other, and every one of them succeeds.
+TEST_F(RestoreFileTest, TwoRestoresOfOnePathAtOnceBothSucceed)
+{
+    files.AddFile(kCodes, Noise(20000), 1300000000);
+    DownloadHandlers::Behaviour single;
+    single.form = DownloadHandlers::Form::Single;
+    files.SetBehaviour(single);
+    Csocketclient* other = library.OpenChannel(server.Address16().c_str(), u"alice", u"secret",
+                                               &flags, 0, u"", 0, u"", u"");
+    ASSERT_NE(other, nullptr);
+    std::atomic<unsigned> failures{0};
+    auto restore = [&](Csocketclient* on) {
+        static auto function = EXPORT(RestoreFile);
+        for (int round = 0; round < 200; ++round) {
+            if (function(on, Low(0), High(0), Low(1), High(1), Low(2), High(2), Low(3), High(3),
+                         Low(4), High(4), target.u16string().c_str(), 0, 0, u"", nullptr) != 1)
+                ++failures;
+        }
+    };
+    std::thread first(restore, channel);
+    std::thread second(restore, other);
+    first.join();
+    second.join();
+    library.CloseChannel(other);
+    EXPECT_EQ(failures, 0u);
+    EXPECT_TRUE(Read(target) == Noise(20000));
 }
