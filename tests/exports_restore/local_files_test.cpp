@@ -237,6 +237,18 @@ protected:
     {
         Serve(contents, form);
     }
+    // Serves contents in the form, but breaks the transfer: a damaged single reply, or a
+    // cached transfer that the server stops after its first chunk.
+    void ServeFailingIn(Form form, const std::string& contents)
+    {
+        ServeIn(form, contents);
+        DownloadHandlers::Behaviour failing;
+        failing.form = form;
+        failing.singleFault = DownloadHandlers::SingleReplyFault::CorruptStream;
+        files.SetBehaviour(failing);
+        if (form == Form::Cached)
+            files.QueuePacketActions({PacketAction::Data, PacketAction::Stop});
+    }
 
     static struct stat Status(const std::filesystem::path& path)
     {
@@ -279,13 +291,7 @@ TEST_F(LocalFilesTest, SiblingsAreUntouchedBySuccessAndFailureInEitherForm)
     }
     const std::string contents = Noise(3 * kChunk + 5, 8);
     for (Form form : {Form::Single, Form::Cached}) {
-        ServeIn(form, contents);
-        DownloadHandlers::Behaviour failing;
-        failing.form = form;
-        failing.singleFault = DownloadHandlers::SingleReplyFault::CorruptStream;
-        files.SetBehaviour(failing);
-        if (form == Form::Cached)
-            files.QueuePacketActions({PacketAction::Data, PacketAction::Stop});
+        ServeFailingIn(form, contents);
         EXPECT_EQ(RestoreFile(target.u16string()), 0);
         expected["report.doc"] = Fingerprint(old);
         EXPECT_EQ(Folder(), expected);
@@ -414,13 +420,7 @@ TEST_F(LocalFilesTest, AFileWithSeveralNamesGetsTheNewContentUnderEachInEitherFo
     const ino_t file = Status(target).st_ino;
     for (Form form : {Form::Single, Form::Cached}) {
         Write(target, old);
-        ServeIn(form, contents);
-        DownloadHandlers::Behaviour failing;
-        failing.form = form;
-        failing.singleFault = DownloadHandlers::SingleReplyFault::CorruptStream;
-        files.SetBehaviour(failing);
-        if (form == Form::Cached)
-            files.QueuePacketActions({PacketAction::Data, PacketAction::Stop});
+        ServeFailingIn(form, contents);
         EXPECT_EQ(RestoreFile(target.u16string()), 0);
         EXPECT_TRUE(Read(folder / "other-name.doc") == old);
 
