@@ -138,7 +138,8 @@ bool CTransferFile::Create(const WCHAR* destination)
     }
     m_beside = CreateIn(FolderOf(m_target), m_target);
     // A folder that takes no new file: the existing file can still be written in place.
-    if (!m_beside && (!exists || GetLastError() != ERROR_ACCESS_DENIED || !CreateInTemporaryFolder()))
+    if (!m_beside &&
+        (!exists || GetLastError() != ERROR_ACCESS_DENIED || !CreateInTemporaryFolder()))
         return false;
     // While the data arrives it is no more readable than the file it will be.
     if (exists)
@@ -193,7 +194,7 @@ bool CTransferFile::PutInPlace(const WCHAR* destination, int32_t fileTime,
         *failedStep = u"FlushFileBuffers";
         return false;
     }
-    if (!WritesInPlace(target)) {
+    if (CanRename(target)) {
         if (Rename(target, failedStep))
             return true;
         // A mount point, or another file system: no rename can get there.
@@ -207,17 +208,18 @@ bool CTransferFile::PutInPlace(const WCHAR* destination, int32_t fileTime,
     return false;
 }
 
-// Whether a rename would lose what target is: a file with more than one name, or one whose
-// owner or group the process cannot give the new file. It gets its mode, owner and group
-// again now that the data is in, since writing may have cleared its set-id bits.
-bool CTransferFile::WritesInPlace(const std::u16string& target)
+// Whether a rename can put the file in target's place and keep what target is: the file is
+// beside it, and target is missing, or has one name only and an owner and group that the
+// process can give the file. The file takes target's mode, owner and group again for that,
+// now that the data is in: writing may have cleared its set-user-id and set-group-id bits.
+bool CTransferFile::CanRename(const std::u16string& target)
 {
     BY_HANDLE_FILE_INFORMATION information{};
     if (!m_beside)
-        return true;
-    if (!CheckFileAccessW(target.c_str(), 0, &information))
         return false;
-    return information.nNumberOfLinks > 1 || !CopyFileSecurityW(target.c_str(), m_file);
+    if (!CheckFileAccessW(target.c_str(), 0, &information))
+        return true;
+    return information.nNumberOfLinks == 1 && CopyFileSecurityW(target.c_str(), m_file);
 }
 
 // Names the file beside target, when it has no name yet, and renames it over target: an

@@ -45,7 +45,7 @@ public:
 private:
     bool CreateIn(const std::u16string& folder, const std::u16string& stem);
     bool CreateInTemporaryFolder();
-    bool WritesInPlace(const std::u16string& target);
+    bool CanRename(const std::u16string& target);
     bool Rename(const std::u16string& target, const WCHAR** failedStep);
     bool CopyInPlace(const std::u16string& target, int32_t fileTime);
     void Close();

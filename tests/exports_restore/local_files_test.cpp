@@ -258,7 +258,10 @@ protected:
     }
 
     // Lets kOtherUser reach the test's folders.
-    void OpenToOtherUser() { std::filesystem::permissions(dir.path(), std::filesystem::perms(0755)); }
+    void OpenToOtherUser()
+    {
+        std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    }
 
     std::filesystem::path folder = dir.path() / "files";
     std::filesystem::path target = folder / "report.doc";
@@ -272,7 +275,8 @@ TEST_F(LocalFilesTest, AWriteThatFailsPartWayLeavesTheOldFileInEitherForm)
 {
     for (Form form : {Form::Single, Form::Cached}) {
         ServeIn(form);
-        HostRestore restore(server.Address(), target, cwd, HostConditions::FileSizeLimit(600 * 1024));
+        HostRestore restore(server.Address(), target, cwd,
+                            HostConditions::FileSizeLimit(600 * 1024));
         ASSERT_TRUE(restore.Started());
         const std::string output = restore.Finish();
         EXPECT_NE(output.find("RestoreFile -> 0"), std::string::npos) << output;
@@ -397,7 +401,8 @@ TEST_F(LocalFilesTest, ALinkedDestinationIsRestoredWhereTheLinkPointsInEitherFor
     std::filesystem::create_symlink(folder / "link.doc", elsewhere / "link-to-link.doc");
     std::filesystem::create_symlink("new.doc", folder / "dangling.doc");
     for (Form form : {Form::Single, Form::Cached}) {
-        for (const std::filesystem::path& link : {folder / "link.doc", elsewhere / "link-to-link.doc"}) {
+        for (const std::filesystem::path& link :
+             {folder / "link.doc", elsewhere / "link-to-link.doc"}) {
             Write(target, old);
             ServeIn(form, contents);
             EXPECT_EQ(RestoreFile(link.u16string()), 1);
