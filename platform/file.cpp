@@ -662,6 +662,9 @@ bool CopyData(int in, int out)
 // names a partial copy and an existing file is never replaced. A failure leaves nothing.
 bool CopyToNewFile(const std::string& source, const std::string& destination)
 {
+    // The move is one step for its caller: a cancellation inside it would leave its
+    // descriptors unowned, and a copy under a temporary name behind.
+    CancellationHold hold;
     int in = OpenOrRetry(source.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (in < 0)
         return SetErrorForPath(source), false;
