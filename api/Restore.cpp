@@ -14,6 +14,7 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/format.h"
+#include "platform/path.h"
 #include "restore/CBlocks.h"
 #include "util/Cutil.h"
 
@@ -47,11 +48,6 @@ struct CallbackRemoval {
 // The host's callback, installed on the channel until this is released.
 using InstalledCallback = std::unique_ptr<Csocketclient, CallbackRemoval>;
 
-struct HandleClose {
-    void operator()(HANDLE file) const { CloseHandle(file); }
-};
-using FileHandle = std::unique_ptr<void, HandleClose>;
-
 InstalledCallback InstallHostCallback(Csocketclient& channel, TransportCallback callback)
 {
     channel.SetCallback(0, callback);
@@ -74,20 +70,22 @@ INT Download(Csocketclient& channel, const FileCodes& codes, const WCHAR* path,
                                &done, &fileTime);
 }
 
-// Whether both paths name one existing file, however each is spelt (a link included).
+// Whether both paths name one file, however each is spelt: the same path once folders and
+// links are resolved (whether the file exists yet or not), or one existing file under two
+// names. Nothing is opened: a name may be a pipe, whose open would wait.
 bool NameOneFile(const WCHAR* first, const WCHAR* second)
 {
+    std::u16string resolved[2];
     BY_HANDLE_FILE_INFORMATION identities[2] = {};
     const WCHAR* paths[2] = {first, second};
     for (size_t i = 0; i < 2; ++i) {
-        HANDLE file = CreateFileW(paths[i], 0,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        if (!ResolveLinksW(paths[i], &resolved[i]))
             return false;
-        const bool read = GetFileInformationByHandle(file, &identities[i]) != FALSE;
-        CloseHandle(file);
-        if (!read)
+    }
+    if (resolved[0] == resolved[1])
+        return true;
+    for (size_t i = 0; i < 2; ++i) {
+        if (!CheckFileAccessW(resolved[i].c_str(), 0, &identities[i]))
             return false;
     }
     return identities[0].dwVolumeSerialNumber == identities[1].dwVolumeSerialNumber &&
@@ -98,16 +96,17 @@ bool NameOneFile(const WCHAR* first, const WCHAR* second)
 // Writes text followed by localPath, as UTF-16LE without a byte-order mark or terminator, to
 // "Log.txt" in the current directory, which is created or emptied. The file stays open until
 // the handle is released; when it cannot be opened nothing is written. A local file that is
-// "Log.txt" itself gets no note: emptying it would lose the user's file should the restore
-// fail, and the open note would stand in the way of the restored file.
-FileHandle WriteRestoreNote(const WCHAR* text, const WCHAR* localPath)
+// "Log.txt" itself, there yet or not, gets no note: emptying it would lose the user's file
+// should the restore fail, and a note written there would be what the restore leaves.
+OwnedHandle WriteRestoreNote(const WCHAR* text, const WCHAR* localPath)
 {
     if (NameOneFile(kRestoreNoteName, localPath))
-        return FileHandle();
-    HANDLE file = CreateFileW(kRestoreNoteName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return FileHandle();
+        return OwnedHandle();
+    OwnedHandle file(CreateFileW(kRestoreNoteName, GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
+        return OwnedHandle();
     const std::u16string note = std::u16string(text) + localPath;
     std::string bytes;
     bytes.reserve(2 * note.size());
@@ -117,8 +116,8 @@ FileHandle WriteRestoreNote(const WCHAR* text, const WCHAR* localPath)
     }
     DWORD written = 0;
     if (bytes.size() <= 0xFFFFFFFFu)
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    return FileHandle(file);
+        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    return file;
 }
 
 // Formats a path into out; false, with the thread's last error set to the system's code for
@@ -137,7 +136,8 @@ bool ComposePath(WCHAR (&out)[kPathCapacity], const WCHAR* format, const Args&..
 bool TakenByHostFile(const WCHAR* temporaryPath, const WCHAR* blockPath,
                      const WCHAR* destination)
 {
-    if (!NameOneFile(temporaryPath, blockPath) && !NameOneFile(temporaryPath, destination))
+    if (GetFileAttributesW(temporaryPath) == INVALID_FILE_ATTRIBUTES ||
+        (!NameOneFile(temporaryPath, blockPath) && !NameOneFile(temporaryPath, destination)))
         return false;
     SetLastError(ERROR_FILE_EXISTS);
     return true;
@@ -147,22 +147,23 @@ bool TakenByHostFile(const WCHAR* temporaryPath, const WCHAR* blockPath,
 // cannot be opened or flushed.
 bool FlushToDisk(const WCHAR* path)
 {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const OwnedHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
         return false;
-    const bool flushed = FlushFileBuffers(file) != FALSE;
-    Cutil::CloseKeepingLastError(file);
-    return flushed;
+    // Closing a handle leaves the thread's last error alone.
+    return FlushFileBuffers(file.get()) != FALSE;
 }
 
 // Moves the rebuilt file to its destination, which it never replaces, once its data is on
 // the disk (so the destination never names a file that a power loss could leave short);
-// false when it did not get there (the file then keeps its temporary name).
+// false when it did not get there (the file then keeps its temporary name). A destination
+// that is the temporary path itself already holds the rebuilt file.
 bool MoveIntoPlace(ExportFrame& frame, const WCHAR* temporaryPath, const WCHAR* destination)
 {
     frame.Info(FormatString(u"Move File %s to %s", temporaryPath, destination).c_str());
-    if (FlushToDisk(temporaryPath) && MoveFileW(temporaryPath, destination))
+    if (FlushToDisk(temporaryPath) &&
+        (NameOneFile(temporaryPath, destination) || MoveFileW(temporaryPath, destination)))
         return true;
     frame.Error(707, u"Move file Has failed.");
     return false;
@@ -183,7 +184,7 @@ int32_t RestoreFile(Csocketclient* channel, uint32_t code1Low, uint32_t code1Hig
             return 0;
         const FileCodes codes{code1Low, code1High, code2Low, code2High, code3Low,
                               code3High, code4Low, code4High, code5Low, code5High};
-        FileHandle note = WriteRestoreNote(text, localPath);
+        const OwnedHandle note = WriteRestoreNote(text, localPath);
         InstalledCallback installed = InstallHostCallback(*channel, callback);
         const INT result = Download(*channel, codes, localPath, localPath);
         installed.reset();

@@ -63,6 +63,8 @@ DWORD Win32ErrorFromErrno(int error)
         return ERROR_TIMEOUT;
     case EXDEV:
         return ERROR_NOT_SAME_DEVICE;
+    case ELOOP:
+        return ERROR_CANT_RESOLVE_FILENAME;
     default:
         return ERROR_INVALID_FUNCTION;
     }

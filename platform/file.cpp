@@ -207,6 +207,8 @@ DWORD AttributesFromStatus(const struct stat& status)
 {
     if (S_ISDIR(status.st_mode))
         return FILE_ATTRIBUTE_DIRECTORY;
+    if (!S_ISREG(status.st_mode))
+        return FILE_ATTRIBUTE_DEVICE;
     if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
         return FILE_ATTRIBUTE_READONLY;
     return FILE_ATTRIBUTE_NORMAL;
@@ -433,6 +435,40 @@ int OpenOrRetry(const char* path, int flags, mode_t mode)
     return fd;
 }
 
+bool IsSymbolicLink(const std::string& native)
+{
+    struct stat status;
+    return lstat(native.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+// Opens the file, creating it when it is missing; *existed tells which. A name that is there
+// but opens nothing is either a link to a missing file, which the system creates when asked
+// to follow the link (through links of links, up to its own limit: ELOOP), or a file removed
+// between the two opens, tried again a few times before the open fails as missing.
+int OpenOrCreate(const std::string& native, int flags, mode_t mode, bool* existed)
+{
+    constexpr int kVanishedFileAttempts = 8;
+    for (int attempt = 0; attempt < kVanishedFileAttempts; ++attempt) {
+        int fd = OpenOrRetry(native.c_str(), flags | O_CREAT | O_EXCL, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            *existed = false;
+            return fd;
+        }
+        fd = OpenOrRetry(native.c_str(), flags, mode);
+        if (fd >= 0 || errno != ENOENT) {
+            *existed = true;
+            return fd;
+        }
+        if (IsSymbolicLink(native)) {
+            *existed = false;
+            return OpenOrRetry(native.c_str(), flags | O_CREAT, mode);
+        }
+    }
+    *existed = false;
+    errno = ENOENT;
+    return -1;
+}
+
 // Opens the file as the disposition asks, without truncating it yet (sharing is checked
 // first). *existed tells whether the file was there before.
 int OpenForDisposition(const std::string& native, int flags, mode_t mode, DWORD disposition,
@@ -444,19 +480,8 @@ int OpenForDisposition(const std::string& native, int flags, mode_t mode, DWORD 
         *existed = fd < 0 && errno == EEXIST;
         return fd;
     }
-    if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
-        for (;;) {
-            int fd = OpenOrRetry(native.c_str(), flags | O_CREAT | O_EXCL, mode);
-            if (fd >= 0 || errno != EEXIST) {
-                *existed = false;
-                return fd;
-            }
-            fd = OpenOrRetry(native.c_str(), flags, mode);
-            if (fd >= 0 || errno != ENOENT)
-                return fd;
-            // Removed between the two attempts: create it after all.
-        }
-    }
+    if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)
+        return OpenOrCreate(native, flags, mode, existed);
     return OpenOrRetry(native.c_str(), flags, mode);
 }
 
@@ -543,52 +568,131 @@ bool FillFindData(int folder, const std::u16string& name, const char* native,
     return true;
 }
 
+// Renames a file or folder to a name that must be free. Where the file system cannot rename
+// without replacing, a file moves by a hard link, which refuses an existing name just as
+// well, and the removal of its old name; a folder then fails with EXDEV.
+bool RenameWithoutReplacing(const std::string& source, const std::string& target,
+                            bool directory)
+{
+    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (directory || link(source.c_str(), target.c_str()) != 0) {
+        if (errno == EINVAL || errno == ENOSYS || errno == EPERM)
+            errno = EXDEV;
+        return false;
+    }
+    unlink(source.c_str());
+    return true;
+}
+
+// A file without a name in folder (O_TMPFILE), open for reading and writing; it can be given
+// a name later. -1 with errno when it cannot be made.
+int OpenUnnamed(const std::string& folder, mode_t mode)
+{
+    return OpenOrRetry(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+}
+
+// Whether the errno of OpenUnnamed says that the folder's file system (or the system) has no
+// unnamed files, rather than that this folder refuses a new file.
+bool IsUnnamedFileUnsupported(int error)
+{
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// Gives the file open on fd the name, which must be free. A process without the right to link
+// by descriptor alone links the descriptor's entry under /proc instead.
+bool LinkDescriptor(int fd, const std::string& name)
+{
+    if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)
+        return true;
+    if (errno != ENOENT)
+        return false;
+    const std::string entry = "/proc/self/fd/" + std::to_string(fd);
+    return linkat(AT_FDCWD, entry.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Gives a file the model's mode, and its owner and group where the process may change them,
+// through changeOwner(owner, group) and changeMode(mode). The owner goes first: changing it
+// clears the set-user-id and set-group-id bits that the mode then sets again. False, with the
+// last error (ERROR_ACCESS_DENIED for an owner or group the process may not give), when not
+// all of it was given; the mode is given all the same.
+template <typename ChangeOwner, typename ChangeMode>
+bool GiveSecurity(const struct stat& model, ChangeOwner changeOwner, ChangeMode changeMode)
+{
+    const bool owned = changeOwner(model.st_uid, model.st_gid) == 0;
+    const int ownerError = errno;
+    if (changeMode(model.st_mode & 07777) != 0)
+        return SetLastErrorFromErrno(), false;
+    if (owned)
+        return true;
+    errno = ownerError;
+    SetLastErrorFromErrno();
+    return false;
+}
+
+bool CopyData(int in, int out)
+{
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        ssize_t count = read(in, buffer.data(), buffer.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return count == 0;
+        for (ssize_t done = 0; done < count;) {
+            ssize_t put = write(out, buffer.data() + done, static_cast<size_t>(count - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                if (put == 0)
+                    errno = ENOSPC;
+                return false;
+            }
+            done += put;
+        }
+    }
+}
+
 // Copies a regular file to a destination that must not exist yet, keeping its mode and
-// times; removes the partial copy on failure.
+// times. The copy is made without a name in the destination's folder and gets that name only
+// once it is complete and on the disk (where the file system has no unnamed files, under a
+// temporary name beside it that is then moved without replacing), so the destination never
+// names a partial copy and an existing file is never replaced. A failure leaves nothing.
 bool CopyToNewFile(const std::string& source, const std::string& destination)
 {
+    // The move is one step for its caller: a cancellation inside it would leave its
+    // descriptors unowned, and a copy under a temporary name behind.
+    CancellationHold hold;
     int in = OpenOrRetry(source.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (in < 0)
         return SetErrorForPath(source), false;
     struct stat status;
     fstat(in, &status);
-    int out = OpenOrRetry(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                          status.st_mode & 07777);
+    const std::string folder = ParentFolder(destination);
+    std::string named;
+    int out = OpenUnnamed(folder, 0600);
+    if (out < 0 && IsUnnamedFileUnsupported(errno)) {
+        named = folder + "/.kelvane-copy-XXXXXX";
+        out = mkostemp(named.data(), O_CLOEXEC);
+    }
     if (out < 0) {
         SetErrorForPath(destination);
         close(in);
         return false;
     }
-    std::vector<char> buffer(1 << 20);
-    bool ok = true;
-    for (;;) {
-        ssize_t count = read(in, buffer.data(), buffer.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            ok = count == 0;
-            break;
-        }
-        for (ssize_t done = 0; ok && done < count;) {
-            ssize_t put = write(out, buffer.data() + done, static_cast<size_t>(count - done));
-            if (put < 0 && errno == EINTR)
-                continue;
-            ok = put > 0;
-            done += put;
-        }
-        if (!ok)
-            break;
-    }
-    if (ok) {
-        struct timespec times[2] = {status.st_atim, status.st_mtim};
-        futimens(out, times);
-    } else {
-        SetLastErrorFromErrno();
-    }
-    ok = close(out) == 0 && ok;
-    close(in);
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    bool ok = CopyData(in, out) && fchmod(out, status.st_mode & 07777) == 0 &&
+              futimens(out, times) == 0 && fsync(out) == 0 &&
+              (named.empty() ? LinkDescriptor(out, destination)
+                             : RenameWithoutReplacing(named, destination, false));
     if (!ok)
-        unlink(destination.c_str());
+        SetErrorForPath(destination);
+    close(in);
+    close(out);
+    if (!ok && !named.empty())
+        unlink(named.c_str());
     return ok;
 }
 
@@ -613,6 +717,36 @@ BOOL MoveUnderLock(LPCWSTR existing, LPCWSTR destination, Move move)
     return move(source, target, status);
 }
 
+// Hands an open descriptor to a new file handle, recorded for sharing; the caller holds
+// g_shareLock.
+HANDLE RegisterFile(int fd, unsigned kinds, DWORD shareMode, const struct stat& status,
+                    DWORD flagsAndAttributes, std::string deletePath)
+{
+    if (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN)
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    else if (flagsAndAttributes & FILE_FLAG_RANDOM_ACCESS)
+        posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+    auto file = std::make_shared<FileObject>(fd, kinds, shareMode, status, std::move(deletePath));
+    file->Share();
+    return RegisterHandle(std::move(file));
+}
+
+void FillInformation(const struct stat& status, BY_HANDLE_FILE_INFORMATION* information)
+{
+    auto size = static_cast<uint64_t>(S_ISDIR(status.st_mode) ? 0 : status.st_size);
+    auto index = static_cast<uint64_t>(status.st_ino);
+    information->dwFileAttributes = AttributesFromStatus(status);
+    information->ftCreationTime = FileTimeFromTimespec(status.st_mtim);
+    information->ftLastAccessTime = FileTimeFromTimespec(status.st_atim);
+    information->ftLastWriteTime = FileTimeFromTimespec(status.st_mtim);
+    information->dwVolumeSerialNumber = static_cast<DWORD>(status.st_dev);
+    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(size);
+    information->nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
+    information->nFileIndexHigh = static_cast<DWORD>(index >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(index);
+}
+
 template <typename Char>
 DWORD CopyPathOut(const std::u16string& text, DWORD capacity, Char* buffer)
 {
@@ -629,6 +763,9 @@ DWORD CopyPathOut(const std::u16string& text, DWORD capacity, Char* buffer)
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile)
 {
+    // open is a cancellation point that can act after it has made the descriptor: until the
+    // handle is registered, nothing would own it.
+    CancellationHold hold;
     if (path != nullptr && IsPipeName(path))
         return OpenPipeClient(std::u16string(path).substr(9), access);
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
@@ -669,19 +806,18 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
         return FailOpen(fd, ERROR_SHARING_VIOLATION);
     if (truncate && ftruncate(fd, 0) != 0)
         return FailOpen(fd, SetLastErrorFromErrno());
-    if (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN)
-        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    else if (flagsAndAttributes & FILE_FLAG_RANDOM_ACCESS)
-        posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
-
-    bool deleteOnClose = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
-    auto file = std::make_shared<FileObject>(fd, kinds, shareMode, status,
-                                             deleteOnClose ? AbsolutePath(native) : "");
-    file->Share();
     SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)
                      ? ERROR_ALREADY_EXISTS
                      : ERROR_SUCCESS);
-    return RegisterHandle(std::move(file));
+    bool deleteOnClose = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+    return RegisterFile(fd, kinds, shareMode, status, flagsAndAttributes,
+                        deleteOnClose ? AbsolutePath(native) : "");
+}
+
+void HandleClose::operator()(HANDLE handle) const
+{
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
 }
 
 BOOL CloseHandle(HANDLE handle)
@@ -876,19 +1012,86 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
         SetLastErrorFromErrno();
         return FALSE;
     }
-    auto size = static_cast<uint64_t>(S_ISDIR(status.st_mode) ? 0 : status.st_size);
-    auto index = static_cast<uint64_t>(status.st_ino);
-    information->dwFileAttributes = AttributesFromStatus(status);
-    information->ftCreationTime = FileTimeFromTimespec(status.st_mtim);
-    information->ftLastAccessTime = FileTimeFromTimespec(status.st_atim);
-    information->ftLastWriteTime = FileTimeFromTimespec(status.st_mtim);
-    information->dwVolumeSerialNumber = static_cast<DWORD>(status.st_dev);
-    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    information->nFileSizeLow = static_cast<DWORD>(size);
-    information->nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
-    information->nFileIndexHigh = static_cast<DWORD>(index >> 32);
-    information->nFileIndexLow = static_cast<DWORD>(index);
+    FillInformation(status, information);
     return TRUE;
+}
+
+BOOL CheckFileAccessW(LPCWSTR path, DWORD access, BY_HANDLE_FILE_INFORMATION* information)
+{
+    std::string native;
+    if (!ToNative(path, &native))
+        return FALSE;
+    struct stat status;
+    if (stat(native.c_str(), &status) != 0)
+        return SetErrorForPath(native), FALSE;
+    if (S_ISDIR(status.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const unsigned kinds = AccessKinds(access, 0);
+    const int rights = ((kinds & kReadAccess) ? R_OK : 0) | ((kinds & kWriteAccess) ? W_OK : 0);
+    if (rights != 0 && faccessat(AT_FDCWD, native.c_str(), rights, AT_EACCESS) != 0)
+        return SetLastErrorFromErrno(), FALSE;
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    if (kinds != 0 && !SharingAllows(FileIdentity{status.st_dev, status.st_ino}, kinds,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (information != nullptr)
+        FillInformation(status, information);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+HANDLE CreateUnnamedFileW(LPCWSTR folder, DWORD shareMode, DWORD flagsAndAttributes)
+{
+    CancellationHold hold;
+    std::string native;
+    if (!ToNative(folder, &native))
+        return INVALID_HANDLE_VALUE;
+    const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    const int fd = OpenUnnamed(native, mode);
+    if (fd < 0) {
+        if (IsUnnamedFileUnsupported(errno))
+            return FailOpen(fd, ERROR_NOT_SUPPORTED);
+        return FailOpen(fd, errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno));
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return FailOpen(fd, SetLastErrorFromErrno());
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    SetLastError(ERROR_SUCCESS);
+    return RegisterFile(fd, kReadAccess | kWriteAccess, shareMode, status, flagsAndAttributes,
+                        std::string());
+}
+
+BOOL LinkFileW(HANDLE file, LPCWSTR name)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    std::string native;
+    if (object == nullptr || !ToNative(name, &native))
+        return FALSE;
+    if (!LinkDescriptor(object->fd(), native))
+        return SetErrorForPath(native), FALSE;
+    return TRUE;
+}
+
+BOOL CopyFileSecurityW(LPCWSTR model, HANDLE file)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    std::string native;
+    if (object == nullptr || !ToNative(model, &native))
+        return FALSE;
+    struct stat status;
+    if (stat(native.c_str(), &status) != 0)
+        return SetErrorForPath(native), FALSE;
+    const int fd = object->fd();
+    return GiveSecurity(
+               status, [fd](uid_t owner, gid_t group) { return fchown(fd, owner, group); },
+               [fd](mode_t mode) { return fchmod(fd, mode); })
+               ? TRUE
+               : FALSE;
 }
 
 BOOL DeleteFileW(LPCWSTR path)
@@ -901,19 +1104,8 @@ BOOL MoveFileW(LPCWSTR existing, LPCWSTR destination)
     return MoveUnderLock(existing, destination, [](const std::string& source,
                                                    const std::string& target,
                                                    const struct stat& status) -> BOOL {
-        if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        if (RenameWithoutReplacing(source, target, S_ISDIR(status.st_mode)))
             return TRUE;
-        if (errno == EINVAL || errno == ENOSYS) {
-            // The file system cannot rename without replacing: a hard link refuses an
-            // existing name just as well (files only).
-            if (S_ISDIR(status.st_mode) || link(source.c_str(), target.c_str()) != 0) {
-                if (errno == EINVAL || errno == ENOSYS || errno == EPERM)
-                    errno = EXDEV;
-            } else {
-                unlink(source.c_str());
-                return TRUE;
-            }
-        }
         if (errno == EEXIST) {
             SetLastError(ERROR_ALREADY_EXISTS);
             return FALSE;
@@ -947,9 +1139,54 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags)
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
         }
+        // As Windows, a read-only file is not replaced.
+        struct stat status;
+        if (lstat(target.c_str(), &status) == 0 &&
+            AttributesFromStatus(status) == FILE_ATTRIBUTE_READONLY) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
         if (rename(source.c_str(), target.c_str()) != 0)
             return SetErrorForPath(target), FALSE;
         return TRUE;
+    });
+}
+
+BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                  void* exclude, void* reserved)
+{
+    if (backup != nullptr || flags != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return MoveUnderLock(replacement, replaced, [](const std::string& source,
+                                                   const std::string& target,
+                                                   const struct stat& sourceStatus) -> BOOL {
+        struct stat status;
+        if (stat(target.c_str(), &status) != 0)
+            return SetErrorForPath(target), FALSE;
+        if (S_ISDIR(status.st_mode) || !S_ISREG(sourceStatus.st_mode)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return SetLastErrorFromErrno(), FALSE;
+        if (!SharingAllowsDelete(target)) {
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return FALSE;
+        }
+        // What the process may not give (another owner, a group it is not in) it leaves.
+        GiveSecurity(
+            status,
+            [&source](uid_t owner, gid_t group) { return lchown(source.c_str(), owner, group); },
+            [&source](mode_t mode) { return chmod(source.c_str(), mode); });
+        if (rename(source.c_str(), target.c_str()) == 0)
+            return TRUE;
+        if (errno == EBUSY)  // a mount point
+            SetLastError(ERROR_UNABLE_TO_REMOVE_REPLACED);
+        else
+            SetErrorForPath(target);
+        return FALSE;
     });
 }
 

@@ -1,10 +1,13 @@
 #include "platform/module.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -175,4 +178,13 @@ DWORD GetCurrentThreadId()
     // Asked for in the channel's messages of every chunk: one system call per thread is enough.
     thread_local const DWORD id = static_cast<DWORD>(syscall(SYS_gettid));
     return id;
+}
+
+bool ProcessIsRunning(DWORD processId)
+{
+    // Signal 0 only asks whether the process may be signalled: EPERM says that it exists. Ids
+    // of 0 and beyond the signed range name groups of processes, not one.
+    if (processId == 0 || processId > static_cast<DWORD>(INT_MAX))
+        return false;
+    return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
 }

@@ -25,3 +25,6 @@ Function ProcedureCast(FARPROC procedure)
 HANDLE GetCurrentProcess();
 DWORD GetCurrentProcessId();
 DWORD GetCurrentThreadId();
+// Whether a process with this id exists (this one, another user's, or one that has ended but
+// was not yet waited for).
+bool ProcessIsRunning(DWORD processId);

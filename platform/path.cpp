@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -43,6 +44,23 @@ std::string ReadLink(const char* link)
             return std::string(buffer.data(), static_cast<size_t>(length));
         buffer.resize(buffer.size() * 2);
     }
+}
+
+// Sets the last error for a failed step of resolving a path: a missing folder, or a file
+// where a folder should be, is a missing path.
+BOOL FailResolving()
+{
+    SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                     : Win32ErrorFromErrno(errno));
+    return FALSE;
+}
+
+// The folder of a POSIX path and its last component ("" after a trailing separator).
+void SplitLast(const std::string& native, std::string* folder, std::string* name)
+{
+    const size_t slash = native.rfind('/');
+    *folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : native.substr(0, slash));
+    *name = slash == std::string::npos ? native : native.substr(slash + 1);
 }
 
 }  // namespace
@@ -95,4 +113,56 @@ std::u16string ModulePath()
             return Utf8ToUtf16(range.path);
     }
     return std::u16string();
+}
+
+BOOL ResolveLinksW(LPCWSTR path, std::u16string* resolved)
+{
+    constexpr int kMaximumLinks = 40;
+    std::string native;
+    if (!NativePath(path, &native))
+        return FALSE;
+    if (native.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    for (int links = 0;; ++links) {
+        std::string folder;
+        std::string name;
+        SplitLast(native, &folder, &name);
+        if (name.empty() || name == "." || name == "..") {
+            folder = native;
+            name.clear();
+        }
+        char* real = realpath(folder.c_str(), nullptr);
+        if (real == nullptr)
+            return FailResolving();
+        const std::string realFolder = real;
+        free(real);
+        const std::string candidate =
+            name.empty() ? realFolder : (realFolder == "/" ? "" : realFolder) + "/" + name;
+        struct stat status;
+        bool isLink = false;
+        if (!name.empty()) {
+            if (lstat(candidate.c_str(), &status) == 0)
+                isLink = S_ISLNK(status.st_mode);
+            else if (errno != ENOENT)
+                return FailResolving();
+        }
+        if (!isLink) {
+            *resolved = Utf8ToUtf16(candidate);
+            return TRUE;
+        }
+        if (links == kMaximumLinks) {
+            SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+            return FALSE;
+        }
+        // A link removed meanwhile reads as nothing: its name is looked at again.
+        const std::string target = ReadLink(candidate.c_str());
+        if (target.empty())
+            native = candidate;
+        else if (target[0] == '/')
+            native = target;
+        else
+            native = realFolder + "/" + target;
+    }
 }

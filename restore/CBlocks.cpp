@@ -129,17 +129,16 @@ uint32_t CBlocks::Failed(DWORD error)
 
 uint32_t CBlocks::ReadHeader(const WCHAR* path, Header* out)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const OwnedHandle file(CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         Report(nullptr, Cutil::kTypeError, kLevel,
                u"CBlocks::ReadHeader CreateFile failed on (%s) (%d)", path, error);
         return Failed(error);
     }
-    const uint32_t read = ReadHeaderHandle(file, out);
+    const uint32_t read = ReadHeaderHandle(file.get(), out);
     m_lastSystemError = read ? ERROR_SUCCESS : GetLastError();
-    CloseHandle(file);
     SetLastError(m_lastSystemError);
     return read;
 }
@@ -267,30 +266,29 @@ uint32_t CBlocks::CreateVersionOnDisk(int32_t progress, const WCHAR* target, con
     build.fileCode = fileCode;
     build.messages = messages;
 
-    build.blocks = CreateFileW(blockFile, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                               kBuildFlags, nullptr);
-    if (build.blocks == INVALID_HANDLE_VALUE) {
+    build.blocks.reset(CreateFileW(blockFile, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                   kBuildFlags, nullptr));
+    if (build.blocks.get() == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         Report(messages, Cutil::kTypeError, kLevel,
                u"CBlocks::CreateVersionOnDisk CreateFile failed on (%s) win32error (%d)", blockFile,
                error);
         return Failed(error);
     }
-    build.target = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               kBuildFlags, nullptr);
-    if (build.target == INVALID_HANDLE_VALUE) {
+    build.target.reset(CreateFileW(target, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING, kBuildFlags, nullptr));
+    if (build.target.get() == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         Report(messages, Cutil::kTypeError, kLevel,
                u"CBlocks::CreateVersionOnDisk CreateFile for (%s) failed win32error (%d)", target,
                error);
-        CloseHandle(build.blocks);
         return Failed(error);
     }
 
     const uint32_t applied = ApplyBlockFile(build);
     // Both files are closed before the checksum pass, whatever happened.
-    Cutil::CloseKeepingLastError(build.target);
-    Cutil::CloseKeepingLastError(build.blocks);
+    build.target.reset();
+    build.blocks.reset();
     if (!applied)
         return Failed(m_lastSystemError);
     return CheckVersion(build);
@@ -298,7 +296,7 @@ uint32_t CBlocks::CreateVersionOnDisk(int32_t progress, const WCHAR* target, con
 
 uint32_t CBlocks::ApplyBlockFile(Rebuild& build)
 {
-    if (!ReadHeaderHandle(build.blocks, &build.header)) {
+    if (!ReadHeaderHandle(build.blocks.get(), &build.header)) {
         const DWORD error = GetLastError();
         Report(build.messages, Cutil::kTypeError, kLevel,
                u"CBlocks::CreateVersionOnDisk ReadHeader failed on (%s) win32error (%d)",
@@ -306,7 +304,7 @@ uint32_t CBlocks::ApplyBlockFile(Rebuild& build)
         return Failed(error);
     }
     // A count the file cannot hold is refused before the target is touched.
-    if (!RecordsFitInFile(build.blocks, build.header.recordCount)) {
+    if (!RecordsFitInFile(build.blocks.get(), build.header.recordCount)) {
         const DWORD error = GetLastError();
         Report(build.messages, Cutil::kTypeError, kLevel,
                u"CBlocks::CreateVersionOnDisk record count (%I64u) does not fit in (%s) "
@@ -338,7 +336,7 @@ uint32_t CBlocks::ChooseSize(Rebuild& build)
         Report(build.messages, Cutil::kTypeInformation, kLevel,
                u"CBlocks::CreateVersionOnDisk SetHugeEOF for (%s) (%I64u) (%ld)", build.targetPath,
                build.size, build.acceptMismatch);
-    if (!m_util.SetHugeEOF(build.target, build.size)) {
+    if (!m_util.SetHugeEOF(build.target.get(), build.size)) {
         const DWORD error = GetLastError();
         Report(build.messages, Cutil::kTypeError, kLevel,
                u"CBlocks::CreateVersionOnDisk SetHugeEOF for (%s) failed win32error (%d) (%I64u)",
@@ -371,7 +369,7 @@ uint32_t CBlocks::ReportProgress(Rebuild& build, uint64_t number)
 uint32_t CBlocks::ApplyRecord(Rebuild& build, uint64_t number)
 {
     BlockRecord record{};
-    if (!ReadBlock(build.blocks, &record)) {
+    if (!ReadBlock(build.blocks.get(), &record)) {
         const DWORD error = GetLastError();
         Report(build.messages, Cutil::kTypeError, kLevel,
                u"CBlocks::CreateVersionOnDisk ReadBlock failed on (%s) win32error (%d)",
@@ -396,7 +394,7 @@ uint32_t CBlocks::WriteRecord(Rebuild& build, uint64_t number, const BlockRecord
                number, record.offset, record.dataSize, build.size);
         return Failed(ERROR_INVALID_DATA);
     }
-    if (!WriteBlockData(build.target, record)) {
+    if (!WriteBlockData(build.target.get(), record)) {
         const DWORD error = GetLastError();
         DumpBlock(number, record);
         Report(

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "kelvane.h"
+#include "platform/file.h"
 #include "platform/format.h"
 #include "platform/types.h"
 #include "util/Cutil.h"
@@ -90,8 +91,8 @@ private:
         int32_t progress;
         const WCHAR* targetPath;
         const WCHAR* blockPath;
-        HANDLE target;
-        HANDLE blocks;
+        OwnedHandle target;
+        OwnedHandle blocks;
         uint64_t expectedSize;
         uint32_t expectedCrc;
         uint32_t acceptMismatch;

@@ -64,31 +64,18 @@ void LogDownload(Csocketclient& channel, INT type, const WCHAR* format, const Ar
     channel.LogW(type, kLogLevel, FormatString(format, args...).c_str());
 }
 
-// Renames the complete file, already made durable, over destination, whatever stood there.
-// On failure the file is removed, destination is left as it was, and the system error goes
-// to *systemError.
-bool ReplaceDestination(Csocketclient& channel, CTransferFile& file, const WCHAR* destination,
-                        DWORD* systemError)
+// Puts the complete file in destination's place, with the file time when it is not 0. On
+// failure the file is removed, destination keeps its bytes (unless the copy into it in place
+// failed part-way), and the system error goes to *systemError.
+bool PutInPlace(Csocketclient& channel, CTransferFile& file, const WCHAR* destination,
+                DWORD fileTime, DWORD* systemError)
 {
-    if (file.Replace(destination))
+    const WCHAR* failedStep = nullptr;
+    if (file.PutInPlace(destination, static_cast<int32_t>(fileTime), &failedStep))
         return true;
     *systemError = GetLastError();
-    LogDownload(channel, Csocketclient::kTypeError,
-                u"GetFile MoveFileEx failed win32error (%ld) on (%s)", *systemError, destination);
-    file.Discard();
-    return false;
-}
-
-// Makes the complete file durable and renames it over destination, as ReplaceDestination.
-bool PutInPlace(Csocketclient& channel, CTransferFile& file, const WCHAR* destination,
-                DWORD* systemError)
-{
-    if (file.FlushAndClose())
-        return ReplaceDestination(channel, file, destination, systemError);
-    *systemError = GetLastError();
-    LogDownload(channel, Csocketclient::kTypeError,
-                u"GetFile FlushFileBuffers failed win32error (%ld) on (%s)", *systemError,
-                destination);
+    LogDownload(channel, Csocketclient::kTypeError, u"GetFile %s failed win32error (%ld) on (%s)",
+                failedStep, *systemError, destination);
     file.Discard();
     return false;
 }
@@ -159,8 +146,9 @@ INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path
     m_cancel = 0;
     LogDownload(*this, kTypeInformation, u"GetFile %s", finalPath);
 
-    // The data goes to a file of the download's own beside path; path itself is replaced
-    // only by the complete file.
+    // The data goes to a file of the download's own; path itself gets it only once it is
+    // complete. What an open of path for writing would refuse is refused here, before the
+    // server is asked anything.
     Download download{path, finalPath, word, done, fileTime, {}};
     if (!download.file.Create(path)) {
         const DWORD error = GetLastError();
@@ -285,12 +273,9 @@ INT Csocketclient::WriteSingleFile(Download& download, void* data, DWORD length,
     }
     RaiseEvent(kCodeDataDone, nullptr, compressedSize);
     ownedData.reset();
-    // writebin has flushed the file: it needs no second flush before the rename.
-    if (!ReplaceDestination(*this, download.file, download.finalPath, &m_systemError))
+    if (!PutInPlace(*this, download.file, download.finalPath, *download.fileTime, &m_systemError))
         return 0;
     *download.done = 1;
-    if (*download.fileTime != 0)
-        Cutil::SetFileTime(download.finalPath, static_cast<INT>(*download.fileTime));
     return 1;
 }
 
@@ -463,7 +448,8 @@ INT Csocketclient::FinishCachedFile(Download& download, ULONGLONG received, ULON
                     received, total);
         return DiscardFile(download);
     }
-    return PutInPlace(*this, download.file, download.path, &m_systemError) ? 1 : 0;
+    // The cached transfer does not apply the file time.
+    return PutInPlace(*this, download.file, download.path, 0, &m_systemError) ? 1 : 0;
 }
 
 INT Csocketclient::AbandonCachedFile(Download& download, DWORD reason)

@@ -372,18 +372,16 @@ uint32_t Cutil::SetHugeEOF(HANDLE file, uint64_t size)
 
 uint32_t Cutil::SetHugeEOF(const WCHAR* path, uint64_t size)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const OwnedHandle file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         LogFormat(kTypeError, kFileLogLevel,
                   u"Cutil::SetHugeEOF Create File failed on (%s) win32error (%d)", path, error);
         SetLastError(error);
         return 0;
     }
-    uint32_t result = SetHugeEOF(file, size);
-    CloseKeepingLastError(file);
-    return result;
+    return SetHugeEOF(file.get(), size);
 }
 
 uint32_t Cutil::SetHugeFilePointer(HANDLE file, uint64_t offset)
@@ -442,12 +440,12 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
                       *systemError);
         return 0;
     }
-    HANDLE file =
+    const PacketBuffer ownedBuffer(buffer);
+    const OwnedHandle file(
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
         *systemError = GetLastError();
-        FreePacket(buffer);
         *step = kStepOpen;
         if (logErrors != 0)
             LogFormat(kTypeError, kFileLogLevel,
@@ -460,7 +458,7 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
     WCHAR errorText[kErrorTextCapacity] = {};
     uint64_t size = 0;
     const bool progress = report == 1 && m_callback != nullptr;
-    if (!GetHugeFileSizeHandle(&size, file, errorText, systemError)) {
+    if (!GetHugeFileSizeHandle(&size, file.get(), errorText, systemError)) {
         if (logErrors != 0)
             LogFormat(kTypeError, kFileLogLevel, u"Cutil::GetCrc32Disk (%s)", errorText);
     } else if (progress && RaiseProgress(kCodeSetDataSize, size) != 0) {
@@ -469,7 +467,7 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
     } else {
         for (;;) {
             DWORD read = 0;
-            if (!ReadFile(file, buffer, kCrcBlockSize, &read, nullptr)) {
+            if (!ReadFile(file.get(), buffer, kCrcBlockSize, &read, nullptr)) {
                 *step = kStepOpen;
                 *systemError = GetLastError();
                 if (logErrors != 0)
@@ -491,8 +489,6 @@ uint32_t Cutil::GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused,
             }
         }
     }
-    FreePacket(buffer);
-    CloseHandle(file);
     return result;
 }
 
@@ -537,17 +533,19 @@ void Cutil::CloseKeepingLastError(HANDLE file)
 
 uint32_t Cutil::SetFileTime(const WCHAR* path, int32_t time)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const OwnedHandle file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
         return 0;
-    BOOL result = TRUE;
-    if (time > 0) {
-        const FILETIME instant = UnixTimeToFileTime(time);
-        result = ::SetFileTime(file, &instant, &instant, &instant);
-    }
-    CloseKeepingLastError(file);
-    return result ? 1 : 0;
+    return SetFileTime(file.get(), time);
+}
+
+uint32_t Cutil::SetFileTime(HANDLE file, int32_t time)
+{
+    if (time <= 0)
+        return 1;
+    const FILETIME instant = UnixTimeToFileTime(time);
+    return ::SetFileTime(file, &instant, &instant, &instant) ? 1 : 0;
 }
 
 void* Cutil::AllocateMemory(uint32_t size)

@@ -80,6 +80,8 @@ public:
     // Sets the creation, access and write times to the instant given in seconds since
     // 1970-01-01 UTC; a time of 0 or less leaves them alone.
     static uint32_t SetFileTime(const WCHAR* path, int32_t time);
+    // The same on a file open for writing.
+    static uint32_t SetFileTime(HANDLE file, int32_t time);
     void* AllocateMemory(uint32_t size);
     static int32_t AppendUtf8ToFile(const WCHAR* path, const WCHAR* text);
     // Appends text and a line feed to the log file at path; an over-long text is cut so that

@@ -29,6 +29,7 @@ public:
     static constexpr const char* kTemporaryName = "18446744073709551615_7.tmp";
     static constexpr uint32_t kChunk = 0x20000;
     // Host callback events.
+    static constexpr uint32_t kMessage = 1;
     static constexpr uint32_t kCancelPoll = 4;
     static constexpr uint32_t kState = 7;
     static constexpr uint32_t kDataSize = 24;
@@ -81,6 +82,28 @@ protected:
         return function(channel, Low(0), High(0), Low(1), High(1), Low(2), High(2), Low(3),
                         High(3), Low(4), High(4), folder.c_str(), blockFile.c_str(),
                         destination.c_str(), callback);
+    }
+
+    // Opens the channel anew with the channel log level that the server's login reply gives,
+    // so that the channel's messages reach the host's callback.
+    void ReopenChannelWithLogLevel(DWORD level)
+    {
+        LoginReplyFields fields;
+        fields.logLevel = level;
+        server.Logins().SetLoginReply(fields);
+        library.CloseChannel(channel);
+        channel = library.OpenChannel(server.Address16().c_str(), u"alice", u"secret", &flags, 0,
+                                      u"", 0, u"", u"");
+        ASSERT_NE(channel, nullptr);
+    }
+    // Whether a message of the channel that reached the host holds text.
+    bool Logged(const std::string& text) const
+    {
+        for (const HostCallback::Event& event : host.Events()) {
+            if (event.code == kMessage && event.text.find(text) != std::string::npos)
+                return true;
+        }
+        return false;
     }
 
     size_t FileRequests() const { return server.RequestCount(CCreatePacket::kGetFile); }

@@ -69,8 +69,8 @@ std::filesystem::path FolderOfLength(const std::filesystem::path& base, size_t l
 TEST_F(HybridRestoreTest, RebuildsAVersionLongerThanTheServersCopy)
 {
     Prepare(Noise(200000, 2), 230000);
-    // While the server's copy arrives, it is written beside the block file, under a name
-    // that starts with the temporary file's.
+    // While the server's copy arrives, it is written into a file without a name: the folder
+    // holds only the block file, and the temporary name is taken only by the complete copy.
     std::vector<std::string> namesDuringDownload;
     host.decide = [&](const HostCallback::Event& event) {
         if (event.code == kDataDone) {
@@ -80,10 +80,7 @@ TEST_F(HybridRestoreTest, RebuildsAVersionLongerThanTheServersCopy)
         return 0;
     };
     ASSERT_EQ(Restore(), 1);
-    EXPECT_EQ(namesDuringDownload.size(), 2u);
-    EXPECT_EQ(std::count_if(namesDuringDownload.begin(), namesDuringDownload.end(),
-                            [](const std::string& name) { return name.starts_with(kTemporaryName); }),
-              1);
+    EXPECT_EQ(namesDuringDownload, std::vector<std::string>{"blocks.dat"});
     EXPECT_TRUE(Read(destination) == version);
     EXPECT_FALSE(Exists(temporary));
     EXPECT_EQ(Read(folder / "blocks.dat").size(), 44u + 4 * 28 + 12 + 13 + 0x10005 + 24);
@@ -217,4 +214,13 @@ TEST_F(HybridRestoreTest, AFileInTheTemporaryFilesPlaceIsKept)
     EXPECT_EQ(RestoreHybridFile(folder.u16string(), u"blocks.dat", temporary.u16string()), 0);
     EXPECT_EQ(Read(temporary), "the host's own file");
     EXPECT_EQ(FileRequests(), 0u);
+}
+
+// A destination that is the temporary path itself: the rebuilt version is already where it
+// belongs, and the call gives the build's result.
+TEST_F(HybridRestoreTest, ADestinationThatIsTheTemporaryPathGetsTheBuildsResult)
+{
+    Prepare(Noise(150000, 6), 150000);
+    EXPECT_EQ(RestoreHybridFile(folder.u16string(), u"blocks.dat", temporary.u16string()), 1);
+    EXPECT_TRUE(Read(temporary) == version);
 }

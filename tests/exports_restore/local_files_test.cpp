@@ -3,9 +3,13 @@
 // breaks on the way (a write that fails, a host that dies). Some restores run in the host
 // program, a process of its own that the test can limit or kill.
 #include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,20 +18,76 @@
 
 #include "RestoreFixture.h"
 #include "platform/text.h"
+#include "support/FolderWatch.h"
 
 namespace {
 
 using Form = DownloadHandlers::Form;
 using PacketAction = DownloadHandlers::PacketAction;
 
+// The user id (and group id) that restores run as where the case needs a user who is not
+// root: "nobody".
+constexpr uid_t kOtherUser = 65534;
+
+// What the host restoring in a child process runs under.
+struct HostConditions {
+    // Caps the size of every file the host writes (a write past it fails instead of raising
+    // SIGXFSZ); 0 leaves it.
+    rlim_t fileSizeLimit = 0;
+    // Runs the host as kOtherUser rather than as the test's user.
+    bool asOtherUser = false;
+    // In a mount namespace of the host's own, this file is bind-mounted over bindTarget.
+    std::string bindSource;
+    std::string bindTarget;
+
+    static HostConditions FileSizeLimit(rlim_t limit)
+    {
+        HostConditions conditions;
+        conditions.fileSizeLimit = limit;
+        return conditions;
+    }
+    static HostConditions OtherUser()
+    {
+        HostConditions conditions;
+        conditions.asOtherUser = true;
+        return conditions;
+    }
+    static HostConditions FileMountedOver(const std::string& source, const std::string& target)
+    {
+        HostConditions conditions;
+        conditions.bindSource = source;
+        conditions.bindTarget = target;
+        return conditions;
+    }
+};
+
+// Whether the test may run a host as kOtherUser: only root may switch users.
+bool CanRunAsOtherUser()
+{
+    return geteuid() == 0;
+}
+
+// Whether a child process may have a mount namespace of its own and mount in it.
+bool CanMountInANamespace()
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(unshare(CLONE_NEWNS) == 0 &&
+                      mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                  ? 0
+                  : 1);
+    int status = 1;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
 // kelvane-host restoring the fixture's file version to a path, as a child process whose
 // standard output the test reads line by line.
 class HostRestore {
 public:
-    // Starts the host in folder; a non-zero fileSizeLimit caps the size of every file it
-    // writes (a write past it fails instead of raising SIGXFSZ).
+    // Starts the host in folder, under the conditions given.
     HostRestore(const std::string& server, const std::filesystem::path& path,
-                const std::filesystem::path& folder, rlim_t fileSizeLimit = 0)
+                const std::filesystem::path& folder, const HostConditions& conditions = {})
     {
         const char* binaries = std::getenv("KELVANE_TEST_BINARY_DIR");
         const std::string program =
@@ -43,6 +103,8 @@ public:
             argv.push_back(word.data());
         argv.push_back(nullptr);
         const std::string directory = folder.string();
+        const char* bindSource = conditions.bindSource.c_str();
+        const char* bindTarget = conditions.bindTarget.c_str();
 
         int output[2];
         if (pipe(output) != 0)
@@ -53,11 +115,20 @@ public:
             dup2(output[1], STDOUT_FILENO);
             close(output[0]);
             close(output[1]);
-            if (fileSizeLimit != 0) {
+            if (conditions.fileSizeLimit != 0) {
                 signal(SIGXFSZ, SIG_IGN);
-                const rlimit limit{fileSizeLimit, fileSizeLimit};
+                const rlimit limit{conditions.fileSizeLimit, conditions.fileSizeLimit};
                 setrlimit(RLIMIT_FSIZE, &limit);
             }
+            if (*bindSource != 0 &&
+                (unshare(CLONE_NEWNS) != 0 ||
+                 mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                 mount(bindSource, bindTarget, nullptr, MS_BIND, nullptr) != 0))
+                _exit(126);
+            if (conditions.asOtherUser &&
+                (setgroups(0, nullptr) != 0 || setresgid(kOtherUser, kOtherUser, kOtherUser) != 0 ||
+                 setresuid(kOtherUser, kOtherUser, kOtherUser) != 0))
+                _exit(126);
             if (chdir(directory.c_str()) == 0)
                 execv(argv[0], argv.data());
             _exit(127);
@@ -166,10 +237,36 @@ protected:
     {
         Serve(contents, form);
     }
+    // Serves contents in the form, but breaks the transfer: a damaged single reply, or a
+    // cached transfer that the server stops after its first chunk.
+    void ServeFailingIn(Form form, const std::string& contents)
+    {
+        ServeIn(form, contents);
+        DownloadHandlers::Behaviour failing;
+        failing.form = form;
+        failing.singleFault = DownloadHandlers::SingleReplyFault::CorruptStream;
+        files.SetBehaviour(failing);
+        if (form == Form::Cached)
+            files.QueuePacketActions({PacketAction::Data, PacketAction::Stop});
+    }
+
+    static struct stat Status(const std::filesystem::path& path)
+    {
+        struct stat status {};
+        EXPECT_EQ(stat(path.c_str(), &status), 0) << path;
+        return status;
+    }
+
+    // Lets kOtherUser reach the test's folders.
+    void OpenToOtherUser()
+    {
+        std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    }
 
     std::filesystem::path folder = dir.path() / "files";
     std::filesystem::path target = folder / "report.doc";
     const std::string old = Noise(38 * 1024, 3);
+    const std::string contents = Noise(900 * 1024, 5);
 };
 
 } // namespace
@@ -178,7 +275,8 @@ TEST_F(LocalFilesTest, AWriteThatFailsPartWayLeavesTheOldFileInEitherForm)
 {
     for (Form form : {Form::Single, Form::Cached}) {
         ServeIn(form);
-        HostRestore restore(server.Address(), target, cwd, 600 * 1024);
+        HostRestore restore(server.Address(), target, cwd,
+                            HostConditions::FileSizeLimit(600 * 1024));
         ASSERT_TRUE(restore.Started());
         const std::string output = restore.Finish();
         EXPECT_NE(output.find("RestoreFile -> 0"), std::string::npos) << output;
@@ -197,13 +295,7 @@ TEST_F(LocalFilesTest, SiblingsAreUntouchedBySuccessAndFailureInEitherForm)
     }
     const std::string contents = Noise(3 * kChunk + 5, 8);
     for (Form form : {Form::Single, Form::Cached}) {
-        ServeIn(form, contents);
-        DownloadHandlers::Behaviour failing;
-        failing.form = form;
-        failing.singleFault = DownloadHandlers::SingleReplyFault::CorruptStream;
-        files.SetBehaviour(failing);
-        if (form == Form::Cached)
-            files.QueuePacketActions({PacketAction::Data, PacketAction::Stop});
+        ServeFailingIn(form, contents);
         EXPECT_EQ(RestoreFile(target.u16string()), 0);
         expected["report.doc"] = Fingerprint(old);
         EXPECT_EQ(Folder(), expected);
@@ -223,25 +315,11 @@ TEST_F(LocalFilesTest, TheOldFileIsReplacedInOneStepInEitherForm)
     for (Form form : {Form::Single, Form::Cached}) {
         Write(target, old);
         ServeIn(form);
-        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        ASSERT_GE(watch, 0);
-        ASSERT_GE(inotify_add_watch(watch, folder.c_str(),
-                                    IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
-                                        IN_CREATE | IN_CLOSE_WRITE),
-                  0);
+        FolderWatch watch(folder, IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
+                                      IN_CREATE | IN_CLOSE_WRITE);
+        ASSERT_TRUE(watch.Started());
         EXPECT_EQ(RestoreFile(target.u16string()), 1);
-        std::vector<uint32_t> onTarget;
-        alignas(inotify_event) char buffer[64 * 1024];
-        for (ssize_t length; (length = read(watch, buffer, sizeof buffer)) > 0;) {
-            for (ssize_t at = 0; at < length;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                if (event->len > 0 && std::string(event->name) == "report.doc")
-                    onTarget.push_back(event->mask);
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            }
-        }
-        close(watch);
-        EXPECT_EQ(onTarget, std::vector<uint32_t>{IN_MOVED_TO});
+        EXPECT_EQ(watch.EventsOn("report.doc"), std::vector<uint32_t>{IN_MOVED_TO});
         EXPECT_EQ(Folder().size(), 1u);
     }
 }
@@ -259,6 +337,8 @@ TEST_F(LocalFilesTest, AHostKilledInTheMiddleOfACachedTransferLeavesTheOldFile)
     ASSERT_TRUE(restore.WaitForLine(" MiB/s "));
     restore.Kill();
     EXPECT_TRUE(Read(target) == old);
+    // The transfer file had no name yet: nothing of it is left.
+    EXPECT_EQ(Folder(), (std::map<std::string, std::string>{{"report.doc", Fingerprint(old)}}));
 }
 
 TEST_F(LocalFilesTest, ANameAtTheFileSystemsLimitIsRestoredInEitherForm)
@@ -279,4 +359,224 @@ TEST_F(LocalFilesTest, ASingleReplyToAShortRelativePathIsRestored)
     ServeIn(Form::Single, "short");
     EXPECT_EQ(RestoreFile(u"abc"), 1);
     EXPECT_EQ(Read(cwd / "abc"), "short");
+}
+
+// Restoring over a file keeps what the file was besides its bytes: who may read, write or run
+// it, and whom it belongs to. A host running as root restores a file of another user as that
+// user's, and a read-only file as read-only.
+TEST_F(LocalFilesTest, TheNewFileKeepsTheOldOnesModeOwnerAndGroupInEitherForm)
+{
+    struct Kept {
+        mode_t mode;
+        uid_t owner;
+        gid_t group;
+    };
+    std::vector<Kept> cases{{0600, geteuid(), getegid()}, {0755, geteuid(), getegid()}};
+    if (geteuid() == 0)
+        cases.insert(cases.end(), {{0444, 0, 0}, {02750, 1234, 5678}});
+    for (Form form : {Form::Single, Form::Cached}) {
+        for (const Kept& kept : cases) {
+            Write(target, old);
+            ASSERT_EQ(chown(target.c_str(), kept.owner, kept.group), 0);
+            ASSERT_EQ(chmod(target.c_str(), kept.mode), 0);
+            ServeIn(form, contents);
+            EXPECT_EQ(RestoreFile(target.u16string()), 1);
+            const struct stat status = Status(target);
+            EXPECT_EQ(status.st_mode & 07777, kept.mode);
+            EXPECT_EQ(status.st_uid, kept.owner);
+            EXPECT_EQ(status.st_gid, kept.group);
+            EXPECT_TRUE(Read(target) == contents);
+        }
+    }
+    EXPECT_EQ(Folder().size(), 1u);
+}
+
+// A destination that is a symbolic link: the file it points to is restored (a missing one
+// created), and the link stays a link.
+TEST_F(LocalFilesTest, ALinkedDestinationIsRestoredWhereTheLinkPointsInEitherForm)
+{
+    const std::filesystem::path elsewhere = dir.path() / "elsewhere";
+    std::filesystem::create_directory(elsewhere);
+    std::filesystem::create_symlink("report.doc", folder / "link.doc");
+    std::filesystem::create_symlink(folder / "link.doc", elsewhere / "link-to-link.doc");
+    std::filesystem::create_symlink("new.doc", folder / "dangling.doc");
+    for (Form form : {Form::Single, Form::Cached}) {
+        for (const std::filesystem::path& link :
+             {folder / "link.doc", elsewhere / "link-to-link.doc"}) {
+            Write(target, old);
+            ServeIn(form, contents);
+            EXPECT_EQ(RestoreFile(link.u16string()), 1);
+            EXPECT_TRUE(std::filesystem::is_symlink(link));
+            EXPECT_TRUE(Read(target) == contents);
+        }
+        std::filesystem::remove(folder / "new.doc");
+        EXPECT_EQ(RestoreFile((folder / "dangling.doc").u16string()), 1);
+        EXPECT_TRUE(std::filesystem::is_symlink(folder / "dangling.doc"));
+        EXPECT_TRUE(Read(folder / "new.doc") == contents);
+    }
+    EXPECT_EQ(Folder().size(), 4u);
+}
+
+// A file with several names (hard links) is one file: each name has the new content, copied
+// into the file in place once it is complete; until then the file keeps its bytes.
+TEST_F(LocalFilesTest, AFileWithSeveralNamesGetsTheNewContentUnderEachInEitherForm)
+{
+    std::filesystem::create_hard_link(target, folder / "other-name.doc");
+    const ino_t file = Status(target).st_ino;
+    for (Form form : {Form::Single, Form::Cached}) {
+        Write(target, old);
+        ServeFailingIn(form, contents);
+        EXPECT_EQ(RestoreFile(target.u16string()), 0);
+        EXPECT_TRUE(Read(folder / "other-name.doc") == old);
+
+        ServeIn(form, contents);
+        EXPECT_EQ(RestoreFile(target.u16string()), 1);
+        EXPECT_TRUE(Read(target) == contents);
+        EXPECT_TRUE(Read(folder / "other-name.doc") == contents);
+        EXPECT_EQ(Status(target).st_ino, file);
+        EXPECT_EQ(Folder().size(), 2u);
+    }
+}
+
+// A file its user may write, in a folder where they may not create one: the new content
+// arrives in the temporary folder and is copied into the file in place.
+TEST_F(LocalFilesTest, AFileInAFolderThatTakesNoNewFileIsWrittenInPlaceInEitherForm)
+{
+    if (!CanRunAsOtherUser())
+        GTEST_SKIP() << "needs root to run the restore as another user";
+    OpenToOtherUser();
+    ASSERT_EQ(chown(target.c_str(), kOtherUser, kOtherUser), 0);
+    for (Form form : {Form::Single, Form::Cached}) {
+        Write(target, old);
+        ServeIn(form, contents);
+        HostRestore restore(server.Address(), target, cwd, HostConditions::OtherUser());
+        ASSERT_TRUE(restore.Started());
+        const std::string output = restore.Finish();
+        EXPECT_NE(output.find("RestoreFile -> 1"), std::string::npos) << output;
+        EXPECT_TRUE(Read(target) == contents);
+        EXPECT_EQ(Status(target).st_uid, kOtherUser);
+        EXPECT_EQ(Folder().size(), 1u);
+    }
+}
+
+// A file bind-mounted over the destination cannot be replaced by a rename (it is a mount
+// point, here of another file system): the mounted file gets the new content in place.
+TEST_F(LocalFilesTest, AFileMountedOverTheDestinationIsWrittenInPlaceInEitherForm)
+{
+    if (!CanMountInANamespace())
+        GTEST_SKIP() << "needs a mount namespace of its own and the right to mount in it";
+    char mounted[] = "/dev/shm/kelvane-mounted-XXXXXX";
+    const int fd = mkstemp(mounted);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    for (Form form : {Form::Single, Form::Cached}) {
+        Write(mounted, "the file mounted over report.doc");
+        ServeIn(form, contents);
+        HostRestore restore(server.Address(), target, cwd,
+                            HostConditions::FileMountedOver(mounted, target.string()));
+        ASSERT_TRUE(restore.Started());
+        const std::string output = restore.Finish();
+        EXPECT_NE(output.find("RestoreFile -> 1"), std::string::npos) << output;
+        EXPECT_TRUE(Read(mounted) == contents);
+    }
+    unlink(mounted);
+    EXPECT_EQ(Folder(), (std::map<std::string, std::string>{{"report.doc", Fingerprint(old)}}));
+}
+
+// A user who may not write the file, or may not create it in its folder, is refused as an
+// open for writing would refuse them, before the server is asked anything.
+TEST_F(LocalFilesTest, AUserWhoMayNotWriteTheFileIsRefusedBeforeAnyRequest)
+{
+    if (!CanRunAsOtherUser())
+        GTEST_SKIP() << "needs root to run the restore as another user";
+    OpenToOtherUser();
+    const std::filesystem::path own = dir.path() / "own";
+    std::filesystem::create_directory(own);
+    ASSERT_EQ(chown(own.c_str(), kOtherUser, kOtherUser), 0);
+    const std::filesystem::path readOnly = own / "read-only.doc";
+    Write(readOnly, old);
+    ASSERT_EQ(chown(readOnly.c_str(), kOtherUser, kOtherUser), 0);
+    ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+    ServeIn(Form::Single, contents);
+    for (const std::filesystem::path& path : {readOnly, folder / "new.doc"}) {
+        HostRestore restore(server.Address(), path, cwd, HostConditions::OtherUser());
+        ASSERT_TRUE(restore.Started());
+        const std::string output = restore.Finish();
+        EXPECT_NE(output.find("RestoreFile -> 0"), std::string::npos) << output;
+    }
+    EXPECT_TRUE(Read(readOnly) == old);
+    EXPECT_EQ(Status(readOnly).st_mode & 07777, 0444u);
+    EXPECT_EQ(Folder().size(), 1u);
+    EXPECT_EQ(FileRequests(), 0u);
+}
+
+// What an open for reading and writing refuses fails as that open fails, with the same log
+// line and error, before the server is asked anything.
+TEST_F(LocalFilesTest, DestinationsAnOpenForWritingRefusesFailBeforeAnyRequest)
+{
+    ReopenChannelWithLogLevel(30);
+    ServeIn(Form::Single, contents);
+    ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0644), 0);
+    const struct {
+        std::u16string path;
+        DWORD error;
+    } refused[] = {
+        {folder.u16string(), ERROR_ACCESS_DENIED},
+        {u"", ERROR_PATH_NOT_FOUND},
+        {(folder / std::string(256, 'n')).u16string(), ERROR_FILENAME_EXCED_RANGE},
+        {(folder / "pipe").u16string(), ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& destination : refused) {
+        EXPECT_EQ(RestoreFile(destination.path), 0);
+        EXPECT_TRUE(Logged("Csocketzip::GetFile CreateFile failed on (" +
+                           Utf16ToUtf8(destination.path) + ") win32error (" +
+                           std::to_string(destination.error) + ")"))
+            << Utf16ToUtf8(destination.path);
+    }
+    EXPECT_EQ(FileRequests(), 0u);
+    EXPECT_EQ(std::filesystem::status(folder / "pipe").type(), std::filesystem::file_type::fifo);
+}
+
+// The time a single reply gives is set on the new file before it takes the destination's
+// place: the destination is never opened, so another restore of the same path in the same
+// process cannot find it held open without sharing.
+TEST_F(LocalFilesTest, ASingleReplyGetsItsTimeBeforeItTakesTheDestinationsPlace)
+{
+    constexpr int64_t kTime = 1300000000;
+    files.AddFile(kCodes, contents, kTime);
+    DownloadHandlers::Behaviour single;
+    single.form = Form::Single;
+    files.SetBehaviour(single);
+    FolderWatch watch(folder, IN_OPEN | IN_ATTRIB | IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE |
+                                  IN_MOVED_TO);
+    ASSERT_TRUE(watch.Started());
+    EXPECT_EQ(RestoreFile(target.u16string()), 1);
+    EXPECT_EQ(watch.EventsOn("report.doc"), std::vector<uint32_t>{IN_MOVED_TO});
+    EXPECT_EQ(Status(target).st_mtim.tv_sec, kTime);
+}
+
+// Transfer files that a process left under a name (where the file system has no unnamed
+// files, or from before) are removed at the first restore of a process into their folder once
+// that process has ended; those of running processes, and the user's own files, stay.
+TEST_F(LocalFilesTest, TransferFilesOfEndedProcessesGoAtTheFirstRestoreIntoTheirFolder)
+{
+    const pid_t ended = fork();
+    if (ended == 0)
+        _exit(0);
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+    const std::string gone = std::to_string(ended);
+    const std::string running = std::to_string(getpid());
+    for (const std::string& name : {"report.doc.kelvane-" + gone + "-7.tmp",
+                                    ".kelvane-" + gone + "-8.tmp",
+                                    "notes.txt.kelvane-" + running + "-9.tmp",
+                                    std::string("report.doc.kelvane-draft.tmp")})
+        Write(folder / name, name);
+    ServeIn(Form::Single, contents);
+    EXPECT_EQ(RestoreFile(target.u16string()), 1);
+    std::map<std::string, std::string> expected{{"report.doc", Fingerprint(contents)}};
+    for (const std::string& kept : {"notes.txt.kelvane-" + running + "-9.tmp",
+                                    std::string("report.doc.kelvane-draft.tmp")})
+        expected[kept] = Fingerprint(kept);
+    EXPECT_EQ(Folder(), expected);
 }

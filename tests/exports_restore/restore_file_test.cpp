@@ -1,7 +1,11 @@
 // RestoreFile through the exported function: a file from the stand-in server to a local path,
 // as one compressed reply or as a cached transfer, with the host's progress and cancellation,
 // and the "Log.txt" note in the current directory.
+#include <pthread.h>
+
+#include <atomic>
 #include <numeric>
+#include <thread>
 
 #include "RestoreFixture.h"
 
@@ -10,6 +14,27 @@ namespace {
 class RestoreFileTest : public RestoreFixture {
 protected:
     std::filesystem::path target = dir.path() / "restored.bin";
+};
+
+size_t OpenDescriptors()
+{
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                             std::filesystem::directory_iterator()));
+}
+
+// Restores on a thread of its own, one call after the other, until the thread is cancelled.
+struct RestoresUntilCancelled {
+    std::function<void()> restore;
+    std::atomic<unsigned> calls{0};
+
+    static void* Run(void* argument)
+    {
+        auto* self = static_cast<RestoresUntilCancelled*>(argument);
+        for (;;) {
+            self->restore();
+            ++self->calls;
+        }
+    }
 };
 
 std::string Utf16Bytes(const std::u16string& text)
@@ -86,13 +111,7 @@ TEST_F(RestoreFileTest, HostRefusesTheSizeOfAOneReplyFile)
 // at this log level) go elsewhere.
 TEST_F(RestoreFileTest, CallbackIsRemovedAfterSuccessAndFailure)
 {
-    LoginReplyFields verbose;
-    verbose.logLevel = 50;
-    server.Logins().SetLoginReply(verbose);
-    library.CloseChannel(channel);
-    channel = library.OpenChannel(server.Address16().c_str(), u"alice", u"secret", &flags, 0, u"",
-                                  0, u"", u"");
-    ASSERT_NE(channel, nullptr);
+    ReopenChannelWithLogLevel(50);
     Serve("contents");
     for (const bool served : {true, false}) {
         std::filesystem::path path = dir.path() / (served ? "a" : "missing-folder/b");
@@ -171,4 +190,79 @@ TEST_F(RestoreFileTest, ALocalFileInTheNotesPlaceIsNeverTheNote)
     Serve("restored");
     EXPECT_EQ(RestoreFile(u"Log.txt", u"note"), 1);
     EXPECT_EQ(Read(cwd / "Log.txt"), "restored");
+}
+
+// A host may cancel its thread anywhere inside RestoreFile: whatever the call had open is
+// closed on the way out. The restores go to a missing folder, so nothing is asked of the
+// server, and carry a long note, so that much of each call is spent writing it.
+TEST_F(RestoreFileTest, CancellingTheHostsThreadInARestoreLeaksNoDescriptor)
+{
+    const std::u16string note(32 * 1024, u'n');
+    const std::u16string path = (dir.path() / "missing-folder" / "f").u16string();
+    ASSERT_EQ(RestoreFile(path, note.c_str()), 0);
+    const size_t before = OpenDescriptors();
+    for (unsigned round = 0; round < 50; ++round) {
+        RestoresUntilCancelled restores;
+        restores.restore = [&] { RestoreFile(path, note.c_str()); };
+        pthread_t thread;
+        ASSERT_EQ(pthread_create(&thread, nullptr, &RestoresUntilCancelled::Run, &restores), 0);
+        // Into the second call, then on a little further each round.
+        while (restores.calls == 0) {
+        }
+        for (std::atomic<unsigned> spin{0}; spin < round * 200; ++spin) {
+        }
+        pthread_cancel(thread);
+        void* result = nullptr;
+        pthread_join(thread, &result);
+        EXPECT_EQ(result, PTHREAD_CANCELED);
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(FileRequests(), 0u);
+}
+
+// Restoring "Log.txt" into the current folder, however the path is spelt and whether or not
+// the file is there yet, writes no note over the file being restored.
+TEST_F(RestoreFileTest, RestoringTheNotesOwnFileWritesNoNote)
+{
+    Serve("restored");
+    std::filesystem::create_directory_symlink(cwd, dir.path() / "alias");
+    for (const std::u16string& path :
+         {std::u16string(u"Log.txt"), (cwd / "Log.txt").u16string(),
+          (dir.path() / "alias" / "Log.txt").u16string()}) {
+        std::filesystem::remove(cwd / "Log.txt");
+        EXPECT_EQ(RestoreFile(path, u"note"), 1) << Utf16ToUtf8(path);
+        EXPECT_EQ(Read(cwd / "Log.txt"), "restored");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cwd),
+                                std::filesystem::directory_iterator()),
+                  1);
+    }
+}
+
+// Two threads of one host restore the same path over and over, each on its own channel: a
+// restore never finds the file held open by the other, and every one of them succeeds.
+TEST_F(RestoreFileTest, TwoRestoresOfOnePathAtOnceBothSucceed)
+{
+    files.AddFile(kCodes, Noise(20000), 1300000000);
+    DownloadHandlers::Behaviour single;
+    single.form = DownloadHandlers::Form::Single;
+    files.SetBehaviour(single);
+    Csocketclient* other = library.OpenChannel(server.Address16().c_str(), u"alice", u"secret",
+                                               &flags, 0, u"", 0, u"", u"");
+    ASSERT_NE(other, nullptr);
+    std::atomic<unsigned> failures{0};
+    auto restore = [&](Csocketclient* on) {
+        static auto function = EXPORT(RestoreFile);
+        for (int round = 0; round < 200; ++round) {
+            if (function(on, Low(0), High(0), Low(1), High(1), Low(2), High(2), Low(3), High(3),
+                         Low(4), High(4), target.u16string().c_str(), 0, 0, u"", nullptr) != 1)
+                ++failures;
+        }
+    };
+    std::thread first(restore, channel);
+    std::thread second(restore, other);
+    first.join();
+    second.join();
+    library.CloseChannel(other);
+    EXPECT_EQ(failures, 0u);
+    EXPECT_TRUE(Read(target) == Noise(20000));
 }

@@ -1,3 +1,4 @@
+#include <sys/inotify.h>
 #include <sys/stat.h>
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 
 #include "platform/error.h"
 #include "platform/file.h"
+#include "support/FolderWatch.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -89,6 +91,33 @@ TEST_F(Files, OpenAlwaysKeepsContentAndReportsThatTheFileExisted)
     EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &read, nullptr));
     EXPECT_EQ(std::string(buffer, read), "keep");
     CloseHandle(h);
+}
+
+// A name that is a link to a missing file: the open follows it and creates that file, as the
+// system's own create-or-open does; links that lead nowhere fail at once instead of looping.
+TEST_F(Files, CreateOrOpenThroughALinkToAMissingFileCreatesThatFile)
+{
+    const std::filesystem::path target = dir.path() / "target.bin";
+    std::filesystem::create_symlink("target.bin", native);
+    for (DWORD disposition : {CREATE_ALWAYS, OPEN_ALWAYS}) {
+        HANDLE h = Open(file, GENERIC_WRITE, 0, disposition);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), 0u);
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(h, "via", 3, &written, nullptr));
+        CloseHandle(h);
+        EXPECT_TRUE(std::filesystem::is_symlink(native));
+        EXPECT_EQ(ReadText(target), "via");
+        std::filesystem::remove(target);
+    }
+    std::filesystem::remove(native);
+    std::filesystem::create_symlink("no/such/folder/x", native);
+    EXPECT_EQ(Open(file, GENERIC_WRITE, 0, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+    std::filesystem::remove(native);
+    std::filesystem::create_symlink("loop.bin", native);
+    std::filesystem::create_symlink("f.bin", dir.path() / "loop.bin");
+    EXPECT_EQ(Open(file, GENERIC_WRITE, 0, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME));
 }
 
 TEST_F(Files, OpenExistingTellsAMissingFileFromAMissingFolder)
@@ -506,6 +535,37 @@ TEST_F(Files, AFileMovesToAnotherFileSystemByCopy)
     EXPECT_FALSE(MoveFileW(folderFrom.c_str(), dir.file("folder").c_str()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
     rmdir(folder);
+}
+
+// Across file systems a file moves by copy: its name appears only once the copy is complete
+// and on the disk, never over a partly written file that a crash would leave there.
+TEST_F(Files, AFileMovedToAnotherFileSystemTakesItsNameOnlyWhenComplete)
+{
+    char source[] = "/dev/shm/kelvane-move-XXXXXX";
+    const int fd = mkstemp(source);
+    ASSERT_GE(fd, 0);
+    const std::string content(3 << 20, 'c');
+    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    close(fd);
+    struct stat shm, here;
+    if (stat(source, &shm) != 0 || stat(dir.path().c_str(), &here) != 0 ||
+        shm.st_dev == here.st_dev) {
+        unlink(source);
+        GTEST_SKIP() << "needs /dev/shm on a file system of its own";
+    }
+    FolderWatch watch(dir.path(),
+                      IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE);
+    ASSERT_TRUE(watch.Started());
+
+    ASSERT_TRUE(MoveFileW(std::filesystem::path(source).u16string().c_str(), file.c_str()));
+    const std::vector<uint32_t> onName = watch.EventsOn("f.bin");
+    ASSERT_EQ(onName.size(), 1u);
+    EXPECT_TRUE(onName[0] == IN_CREATE || onName[0] == IN_MOVED_TO) << onName[0];
+    EXPECT_TRUE(ReadText(native) == content);
+    EXPECT_FALSE(std::filesystem::exists(source));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
 }
 
 TEST_F(Files, FolderCreationAndRemovalReportWin32Codes)
