@@ -236,7 +236,7 @@ long SendPieces(int fd, const SendPiece* pieces, size_t count)
         sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     if (sent < 0)
-        Fail();
+        FailTransfer();
     return sent;
 }
 

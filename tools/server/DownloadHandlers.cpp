@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "connection/CCreatePacket.h"
+#include "tools/server/ServerConnection.h"
 
 namespace {
 
@@ -211,11 +212,15 @@ void DownloadHandlers::AnswerPacket(PacketAction action, const ServedFile& conte
     }
     const ULONGLONG start = std::min(offset, contents.Size());
     const ULONGLONG rest = contents.Size() - start;
-    size_t count = static_cast<size_t>(std::min<ULONGLONG>(rest, chunkSize));
+    // Whatever chunk the client asks for, a reply stays within the largest frame the server
+    // takes itself.
+    const ULONGLONG largest =
+        ServerConnection::kMaximumPayload - kPacketFields - 1 - behaviour.serverText.size();
+    size_t count = static_cast<size_t>(std::min<ULONGLONG>({rest, chunkSize, largest}));
     if (action == PacketAction::Preparing)
         count = 0;
     else if (action == PacketAction::PastEndOfFile)
-        count = static_cast<size_t>(rest);
+        count = static_cast<size_t>(std::min(rest, largest));
     const bool pastEnd = action == PacketAction::PastEndOfFile;
     ULONGLONG dataSize = count + (pastEnd ? 1 : 0);
     if (action == PacketAction::SizePastReply)

@@ -23,21 +23,15 @@ std::string Compress(const std::string& contents)
 
 }  // namespace
 
-ServedFile::ServedFile(std::string contents, int descriptor, ULONGLONG size)
-    : m_contents(std::move(contents)), m_descriptor(descriptor), m_size(size)
+ServedFile::ServedFile(std::string contents, std::string path, ULONGLONG size)
+    : m_contents(std::move(contents)), m_path(std::move(path)), m_size(size)
 {
-}
-
-ServedFile::~ServedFile()
-{
-    if (m_descriptor >= 0)
-        close(m_descriptor);
 }
 
 std::shared_ptr<const ServedFile> ServedFile::FromContents(std::string contents)
 {
     const ULONGLONG size = contents.size();
-    return std::shared_ptr<const ServedFile>(new ServedFile(std::move(contents), -1, size));
+    return std::shared_ptr<const ServedFile>(new ServedFile(std::move(contents), {}, size));
 }
 
 std::shared_ptr<const ServedFile> ServedFile::FromDisk(const std::string& path)
@@ -50,9 +44,9 @@ std::shared_ptr<const ServedFile> ServedFile::FromDisk(const std::string& path)
         close(descriptor);
         return nullptr;
     }
-    posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
+    close(descriptor);
     return std::shared_ptr<const ServedFile>(
-        new ServedFile({}, descriptor, static_cast<ULONGLONG>(status.st_size)));
+        new ServedFile({}, path, static_cast<ULONGLONG>(status.st_size)));
 }
 
 ULONGLONG ServedFile::Size() const
@@ -66,25 +60,35 @@ bool ServedFile::Read(ULONGLONG offset, size_t count, BYTE* out) const
         return false;
     if (count == 0)
         return true;
-    if (m_descriptor < 0) {
+    if (m_path.empty()) {
         std::memcpy(out, m_contents.data() + offset, count);
         return true;
     }
+    return ReadFromDisk(offset, count, out);
+}
+
+bool ServedFile::ReadFromDisk(ULONGLONG offset, size_t count, BYTE* out) const
+{
+    const int descriptor = open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
     size_t done = 0;
     while (done < count) {
-        ssize_t piece = pread(m_descriptor, out + done, count - done,
-                              static_cast<off_t>(offset + done));
+        const ssize_t piece =
+            pread(descriptor, out + done, count - done, static_cast<off_t>(offset + done));
         if (piece <= 0)
-            return false;
+            break;
         done += static_cast<size_t>(piece);
     }
-    return true;
+    close(descriptor);
+    return done == count;
 }
 
 const std::string& ServedFile::Compressed() const
 {
     std::call_once(m_compressOnce, [this] {
-        if (m_descriptor < 0) {
+        if (m_path.empty()) {
             m_compressed = Compress(m_contents);
             return;
         }

@@ -2,7 +2,8 @@
 // on disk piece by piece as clients ask for it, so that a large file is never copied whole. The
 // zlib stream of a single reply is made once, on first use, and kept.
 //
-// Safe to share between connections: reads never move a shared file position.
+// Safe to share between connections: each read opens the file for itself, so that a folder of
+// any number of files is served without holding a descriptor per file.
 #pragma once
 
 #include <memory>
@@ -14,10 +15,9 @@
 class ServedFile {
 public:
     static std::shared_ptr<const ServedFile> FromContents(std::string contents);
-    // The file stays open while the object lives. Null when it cannot be opened.
+    // Null when path names no regular file that can be opened.
     static std::shared_ptr<const ServedFile> FromDisk(const std::string& path);
 
-    ~ServedFile();
     ServedFile(const ServedFile&) = delete;
     ServedFile& operator=(const ServedFile&) = delete;
 
@@ -28,11 +28,12 @@ public:
     const std::string& Compressed() const;
 
 private:
-    ServedFile(std::string contents, int descriptor, ULONGLONG size);
+    ServedFile(std::string contents, std::string path, ULONGLONG size);
+    bool ReadFromDisk(ULONGLONG offset, size_t count, BYTE* out) const;
 
     std::string m_contents;
-    // -1 for contents held in memory.
-    int m_descriptor;
+    // Empty for contents held in memory.
+    std::string m_path;
     ULONGLONG m_size;
     mutable std::once_flag m_compressOnce;
     mutable std::string m_compressed;

@@ -1,9 +1,9 @@
 #include "tools/server/ServerConnection.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
-#include "platform/clock.h"
 #include "util/Cutil.h"
 #include "util/LittleEndian.h"
 
@@ -65,8 +65,8 @@ bool ServerConnection::AnswerHello(const BYTE* firstBytes)
     if (m_faults.Current().kind == FaultKind::NoHelloAnswer)
         return false;
     for (const HelloAnswer::Segment& segment : m_helloAnswer.Segments()) {
-        if (segment.pause > 0)
-            Sleep(segment.pause);
+        if (segment.pause > 0 && !Pause(segment.pause))
+            return false;
         if (!segment.bytes.empty() && !SendAll(segment.bytes.data(), segment.bytes.size()))
             return false;
     }
@@ -182,8 +182,17 @@ bool ServerConnection::SendAll(const void* buffer, size_t length, const void* bo
 void ServerConnection::Stop()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopping = true;
+    m_stopped.notify_all();
     if (m_socket != INVALID_SOCKET)
         shutdown(m_socket, SD_BOTH);
+}
+
+bool ServerConnection::Pause(DWORD milliseconds)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return !m_stopped.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                               [this] { return m_stopping; });
 }
 
 bool ServerConnection::Closed()

@@ -4,6 +4,7 @@
 // applying the server's fault when one is set.
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -41,12 +42,16 @@ private:
     bool SendAll(const void* buffer, size_t length, const void* body = nullptr,
                  size_t bodyLength = 0);
     bool AnswerHello(const BYTE* firstBytes);
+    // Waits, unless Stop is called first; false when it was.
+    bool Pause(DWORD milliseconds);
     // Reads the rest of a frame whose first word is cbData; false ends the connection.
     bool ServeFrame(DWORD cbData);
     bool SendReply(DWORD code, const std::vector<BYTE>& payload);
     void Close();
 
     std::mutex m_mutex;
+    std::condition_variable m_stopped;
+    bool m_stopping = false;
     SOCKET m_socket;
     size_t m_id;
     bool m_tunnelled;
