@@ -20,6 +20,7 @@
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
+#include "bench/support/Median.h"
 #include "platform/file.h"
 #include "util/Crc32Kernel.h"
 #include "util/Cutil.h"
@@ -134,12 +135,6 @@ bool CrcFile(Cutil& util)
     bool ok = util.GetCrc32Disk(BenchFile().u16string().c_str(), &crc, 0, &error, &step, 1, 1);
     benchmark::DoNotOptimize(crc);
     return ok;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Times passes of the plain read and of the file checksum, in alternating order (read first

@@ -26,6 +26,7 @@
 #include <zlib.h>
 
 #include "bench/support/FrameClient.h"
+#include "bench/support/Median.h"
 #include "kelvane.h"
 #include "platform/text.h"
 #include "tests/support/Noise.h"
@@ -130,13 +131,6 @@ bool CountingCpu(double* seconds, const std::function<bool()>& work)
     const bool done = work();
     *seconds += now() - start;
     return done;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 // Runs two sides for the rounds, alternating which goes first; gives their median rates in
@@ -248,8 +242,12 @@ bool Bench::Prepare()
     const fs::path single = m_work / "single.txt";
     WriteNoiseFile(large, m_options.size);
     WriteTextFile(single, kSingleSize);
-    m_files.AddFile(kLargeCodes, ServedFile::FromDisk(large.string()), 0);
-    m_files.AddFile(kSingleCodes, ServedFile::FromDisk(single.string()), 0);
+    std::shared_ptr<const ServedFile> largeFile = ServedFile::FromDisk(large.string());
+    std::shared_ptr<const ServedFile> singleFile = ServedFile::FromDisk(single.string());
+    if (largeFile == nullptr || singleFile == nullptr)
+        return false;
+    m_files.AddFile(kLargeCodes, largeFile, 0);
+    m_files.AddFile(kSingleCodes, singleFile, 0);
     m_server = StartServer();
     if (m_server == nullptr)
         return false;

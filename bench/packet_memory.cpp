@@ -139,7 +139,7 @@ void CachedTransfer(benchmark::State& state)
 }
 
 BENCHMARK(SmallCommand)->Arg(0)->Arg(1);
-// Each transfer leaves the server a copy of the file: a few iterations are enough.
+// Each transfer moves a whole file: a few iterations are enough.
 BENCHMARK(CachedTransfer)->Arg(0)->Arg(1)->Iterations(6)->Unit(benchmark::kMillisecond);
 
 // Keeps the CPU time per iteration and the counters of every run.

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "util/Cutil.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -28,41 +29,15 @@ constexpr uint32_t kLargestFrame = 256u << 20;
 // Receives tried without sleeping before a spinning reader sleeps: a few milliseconds.
 constexpr int kSpinTries = 20000;
 
-uint32_t Load32(const uint8_t* bytes)
-{
-    uint32_t value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
-uint64_t Load64(const uint8_t* bytes)
-{
-    uint64_t value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
-template <typename Value>
-void Put(std::vector<uint8_t>& out, Value value)
-{
-    const size_t at = out.size();
-    out.resize(at + sizeof value);
-    std::memcpy(out.data() + at, &value, sizeof value);
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t value)
-{
-    Put(out, value);
-}
-
 void Put64(std::vector<uint8_t>& out, uint64_t value)
 {
-    Put(out, value);
+    AppendLittleEndian32(&out, static_cast<uint32_t>(value));
+    AppendLittleEndian32(&out, static_cast<uint32_t>(value >> 32));
 }
 
 void PutName(std::vector<uint8_t>& out, const std::string& name)
 {
-    Put32(out, static_cast<uint32_t>(name.size()));
+    AppendLittleEndian32(&out, static_cast<uint32_t>(name.size()));
     out.insert(out.end(), name.begin(), name.end());
 }
 
@@ -109,8 +84,8 @@ bool FrameClient::SendFrame(const std::vector<uint8_t>& payload)
 {
     std::vector<uint8_t> frame;
     frame.reserve(8 + payload.size());
-    Put32(frame, static_cast<uint32_t>(payload.size() + 4));
-    Put32(frame, Crc32(payload.data(), payload.size()));
+    AppendLittleEndian32(&frame, static_cast<uint32_t>(payload.size() + 4));
+    AppendLittleEndian32(&frame, Crc32(payload.data(), payload.size()));
     frame.insert(frame.end(), payload.begin(), payload.end());
     return SendAll(frame.data(), frame.size());
 }
@@ -124,13 +99,13 @@ bool FrameClient::ReceiveFrame()
     }
     if (!Fill(8))
         return false;
-    const uint32_t cbData = Load32(m_inbox.data());
+    const uint32_t cbData = LoadLittleEndian32(m_inbox.data());
     if (cbData < 8 || cbData > kLargestFrame || !Fill(size_t{cbData} + 4))
         return false;
     m_frameLength = size_t{cbData} + 4;
     m_payload = m_inbox.data() + 8;
     m_payloadLength = cbData - 4;
-    return Crc32(m_payload, m_payloadLength) == Load32(m_inbox.data() + 4);
+    return Crc32(m_payload, m_payloadLength) == LoadLittleEndian32(m_inbox.data() + 4);
 }
 
 bool FrameClient::Fill(size_t length)
@@ -161,16 +136,16 @@ uint32_t FrameClient::Exchange(const std::vector<uint8_t>& request)
 {
     if (!SendFrame(request) || !ReceiveFrame())
         return 0;
-    return Load32(m_payload);
+    return LoadLittleEndian32(m_payload);
 }
 
 bool FrameClient::AnnounceFile(const Codes& codes)
 {
     std::vector<uint8_t> request;
-    Put32(request, kGetFile);
+    AppendLittleEndian32(&request, kGetFile);
     for (uint64_t code : codes)
         Put64(request, code);
-    Put32(request, 0);
+    AppendLittleEndian32(&request, 0);
     return Exchange(request) != 0;
 }
 
@@ -178,8 +153,8 @@ int64_t FrameClient::FetchCached(const Codes& codes, const char* path)
 {
     if (!AnnounceFile(codes) || m_payloadLength < 8)
         return -1;
-    const uint32_t nameLength = Load32(m_payload + 4);
-    if (Load32(m_payload) == kSingleReply || nameLength > m_payloadLength - 8)
+    const uint32_t nameLength = LoadLittleEndian32(m_payload + 4);
+    if (LoadLittleEndian32(m_payload) == kSingleReply || nameLength > m_payloadLength - 8)
         return -1;
     const std::string name(reinterpret_cast<const char*>(m_payload + 8), nameLength);
     const int file = path != nullptr ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)
@@ -190,16 +165,16 @@ int64_t FrameClient::FetchCached(const Codes& codes, const char* path)
     std::vector<uint8_t> request;
     for (;;) {
         request.clear();
-        Put32(request, kGetCachePacket);
+        AppendLittleEndian32(&request, kGetCachePacket);
         PutName(request, name);
         Put64(request, static_cast<uint64_t>(received));
-        Put32(request, kChunk);
-        Put32(request, 0);
+        AppendLittleEndian32(&request, kChunk);
+        AppendLittleEndian32(&request, 0);
         if (Exchange(request) == 0 || m_payloadLength < kPacketHead) {
             received = -1;
             break;
         }
-        const uint64_t size = Load64(m_payload + 16);
+        const uint64_t size = LoadLittleEndian64(m_payload + 16);
         if (size > m_payloadLength - kPacketHead ||
             (file >= 0 && write(file, m_payload + kPacketHead, size) !=
                               static_cast<ssize_t>(size))) {
@@ -216,10 +191,10 @@ int64_t FrameClient::FetchCached(const Codes& codes, const char* path)
         close(file);
     }
     request.clear();
-    Put32(request, kRemoveCacheFile);
+    AppendLittleEndian32(&request, kRemoveCacheFile);
     PutName(request, name);
-    Put32(request, kTransferComplete);
-    Put32(request, 0);
+    AppendLittleEndian32(&request, kTransferComplete);
+    AppendLittleEndian32(&request, 0);
     Exchange(request);
     return received;
 }
@@ -227,9 +202,9 @@ int64_t FrameClient::FetchCached(const Codes& codes, const char* path)
 std::string FrameClient::FetchCompressed(const Codes& codes)
 {
     if (!AnnounceFile(codes) || m_payloadLength < kSingleHead ||
-        Load32(m_payload) != kSingleReply)
+        LoadLittleEndian32(m_payload) != kSingleReply)
         return {};
-    const uint32_t size = Load32(m_payload + 16);
+    const uint32_t size = LoadLittleEndian32(m_payload + 16);
     if (size > m_payloadLength - kSingleHead)
         return {};
     return std::string(reinterpret_cast<const char*>(m_payload + kSingleHead), size);
