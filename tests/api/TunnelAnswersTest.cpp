@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "connection/CCreatePacket.h"
 #include "platform/text.h"
 #include "support/KelvaneLibrary.h"
 #include "support/LoginServer.h"
@@ -182,6 +183,7 @@ TEST_F(HelloAnswers, AGreetingThatNeverEndsFailsAtOnce)
     std::chrono::steady_clock::duration elapsed{};
     EXPECT_EQ(Open(&elapsed), nullptr);
     EXPECT_LT(elapsed, kPromptly);
+    EXPECT_EQ(server.RequestCount(CCreatePacket::kGetCommandIndex), 0u);
 }
 
 namespace {

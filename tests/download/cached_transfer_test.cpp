@@ -303,7 +303,7 @@ TEST_F(CachedTransfer, NeverWritesPastTheAnnouncedSize)
 
     DownloadHandlers::Behaviour smaller;
     smaller.announcedTotal = kChunk;
-    ServeCached(Noise(kChunk + 11), smaller);
+    ServeCached(Noise(kChunk + 11, 2), smaller);
     EXPECT_EQ(Restore(), 0);
     EXPECT_EQ(ReadFile(target), contents);
 }

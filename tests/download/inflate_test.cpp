@@ -102,8 +102,9 @@ TEST(Inflate, NeverWritesPastASmallBuffer)
         const std::string stream = Compress(data);
         Cinflate inflater;
         INT status = 0;
-        // Exactly the data and its zero byte, on the heap so that a write past it is caught.
-        std::vector<BYTE> exact(data.size() + 1);
+        // Exactly the data and its zero byte, on the heap so that a write past it is caught;
+        // filled so that a terminator left unwritten shows.
+        std::vector<BYTE> exact(data.size() + 1, 0xCC);
         DWORD length = static_cast<DWORD>(exact.size());
         ASSERT_EQ(inflater.Inflate(exact.data(), &length, stream.data(),
                                    static_cast<DWORD>(stream.size()), &status),

@@ -4,52 +4,42 @@
 
 #include "BrowseFixture.h"
 #include "connection/CCreatePacket.h"
+#include "support/WireBytes.h"
 
 namespace {
 
-// Builds reply payloads, little-endian.
-class Bytes {
-public:
-    Bytes& U32(DWORD value)
-    {
-        m_writer.PutU32(value);
-        return *this;
-    }
-    // A counted text of this many bytes.
-    Bytes& Text(DWORD length)
-    {
-        U32(length);
-        return Fill(length);
-    }
-    Bytes& Fill(size_t count)
-    {
-        const std::vector<BYTE> bytes(count, 0x5A);
-        m_writer.PutBytes(bytes.data(), bytes.size());
-        return *this;
-    }
-    std::vector<BYTE> Get() const { return m_writer.Payload(); }
+// What the records' texts and fixed parts hold: only the counts matter to the exports.
+constexpr BYTE kFill = 0x5A;
 
-private:
-    ReplyWriter m_writer;
-};
+// A text of this many bytes.
+std::string Text(size_t length)
+{
+    return std::string(length, static_cast<char>(kFill));
+}
 
 // One record of each list, with texts of these lengths.
 std::vector<BYTE> MachineRecord(DWORD l1, DWORD l2, DWORD l3)
 {
-    return Bytes().Text(l1).Fill(12).Text(l2).Fill(16).Text(l3).Get();
+    return WireBytes()
+        .Text8(Text(l1))
+        .Fill(12, kFill)
+        .Text8(Text(l2))
+        .Fill(16, kFill)
+        .Text8(Text(l3))
+        .Get();
 }
 
 std::vector<BYTE> MachineExRecord(DWORD l1, DWORD l2, DWORD l3, DWORD l4)
 {
     std::vector<BYTE> record = MachineRecord(l1, l2, l3);
-    std::vector<BYTE> rest = Bytes().Fill(4).Text(l4).Fill(16).Get();
+    std::vector<BYTE> rest = WireBytes().Fill(4, kFill).Text8(Text(l4)).Fill(16, kFill).Get();
     record.insert(record.end(), rest.begin(), rest.end());
     return record;
 }
 
 std::vector<BYTE> Join(DWORD first, std::initializer_list<std::vector<BYTE>> records)
 {
-    std::vector<BYTE> payload = Bytes().U32(first).Get();
+    std::vector<BYTE> payload = WireBytes().U32(first).Get();
     for (const std::vector<BYTE>& record : records)
         payload.insert(payload.end(), record.begin(), record.end());
     return payload;
@@ -66,17 +56,20 @@ protected:
     std::vector<ListCase> Lists()
     {
         const std::vector<BYTE> folder =
-            Join(2, {Bytes().Text(10).Fill(52).Get(), Bytes().Text(2).Fill(52).Get()});
+            Join(2, {WireBytes().Text8(Text(10)).Fill(52, kFill).Get(),
+                     WireBytes().Text8(Text(2)).Fill(52, kFill).Get()});
         std::map<DWORD, std::vector<BYTE>> records = {
             {CCreatePacket::kMachineList,
              Join(2, {MachineRecord(6, 0, 10), MachineRecord(2, 4, 0)})},
             {CCreatePacket::kMachineListEx,
              Join(2, {MachineExRecord(2, 4, 6, 8), MachineExRecord(0, 0, 0, 0)})},
             {CCreatePacket::kGetVolumeList,
-             Join(2, {Bytes().Text(4).Fill(16).Get(), Bytes().Text(0).Fill(16).Get()})},
+             Join(2, {WireBytes().Text8(Text(4)).Fill(16, kFill).Get(),
+                      WireBytes().Text8(Text(0)).Fill(16, kFill).Get()})},
             {CCreatePacket::kGetDirectory, folder},
             {CCreatePacket::kGetRootDirectory, folder},
-            {CCreatePacket::kGetVersions, Join(2, {Bytes().Fill(20).Get(), Bytes().Fill(20).Get()})},
+            {CCreatePacket::kGetVersions,
+             Join(2, {WireBytes().Fill(20, kFill).Get(), WireBytes().Fill(20, kFill).Get()})},
         };
         std::vector<ListCase> lists;
         for (const ListCall& call : AllLists())
@@ -93,7 +86,7 @@ protected:
 
 std::vector<BYTE> SearchRecord(DWORD l1, DWORD l2)
 {
-    return Bytes().Fill(60).Text(l1).Text(l2).Get();
+    return WireBytes().Fill(60, kFill).Text8(Text(l1)).Text8(Text(l2)).Get();
 }
 
 } // namespace
@@ -153,14 +146,21 @@ TEST_F(HostileReplyTest, ByteCountsThatWouldWrapAroundAreRefused)
 {
     // The text's count word and 0xFFFFFFFC bytes make 4 GiB, which is 0 in 32 bits: a walk
     // that wrapped would find the record's fixed part inside the payload.
-    Answer(CCreatePacket::kGetVolumeList, Join(1, {Bytes().U32(0xFFFFFFFC).Fill(16).Get()}));
+    Answer(CCreatePacket::kGetVolumeList,
+           Join(1, {WireBytes().U32(0xFFFFFFFC).Fill(16, kFill).Get()}));
     uint32_t count = 0;
     uint32_t size = 0xDEADBEEF;
     EXPECT_EQ(exports.loadVolumes(channel, &count, &size), nullptr);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(size, 0u);
     Answer(CCreatePacket::kMachineList,
-           Join(1, {Bytes().U32(0xFFFFFFFF).Fill(12).Text(0).Fill(16).Text(0).Get()}));
+           Join(1, {WireBytes()
+                        .U32(0xFFFFFFFF)
+                        .Fill(12, kFill)
+                        .Text8(Text(0))
+                        .Fill(16, kFill)
+                        .Text8(Text(0))
+                        .Get()}));
     HostBuffer machines = Machines();
     EXPECT_EQ(machines.get(), nullptr);
     EXPECT_EQ(machines.size(), 0u);
@@ -172,7 +172,7 @@ TEST_F(HostileReplyTest, RepliesWithoutTheirLeadingWordsAreRefused)
     HostBuffer machines = Machines();
     EXPECT_EQ(machines.get(), nullptr);
     EXPECT_EQ(machines.count(), 0u);
-    Answer(CCreatePacket::kSearch, Bytes().U32(1).Get());
+    Answer(CCreatePacket::kSearch, WireBytes().U32(1).Get());
     uint32_t size = 0xDEADBEEF;
     EXPECT_EQ(exports.Search(channel, 1, 0, u"x", &size), nullptr);
     EXPECT_EQ(size, 0u);
@@ -180,7 +180,7 @@ TEST_F(HostileReplyTest, RepliesWithoutTheirLeadingWordsAreRefused)
 
 TEST_F(HostileReplyTest, SearchRecordsAreWalkedWithinTheReply)
 {
-    std::vector<BYTE> good = Bytes().U32(1).U32(2).Get();
+    std::vector<BYTE> good = WireBytes().U32(1).U32(2).Get();
     for (const std::vector<BYTE>& record : {SearchRecord(8, 12), SearchRecord(0, 2)})
         good.insert(good.end(), record.begin(), record.end());
     Answer(CCreatePacket::kSearch, good);
@@ -206,11 +206,11 @@ TEST_F(HostileReplyTest, SearchRecordsAreWalkedWithinTheReply)
 TEST_F(HostileReplyTest, SearchResultWordDecidesBeforeTheCount)
 {
     // Result 0 with a count that no payload holds: nothing is walked.
-    Answer(CCreatePacket::kSearch, Bytes().U32(0).U32(0xFFFFFFFF).Get());
+    Answer(CCreatePacket::kSearch, WireBytes().U32(0).U32(0xFFFFFFFF).Get());
     uint32_t size = 0xDEADBEEF;
     EXPECT_EQ(exports.Search(channel, 1, 0, u"x", &size), nullptr);
     EXPECT_EQ(size, 0u);
-    Answer(CCreatePacket::kSearch, Bytes().U32(1).U32(0).Get());
+    Answer(CCreatePacket::kSearch, WireBytes().U32(1).U32(0).Get());
     HostBuffer none = SearchFiles(1, u"x");
     ASSERT_NE(none.get(), nullptr);
     EXPECT_EQ(none.size(), 8u);

@@ -13,12 +13,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <map>
 
 #include "RestoreFixture.h"
 #include "platform/text.h"
 #include "support/FolderWatch.h"
+#include "support/HostProgram.h"
 
 namespace {
 
@@ -37,28 +37,8 @@ struct HostConditions {
     // Runs the host as kOtherUser rather than as the test's user.
     bool asOtherUser = false;
     // In a mount namespace of the host's own, this file is bind-mounted over bindTarget.
-    std::string bindSource;
-    std::string bindTarget;
-
-    static HostConditions FileSizeLimit(rlim_t limit)
-    {
-        HostConditions conditions;
-        conditions.fileSizeLimit = limit;
-        return conditions;
-    }
-    static HostConditions OtherUser()
-    {
-        HostConditions conditions;
-        conditions.asOtherUser = true;
-        return conditions;
-    }
-    static HostConditions FileMountedOver(const std::string& source, const std::string& target)
-    {
-        HostConditions conditions;
-        conditions.bindSource = source;
-        conditions.bindTarget = target;
-        return conditions;
-    }
+    std::string bindSource{};
+    std::string bindTarget{};
 };
 
 // Whether the test may run a host as kOtherUser: only root may switch users.
@@ -89,11 +69,9 @@ public:
     HostRestore(const std::string& server, const std::filesystem::path& path,
                 const std::filesystem::path& folder, const HostConditions& conditions = {})
     {
-        const char* binaries = std::getenv("KELVANE_TEST_BINARY_DIR");
-        const std::string program =
-            std::string(binaries != nullptr ? binaries : ".") + "/tools/kelvane-host";
-        std::vector<std::string> words{program, "--library", KelvaneLibrary::Path(), "open-user",
-                                       server, "alice", "secret", "restore-file"};
+        std::vector<std::string> words{HostProgram::ProgramPath(), "--library",
+                                       KelvaneLibrary::Path(), "open-user", server, "alice",
+                                       "secret", "restore-file"};
         for (ULONGLONG code : RestoreFixture::kCodes)
             words.push_back(std::to_string(code));
         words.push_back(path.string());
@@ -233,15 +211,11 @@ protected:
                std::to_string(std::hash<std::string>()(bytes));
     }
 
-    void ServeIn(Form form, const std::string& contents = Noise(900 * 1024, 5))
-    {
-        Serve(contents, form);
-    }
     // Serves contents in the form, but breaks the transfer: a damaged single reply, or a
     // cached transfer that the server stops after its first chunk.
     void ServeFailingIn(Form form, const std::string& contents)
     {
-        ServeIn(form, contents);
+        Serve(contents, form);
         DownloadHandlers::Behaviour failing;
         failing.form = form;
         failing.singleFault = DownloadHandlers::SingleReplyFault::CorruptStream;
@@ -274,9 +248,8 @@ protected:
 TEST_F(LocalFilesTest, AWriteThatFailsPartWayLeavesTheOldFileInEitherForm)
 {
     for (Form form : {Form::Single, Form::Cached}) {
-        ServeIn(form);
-        HostRestore restore(server.Address(), target, cwd,
-                            HostConditions::FileSizeLimit(600 * 1024));
+        Serve(contents, form);
+        HostRestore restore(server.Address(), target, cwd, {.fileSizeLimit = 600 * 1024});
         ASSERT_TRUE(restore.Started());
         const std::string output = restore.Finish();
         EXPECT_NE(output.find("RestoreFile -> 0"), std::string::npos) << output;
@@ -300,7 +273,7 @@ TEST_F(LocalFilesTest, SiblingsAreUntouchedBySuccessAndFailureInEitherForm)
         expected["report.doc"] = Fingerprint(old);
         EXPECT_EQ(Folder(), expected);
 
-        ServeIn(form, contents);
+        Serve(contents, form);
         EXPECT_EQ(RestoreFile(target.u16string()), 1);
         expected["report.doc"] = Fingerprint(contents);
         EXPECT_EQ(Folder(), expected);
@@ -314,7 +287,7 @@ TEST_F(LocalFilesTest, TheOldFileIsReplacedInOneStepInEitherForm)
 {
     for (Form form : {Form::Single, Form::Cached}) {
         Write(target, old);
-        ServeIn(form);
+        Serve(contents, form);
         FolderWatch watch(folder, IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
                                       IN_CREATE | IN_CLOSE_WRITE);
         ASSERT_TRUE(watch.Started());
@@ -326,7 +299,7 @@ TEST_F(LocalFilesTest, TheOldFileIsReplacedInOneStepInEitherForm)
 
 TEST_F(LocalFilesTest, AHostKilledInTheMiddleOfACachedTransferLeavesTheOldFile)
 {
-    ServeIn(Form::Cached);
+    Serve(contents, Form::Cached);
     // One chunk, then a server that keeps preparing: the transfer cannot end before the kill.
     std::vector<PacketAction> actions{PacketAction::Data};
     actions.resize(10000, PacketAction::Preparing);
@@ -345,10 +318,10 @@ TEST_F(LocalFilesTest, ANameAtTheFileSystemsLimitIsRestoredInEitherForm)
 {
     const std::string name(255, 'n');
     for (Form form : {Form::Single, Form::Cached}) {
-        ServeIn(form);
+        Serve(contents, form);
         Write(folder / name, old);
         EXPECT_EQ(RestoreFile(Utf8ToUtf16((folder / name).string())), 1);
-        EXPECT_TRUE(Read(folder / name) == Noise(900 * 1024, 5));
+        EXPECT_TRUE(Read(folder / name) == contents);
         std::filesystem::remove(folder / name);
     }
     EXPECT_EQ(Folder(), (std::map<std::string, std::string>{{"report.doc", Fingerprint(old)}}));
@@ -356,7 +329,7 @@ TEST_F(LocalFilesTest, ANameAtTheFileSystemsLimitIsRestoredInEitherForm)
 
 TEST_F(LocalFilesTest, ASingleReplyToAShortRelativePathIsRestored)
 {
-    ServeIn(Form::Single, "short");
+    Serve("short", Form::Single);
     EXPECT_EQ(RestoreFile(u"abc"), 1);
     EXPECT_EQ(Read(cwd / "abc"), "short");
 }
@@ -379,7 +352,7 @@ TEST_F(LocalFilesTest, TheNewFileKeepsTheOldOnesModeOwnerAndGroupInEitherForm)
             Write(target, old);
             ASSERT_EQ(chown(target.c_str(), kept.owner, kept.group), 0);
             ASSERT_EQ(chmod(target.c_str(), kept.mode), 0);
-            ServeIn(form, contents);
+            Serve(contents, form);
             EXPECT_EQ(RestoreFile(target.u16string()), 1);
             const struct stat status = Status(target);
             EXPECT_EQ(status.st_mode & 07777, kept.mode);
@@ -404,7 +377,7 @@ TEST_F(LocalFilesTest, ALinkedDestinationIsRestoredWhereTheLinkPointsInEitherFor
         for (const std::filesystem::path& link :
              {folder / "link.doc", elsewhere / "link-to-link.doc"}) {
             Write(target, old);
-            ServeIn(form, contents);
+            Serve(contents, form);
             EXPECT_EQ(RestoreFile(link.u16string()), 1);
             EXPECT_TRUE(std::filesystem::is_symlink(link));
             EXPECT_TRUE(Read(target) == contents);
@@ -429,7 +402,7 @@ TEST_F(LocalFilesTest, AFileWithSeveralNamesGetsTheNewContentUnderEachInEitherFo
         EXPECT_EQ(RestoreFile(target.u16string()), 0);
         EXPECT_TRUE(Read(folder / "other-name.doc") == old);
 
-        ServeIn(form, contents);
+        Serve(contents, form);
         EXPECT_EQ(RestoreFile(target.u16string()), 1);
         EXPECT_TRUE(Read(target) == contents);
         EXPECT_TRUE(Read(folder / "other-name.doc") == contents);
@@ -448,8 +421,8 @@ TEST_F(LocalFilesTest, AFileInAFolderThatTakesNoNewFileIsWrittenInPlaceInEitherF
     ASSERT_EQ(chown(target.c_str(), kOtherUser, kOtherUser), 0);
     for (Form form : {Form::Single, Form::Cached}) {
         Write(target, old);
-        ServeIn(form, contents);
-        HostRestore restore(server.Address(), target, cwd, HostConditions::OtherUser());
+        Serve(contents, form);
+        HostRestore restore(server.Address(), target, cwd, {.asOtherUser = true});
         ASSERT_TRUE(restore.Started());
         const std::string output = restore.Finish();
         EXPECT_NE(output.find("RestoreFile -> 1"), std::string::npos) << output;
@@ -465,21 +438,18 @@ TEST_F(LocalFilesTest, AFileMountedOverTheDestinationIsWrittenInPlaceInEitherFor
 {
     if (!CanMountInANamespace())
         GTEST_SKIP() << "needs a mount namespace of its own and the right to mount in it";
-    char mounted[] = "/dev/shm/kelvane-mounted-XXXXXX";
-    const int fd = mkstemp(mounted);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    const TempDir shm("/dev/shm");
+    const std::filesystem::path mounted = shm.path() / "mounted";
     for (Form form : {Form::Single, Form::Cached}) {
         Write(mounted, "the file mounted over report.doc");
-        ServeIn(form, contents);
+        Serve(contents, form);
         HostRestore restore(server.Address(), target, cwd,
-                            HostConditions::FileMountedOver(mounted, target.string()));
+                            {.bindSource = mounted.string(), .bindTarget = target.string()});
         ASSERT_TRUE(restore.Started());
         const std::string output = restore.Finish();
         EXPECT_NE(output.find("RestoreFile -> 1"), std::string::npos) << output;
         EXPECT_TRUE(Read(mounted) == contents);
     }
-    unlink(mounted);
     EXPECT_EQ(Folder(), (std::map<std::string, std::string>{{"report.doc", Fingerprint(old)}}));
 }
 
@@ -497,9 +467,9 @@ TEST_F(LocalFilesTest, AUserWhoMayNotWriteTheFileIsRefusedBeforeAnyRequest)
     Write(readOnly, old);
     ASSERT_EQ(chown(readOnly.c_str(), kOtherUser, kOtherUser), 0);
     ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
-    ServeIn(Form::Single, contents);
+    Serve(contents, Form::Single);
     for (const std::filesystem::path& path : {readOnly, folder / "new.doc"}) {
-        HostRestore restore(server.Address(), path, cwd, HostConditions::OtherUser());
+        HostRestore restore(server.Address(), path, cwd, {.asOtherUser = true});
         ASSERT_TRUE(restore.Started());
         const std::string output = restore.Finish();
         EXPECT_NE(output.find("RestoreFile -> 0"), std::string::npos) << output;
@@ -515,7 +485,7 @@ TEST_F(LocalFilesTest, AUserWhoMayNotWriteTheFileIsRefusedBeforeAnyRequest)
 TEST_F(LocalFilesTest, DestinationsAnOpenForWritingRefusesFailBeforeAnyRequest)
 {
     ReopenChannelWithLogLevel(30);
-    ServeIn(Form::Single, contents);
+    Serve(contents, Form::Single);
     ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0644), 0);
     const struct {
         std::u16string path;
@@ -572,7 +542,7 @@ TEST_F(LocalFilesTest, TransferFilesOfEndedProcessesGoAtTheFirstRestoreIntoTheir
                                     "notes.txt.kelvane-" + running + "-9.tmp",
                                     std::string("report.doc.kelvane-draft.tmp")})
         Write(folder / name, name);
-    ServeIn(Form::Single, contents);
+    Serve(contents, Form::Single);
     EXPECT_EQ(RestoreFile(target.u16string()), 1);
     std::map<std::string, std::string> expected{{"report.doc", Fingerprint(contents)}};
     for (const std::string& kept : {"notes.txt.kelvane-" + running + "-9.tmp",

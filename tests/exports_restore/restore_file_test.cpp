@@ -178,20 +178,6 @@ TEST_F(RestoreFileTest, UnwritableLogNoteDoesNotStopTheRestore)
     EXPECT_TRUE(std::filesystem::is_directory(cwd / "Log.txt"));
 }
 
-// A local file that is itself the note's file: a failed restore leaves its bytes, a
-// successful one leaves the restored file rather than the note over it.
-TEST_F(RestoreFileTest, ALocalFileInTheNotesPlaceIsNeverTheNote)
-{
-    std::ofstream(cwd / "Log.txt") << "the user's own log";
-    EXPECT_EQ(RestoreFile(u"Log.txt", u"note"), 0);
-    EXPECT_EQ(Read(cwd / "Log.txt"), "the user's own log");
-    EXPECT_EQ(RestoreFile((cwd / "Log.txt").u16string(), u"note"), 0);
-    EXPECT_EQ(Read(cwd / "Log.txt"), "the user's own log");
-    Serve("restored");
-    EXPECT_EQ(RestoreFile(u"Log.txt", u"note"), 1);
-    EXPECT_EQ(Read(cwd / "Log.txt"), "restored");
-}
-
 // A host may cancel its thread anywhere inside RestoreFile: whatever the call had open is
 // closed on the way out. The restores go to a missing folder, so nothing is asked of the
 // server, and carry a long note, so that much of each call is spent writing it.
@@ -220,17 +206,28 @@ TEST_F(RestoreFileTest, CancellingTheHostsThreadInARestoreLeaksNoDescriptor)
     EXPECT_EQ(FileRequests(), 0u);
 }
 
-// Restoring "Log.txt" into the current folder, however the path is spelt and whether or not
-// the file is there yet, writes no note over the file being restored.
-TEST_F(RestoreFileTest, RestoringTheNotesOwnFileWritesNoNote)
+// A local file that is itself the note's file, however its path is spelt: a failed restore
+// leaves the user's bytes, and a successful one, whether the file is there yet or not, leaves
+// the restored file and no note over it.
+TEST_F(RestoreFileTest, ALocalFileInTheNotesPlaceIsNeverTheNote)
 {
     Serve("restored");
+    DownloadHandlers::Behaviour failing;
+    failing.singleFault = DownloadHandlers::SingleReplyFault::CorruptStream;
     std::filesystem::create_directory_symlink(cwd, dir.path() / "alias");
     for (const std::u16string& path :
          {std::u16string(u"Log.txt"), (cwd / "Log.txt").u16string(),
           (dir.path() / "alias" / "Log.txt").u16string()}) {
+        SCOPED_TRACE(Utf16ToUtf8(path));
+        std::ofstream(cwd / "Log.txt") << "the user's own log";
+        files.SetBehaviour(failing);
+        EXPECT_EQ(RestoreFile(path, u"note"), 0);
+        EXPECT_EQ(Read(cwd / "Log.txt"), "the user's own log");
+        files.SetBehaviour({});
+        EXPECT_EQ(RestoreFile(path, u"note"), 1);
+        EXPECT_EQ(Read(cwd / "Log.txt"), "restored");
         std::filesystem::remove(cwd / "Log.txt");
-        EXPECT_EQ(RestoreFile(path, u"note"), 1) << Utf16ToUtf8(path);
+        EXPECT_EQ(RestoreFile(path, u"note"), 1);
         EXPECT_EQ(Read(cwd / "Log.txt"), "restored");
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cwd),
                                 std::filesystem::directory_iterator()),

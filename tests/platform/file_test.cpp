@@ -502,20 +502,18 @@ TEST_F(Files, MoveExReplacesTheDestinationInOneRename)
 
 TEST_F(Files, AFileMovesToAnotherFileSystemByCopy)
 {
-    char source[] = "/dev/shm/kelvane-move-XXXXXX";
-    int fd = mkstemp(source);
+    const TempDir shmDir("/dev/shm");
+    const std::filesystem::path source = shmDir.path() / "move";
+    int fd = open(source.c_str(), O_CREAT | O_RDWR, 0600);
     struct stat shm, here;
     if (fd < 0 || fstat(fd, &shm) != 0 || stat(dir.path().c_str(), &here) != 0 ||
-        shm.st_dev == here.st_dev) {
-        if (fd >= 0)
-            unlink(source);
+        shm.st_dev == here.st_dev)
         GTEST_SKIP() << "needs /dev/shm on a file system of its own";
-    }
     ASSERT_EQ(write(fd, "cross", 5), 5);
     struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
     ASSERT_EQ(futimens(fd, times), 0);
     close(fd);
-    std::u16string from = std::filesystem::path(source).u16string();
+    std::u16string from = source.u16string();
 
     WriteText(native, "taken");
     EXPECT_FALSE(MoveFileW(from.c_str(), file.c_str()));
@@ -529,35 +527,30 @@ TEST_F(Files, AFileMovesToAnotherFileSystemByCopy)
     ASSERT_EQ(stat(native.c_str(), &here), 0);
     EXPECT_EQ(here.st_mtim.tv_sec, 1234567890);
 
-    char folder[] = "/dev/shm/kelvane-folder-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    std::u16string folderFrom = std::filesystem::path(folder).u16string();
-    EXPECT_FALSE(MoveFileW(folderFrom.c_str(), dir.file("folder").c_str()));
+    EXPECT_FALSE(MoveFileW(shmDir.path().u16string().c_str(), dir.file("folder").c_str()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
-    rmdir(folder);
 }
 
 // Across file systems a file moves by copy: its name appears only once the copy is complete
 // and on the disk, never over a partly written file that a crash would leave there.
 TEST_F(Files, AFileMovedToAnotherFileSystemTakesItsNameOnlyWhenComplete)
 {
-    char source[] = "/dev/shm/kelvane-move-XXXXXX";
-    const int fd = mkstemp(source);
+    const TempDir shmDir("/dev/shm");
+    const std::filesystem::path source = shmDir.path() / "move";
+    const int fd = open(source.c_str(), O_CREAT | O_WRONLY, 0600);
     ASSERT_GE(fd, 0);
     const std::string content(3 << 20, 'c');
     ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
     close(fd);
     struct stat shm, here;
-    if (stat(source, &shm) != 0 || stat(dir.path().c_str(), &here) != 0 ||
-        shm.st_dev == here.st_dev) {
-        unlink(source);
+    if (stat(source.c_str(), &shm) != 0 || stat(dir.path().c_str(), &here) != 0 ||
+        shm.st_dev == here.st_dev)
         GTEST_SKIP() << "needs /dev/shm on a file system of its own";
-    }
     FolderWatch watch(dir.path(),
                       IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE);
     ASSERT_TRUE(watch.Started());
 
-    ASSERT_TRUE(MoveFileW(std::filesystem::path(source).u16string().c_str(), file.c_str()));
+    ASSERT_TRUE(MoveFileW(source.u16string().c_str(), file.c_str()));
     const std::vector<uint32_t> onName = watch.EventsOn("f.bin");
     ASSERT_EQ(onName.size(), 1u);
     EXPECT_TRUE(onName[0] == IN_CREATE || onName[0] == IN_MOVED_TO) << onName[0];

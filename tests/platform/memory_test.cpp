@@ -1,6 +1,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -72,8 +73,8 @@ TEST(Memory, FreedPagesComeBackZeroFilledWithoutANewMapping)
             VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
         EXPECT_EQ(again, pages) << size;
         EXPECT_EQ(CountPageMappingCalls().maps, before.maps) << size;
-        for (size_t i = 0; i < whole; ++i)
-            ASSERT_EQ(again[i], 0) << i;
+        ASSERT_TRUE(std::all_of(again, again + whole, [](unsigned char byte) { return byte == 0; }))
+            << size;
         EXPECT_FALSE(IsBadWritePtr(again, whole));
         EXPECT_TRUE(VirtualFree(again, 0, MEM_RELEASE));
     }

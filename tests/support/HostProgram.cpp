@@ -14,11 +14,15 @@ HostProgram::HostProgram(std::filesystem::path folder) : m_folder(std::move(fold
     settings << "[log]\npath=" << (m_folder / "trace").string() << "\nnotimestamp=1\n";
 }
 
-std::string HostProgram::Run(const std::string& steps) const
+std::string HostProgram::ProgramPath()
 {
     const char* binaries = std::getenv("KELVANE_TEST_BINARY_DIR");
-    std::string program = std::string(binaries != nullptr ? binaries : ".") + "/tools/kelvane-host";
-    return CommandOutput("cd '" + m_folder.string() + "' && '" + program + "' --library '" +
+    return std::string(binaries != nullptr ? binaries : ".") + "/tools/kelvane-host";
+}
+
+std::string HostProgram::Run(const std::string& steps) const
+{
+    return CommandOutput("cd '" + m_folder.string() + "' && '" + ProgramPath() + "' --library '" +
                          KelvaneLibrary::Path() + "' " + steps + " 2>&1");
 }
 

@@ -14,6 +14,8 @@ public:
     // Writes the settings into folder, which must exist.
     explicit HostProgram(std::filesystem::path folder);
 
+    // Where the build put the program.
+    static std::string ProgramPath();
     // Runs the program with these steps (shell words) in the folder; gives what it printed.
     std::string Run(const std::string& steps) const;
     // The trace log's lines as UTF-8, without their time prefix "[hh:mm:ss] ".

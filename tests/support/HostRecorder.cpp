@@ -62,7 +62,7 @@ std::vector<uint32_t> HostRecorder::DownloadCodes() const
 int32_t HostRecorder::Callback(uintptr_t context, uint32_t code, const char16_t* text, uint64_t value)
 {
     auto* self = reinterpret_cast<HostRecorder*>(context);
-    Event event{code, text != nullptr, text != nullptr ? Utf16ToUtf8(text) : "", value};
+    Event event{code, text != nullptr ? Utf16ToUtf8(text) : "", value};
     int32_t answer = self->AnswerTo(event);
     self->m_events.push_back(event);
     return answer;

@@ -16,7 +16,6 @@ class HostRecorder {
 public:
     struct Event {
         uint32_t code;
-        bool hasText;
         std::string text;
         uint64_t value;
     };

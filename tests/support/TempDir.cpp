@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <stdexcept>
 
-TempDir::TempDir()
+TempDir::TempDir(const std::filesystem::path& base)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-test-XXXXXX").string();
+    std::string pattern = (base / "kelvane-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     m_path = pattern;

@@ -6,7 +6,8 @@
 
 class TempDir {
 public:
-    TempDir();
+    // A fresh folder in base (the system's temporary folder unless told otherwise).
+    explicit TempDir(const std::filesystem::path& base = std::filesystem::temp_directory_path());
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -20,11 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int32_t Quiet(uintptr_t, uint32_t, const char16_t*, uint64_t)
-{
-    return 0;
-}
-
 class FileServing : public testing::Test {
 protected:
     void SetUp() override
@@ -89,7 +84,7 @@ protected:
                                      High(codes[1]), Low(codes[2]), High(codes[2]),
                                      Low(codes[3]), High(codes[3]), Low(codes[4]),
                                      High(codes[4]), Utf8ToUtf16(target.string()).c_str(), 0, 0,
-                                     u"", Quiet);
+                                     u"", nullptr);
         EXPECT_EQ(result, 1) << name;
         std::ifstream in(target, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});

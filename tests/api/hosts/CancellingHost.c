@@ -1,9 +1,10 @@
 /* A host that cancels one of its threads while the thread waits inside OpenChannelNoUser for a
  * server that accepts the connection and never answers, then goes on using the library. The
- * silent server is this program's own listener on port 443 of the address given as argument. */
+ * silent server is this program's own listener on port 443 of a loopback address it picks. */
 #include <arpa/inet.h>
 #include <kelvane.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
@@ -12,23 +13,39 @@
 
 #include "HostText.h"
 
-static int ListenSilently(const char* address)
+enum {
+    kAddressSize = 16,
+    /* Other test processes may hold an address: a few fresh ones are tried. */
+    kAddressAttempts = 32,
+    /* The thread's connection comes at once; a host that waits longer has lost it. */
+    kAcceptWaitMs = 10000
+};
+
+/* Listens on port 443 of one of this process's own loopback addresses, spread over its
+ * process id as the test servers' are (127.0.0.0/16 is left alone), and writes the address
+ * taken; -1 when none could be bound. */
+static int ListenSilently(char* address)
 {
-    struct sockaddr_in local;
-    memset(&local, 0, sizeof local);
-    local.sin_family = AF_INET;
-    local.sin_port = htons(443);
-    if (inet_pton(AF_INET, address, &local.sin_addr) != 1)
-        return -1;
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    int reuse = 1;
-    if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
-        bind(listener, (struct sockaddr*)&local, sizeof local) != 0 || listen(listener, 1) != 0) {
-        if (listener >= 0)
-            close(listener);
-        return -1;
+    for (unsigned attempt = 0; attempt < kAddressAttempts; ++attempt) {
+        unsigned value = (unsigned)getpid() * kAddressAttempts + attempt;
+        snprintf(address, kAddressSize, "127.%u.%u.%u", 1 + value / 254 / 256 % 254,
+                 value / 254 % 256, 1 + value % 254);
+        struct sockaddr_in local;
+        memset(&local, 0, sizeof local);
+        local.sin_family = AF_INET;
+        local.sin_port = htons(443);
+        inet_pton(AF_INET, address, &local.sin_addr);
+        int listener = socket(AF_INET, SOCK_STREAM, 0);
+        if (listener < 0)
+            return -1;
+        int reuse = 1;
+        if (setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) == 0 &&
+            bind(listener, (struct sockaddr*)&local, sizeof local) == 0 &&
+            listen(listener, 1) == 0)
+            return listener;
+        close(listener);
     }
-    return listener;
+    return -1;
 }
 
 static void* OpenChannelThread(void* server)
@@ -38,19 +55,25 @@ static void* OpenChannelThread(void* server)
     return NULL;
 }
 
-int main(int argc, char** argv)
+int main(void)
 {
+    char address[kAddressSize];
     char16_t server[kHostTextSize];
-    if (argc != 2 || !WidenAscii(argv[1], server))
-        return 2;
-    int listener = ListenSilently(argv[1]);
-    if (listener < 0)
+    int listener = ListenSilently(address);
+    if (listener < 0 || !WidenAscii(address, server)) {
+        printf("no loopback address free for port 443\n");
         return 3;
+    }
     pthread_t thread;
     if (pthread_create(&thread, NULL, OpenChannelThread, server) != 0)
         return 4;
     /* Once the connection is accepted the thread is inside the export, on its way to waiting
      * for the server's answer; the cancellation takes effect at its next wait. */
+    struct pollfd waiting = {listener, POLLIN, 0};
+    if (poll(&waiting, 1, kAcceptWaitMs) != 1) {
+        printf("the thread did not connect within %d s\n", kAcceptWaitMs / 1000);
+        return 5;
+    }
     int client = accept(listener, NULL, NULL);
     void* result = NULL;
     pthread_cancel(thread);
