@@ -152,7 +152,7 @@ std::string DownloadHandlers::OpenCacheFile(const StoredFile& file)
     std::string name = "cache" + std::to_string(++m_cacheCounter) + ".tmp";
     if (m_behaviour.announcementFault == AnnouncementFault::LongCacheName)
         name.resize(kLongCacheName, 'n');
-    m_cacheFiles[name] = file.contents;
+    m_cacheFiles[name] = ServedFile::Opened(file.contents);
     return name;
 }
 

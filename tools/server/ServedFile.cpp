@@ -21,32 +21,58 @@ std::string Compress(const std::string& contents)
     return stream;
 }
 
+// Opens the file for reading straight through; -1 on failure.
+int OpenForReading(const std::string& path)
+{
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor >= 0)
+        posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return descriptor;
+}
+
 }  // namespace
 
-ServedFile::ServedFile(std::string contents, std::string path, ULONGLONG size)
-    : m_contents(std::move(contents)), m_path(std::move(path)), m_size(size)
+ServedFile::ServedFile(std::string contents, std::string path, ULONGLONG size, int descriptor)
+    : m_contents(std::move(contents)), m_path(std::move(path)), m_size(size),
+      m_descriptor(descriptor)
 {
+}
+
+ServedFile::~ServedFile()
+{
+    if (m_descriptor >= 0)
+        close(m_descriptor);
 }
 
 std::shared_ptr<const ServedFile> ServedFile::FromContents(std::string contents)
 {
     const ULONGLONG size = contents.size();
-    return std::shared_ptr<const ServedFile>(new ServedFile(std::move(contents), {}, size));
+    return std::shared_ptr<const ServedFile>(new ServedFile(std::move(contents), {}, size, -1));
 }
 
 std::shared_ptr<const ServedFile> ServedFile::FromDisk(const std::string& path)
 {
-    int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
         return nullptr;
     struct stat status {};
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        close(descriptor);
-        return nullptr;
-    }
+    const bool regular = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
     close(descriptor);
+    if (!regular)
+        return nullptr;
     return std::shared_ptr<const ServedFile>(
-        new ServedFile({}, path, static_cast<ULONGLONG>(status.st_size)));
+        new ServedFile({}, path, static_cast<ULONGLONG>(status.st_size), -1));
+}
+
+std::shared_ptr<const ServedFile> ServedFile::Opened(std::shared_ptr<const ServedFile> file)
+{
+    if (file->m_path.empty())
+        return file;
+    const int descriptor = OpenForReading(file->m_path);
+    if (descriptor < 0)
+        return file;
+    return std::shared_ptr<const ServedFile>(
+        new ServedFile({}, file->m_path, file->m_size, descriptor));
 }
 
 ULONGLONG ServedFile::Size() const
@@ -69,10 +95,9 @@ bool ServedFile::Read(ULONGLONG offset, size_t count, BYTE* out) const
 
 bool ServedFile::ReadFromDisk(ULONGLONG offset, size_t count, BYTE* out) const
 {
-    const int descriptor = open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int descriptor = m_descriptor >= 0 ? m_descriptor : OpenForReading(m_path);
     if (descriptor < 0)
         return false;
-    posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
     size_t done = 0;
     while (done < count) {
         const ssize_t piece =
@@ -81,7 +106,8 @@ bool ServedFile::ReadFromDisk(ULONGLONG offset, size_t count, BYTE* out) const
             break;
         done += static_cast<size_t>(piece);
     }
-    close(descriptor);
+    if (descriptor != m_descriptor)
+        close(descriptor);
     return done == count;
 }
 

@@ -2,8 +2,9 @@
 // on disk piece by piece as clients ask for it, so that a large file is never copied whole. The
 // zlib stream of a single reply is made once, on first use, and kept.
 //
-// Safe to share between connections: each read opens the file for itself, so that a folder of
-// any number of files is served without holding a descriptor per file.
+// Safe to share between connections: reads never move a shared file position. A file on disk
+// is held open only while a transfer reads it (Opened), so that a folder of any number of files
+// is served without holding a descriptor per file.
 #pragma once
 
 #include <memory>
@@ -17,7 +18,11 @@ public:
     static std::shared_ptr<const ServedFile> FromContents(std::string contents);
     // Null when path names no regular file that can be opened.
     static std::shared_ptr<const ServedFile> FromDisk(const std::string& path);
+    // The same contents, with a file on disk held open for the reads of one transfer; file
+    // itself when it is held in memory or cannot be opened now (each read then opens it).
+    static std::shared_ptr<const ServedFile> Opened(std::shared_ptr<const ServedFile> file);
 
+    ~ServedFile();
     ServedFile(const ServedFile&) = delete;
     ServedFile& operator=(const ServedFile&) = delete;
 
@@ -28,13 +33,15 @@ public:
     const std::string& Compressed() const;
 
 private:
-    ServedFile(std::string contents, std::string path, ULONGLONG size);
+    ServedFile(std::string contents, std::string path, ULONGLONG size, int descriptor);
     bool ReadFromDisk(ULONGLONG offset, size_t count, BYTE* out) const;
 
     std::string m_contents;
     // Empty for contents held in memory.
     std::string m_path;
     ULONGLONG m_size;
+    // -1 unless the file is held open.
+    int m_descriptor;
     mutable std::once_flag m_compressOnce;
     mutable std::string m_compressed;
 };
