@@ -15,6 +15,7 @@
 #include "platform/file.h"
 #include "platform/format.h"
 #include "platform/path.h"
+#include "platform/placement.h"
 #include "restore/CBlocks.h"
 #include "util/Cutil.h"
 

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "platform/file.h"
+#include "platform/folder.h"
 
 namespace {
 std::u16string FoundName(const WIN32_FIND_DATAW& data)

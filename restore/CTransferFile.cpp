@@ -1,9 +1,6 @@
 #include "restore/CTransferFile.h"
 
 #include <atomic>
-#include <mutex>
-#include <set>
-#include <string_view>
 #include <vector>
 
 #include "platform/error.h"
@@ -11,6 +8,8 @@
 #include "platform/format.h"
 #include "platform/module.h"
 #include "platform/path.h"
+#include "platform/placement.h"
+#include "restore/LeftoverSweep.h"
 #include "util/Cutil.h"
 
 namespace {
@@ -22,9 +21,6 @@ constexpr DWORD kTransferFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCH
 constexpr DWORD kNameAttempts = 100;
 // The copy in place goes through a buffer of this many bytes.
 constexpr DWORD kCopyBlock = 1 << 20;
-// Names of transfer files: "<stem>.kelvane-<process id>-<number>.tmp".
-constexpr char16_t kNameMark[] = u".kelvane-";
-constexpr char16_t kNameEnd[] = u".tmp";
 
 // Numbers the transfer files of this process, so that no two of its downloads share a name;
 // the process id keeps them apart from those of other processes.
@@ -47,8 +43,8 @@ bool ClaimName(const std::u16string& stem, Claim claim, std::u16string* name)
 {
     std::u16string prefix = stem;
     for (DWORD attempt = 0; attempt < kNameAttempts; ++attempt) {
-        *name = FormatString(u"%s%s%lu-%lu%s", prefix.c_str(), kNameMark, GetCurrentProcessId(),
-                             ++g_transferCount, kNameEnd);
+        *name = FormatString(u"%s%s%lu-%lu%s", prefix.c_str(), kTransferNameMark, GetCurrentProcessId(),
+                             ++g_transferCount, kTransferNameEnd);
         if (claim(*name))
             return true;
         const DWORD error = GetLastError();
@@ -61,62 +57,6 @@ bool ClaimName(const std::u16string& stem, Claim claim, std::u16string* name)
     }
     name->clear();
     return false;
-}
-
-// The decimal number that text holds in full (at most ten digits), or none.
-bool ReadNumber(std::u16string_view text, uint64_t* number)
-{
-    if (text.empty() || text.size() > 10 || text.find_first_not_of(u"0123456789") != text.npos)
-        return false;
-    *number = 0;
-    for (char16_t digit : text)
-        *number = *number * 10 + static_cast<uint64_t>(digit - u'0');
-    return true;
-}
-
-// The process id in a transfer file's name, or 0 when the name is not one.
-DWORD ProcessOfTransferName(std::u16string_view name)
-{
-    const size_t mark = name.rfind(kNameMark);
-    if (mark == name.npos || !name.ends_with(kNameEnd))
-        return 0;
-    name.remove_suffix(std::char_traits<char16_t>::length(kNameEnd));
-    name.remove_prefix(mark + std::char_traits<char16_t>::length(kNameMark));
-    const size_t dash = name.find(u'-');
-    uint64_t process = 0;
-    uint64_t number = 0;
-    if (dash == name.npos || !ReadNumber(name.substr(0, dash), &process) ||
-        !ReadNumber(name.substr(dash + 1), &number) || process > 0xFFFFFFFFu)
-        return 0;
-    return static_cast<DWORD>(process);
-}
-
-// The folders this process has already cleared of leftovers.
-std::mutex g_clearedLock;
-std::set<std::u16string> g_clearedFolders;
-
-// Removes the named transfer files that processes which no longer run left in folder: a
-// crash between naming a file and its rename, on a file system without unnamed files, or of
-// an older version of the system. Once per folder and process: the folder is read whole, and
-// a host may restore many files into one folder.
-void RemoveLeftovers(const std::u16string& folder)
-{
-    {
-        std::lock_guard<std::mutex> lock(g_clearedLock);
-        if (!g_clearedFolders.insert(folder).second)
-            return;
-    }
-    WIN32_FIND_DATAW found;
-    const std::u16string pattern = folder + u"*" + kNameMark + u"*" + kNameEnd;
-    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        const DWORD process = ProcessOfTransferName(found.cFileName);
-        if (process != 0 && process != GetCurrentProcessId() && !ProcessIsRunning(process))
-            DeleteFileW((folder + found.cFileName).c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/placement.h"
+#include "platform/folder.h"
 #include "support/FolderWatch.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"

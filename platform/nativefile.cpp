@@ -1,0 +1,83 @@
+#include "platform/nativefile.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/error.h"
+#include "platform/path.h"
+
+std::string ParentFolder(const std::string& native)
+{
+    std::string path = native;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+DWORD SetMissingPathError(const std::string& native)
+{
+    struct stat status;
+    std::string parent = ParentFolder(native);
+    DWORD code = stat(parent.c_str(), &status) == 0 && S_ISDIR(status.st_mode)
+                     ? ERROR_FILE_NOT_FOUND
+                     : ERROR_PATH_NOT_FOUND;
+    SetLastError(code);
+    return code;
+}
+
+DWORD SetErrorForPath(const std::string& native)
+{
+    if (errno == ENOENT)
+        return SetMissingPathError(native);
+    return SetLastErrorFromErrno();
+}
+
+bool ToNative(LPCWSTR path, std::string* native)
+{
+    if (path == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    if (!NativePath(path, native))
+        return false;
+    if (native->empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return true;
+}
+
+FILETIME FileTimeFromTimespec(const struct timespec& time)
+{
+    int64_t units = kUnixEpochInFileTime + static_cast<int64_t>(time.tv_sec) * kFileTimeUnitsPerSecond +
+                    time.tv_nsec / 100;
+    auto value = static_cast<uint64_t>(std::max<int64_t>(units, 0));
+    return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+DWORD AttributesFromStatus(const struct stat& status)
+{
+    if (S_ISDIR(status.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    if (!S_ISREG(status.st_mode))
+        return FILE_ATTRIBUTE_DEVICE;
+    if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return FILE_ATTRIBUTE_READONLY;
+    return FILE_ATTRIBUTE_NORMAL;
+}
+
+int OpenOrRetry(const char* path, int flags, mode_t mode)
+{
+    int fd;
+    do {
+        fd = open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}

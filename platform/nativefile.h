@@ -1,0 +1,30 @@
+// What the file calls of the layer share: the native path of a caller's path, the Win32
+// error for a failed call on it, and how a file's status reads as Win32 values. Not for code
+// above the layer.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "platform/types.h"
+
+// 100 ns intervals from 1601-01-01 to 1970-01-01, and per second.
+constexpr int64_t kUnixEpochInFileTime = 116444736000000000LL;
+constexpr int64_t kFileTimeUnitsPerSecond = 10000000LL;
+
+// The folder that holds a native path's last component ("." for a bare name).
+std::string ParentFolder(const std::string& native);
+// Sets and gives the error of a path that is missing: "file not found" when its folder is
+// there, "path not found" when not.
+DWORD SetMissingPathError(const std::string& native);
+// Sets and gives the Win32 error for errno after a call on native failed.
+DWORD SetErrorForPath(const std::string& native);
+// The POSIX path of a caller's path; false with the last error set when it has none.
+bool ToNative(LPCWSTR path, std::string* native);
+FILETIME FileTimeFromTimespec(const struct timespec& time);
+// The attributes Windows would give the file: folder, read-only or normal file, and device
+// for everything that is neither a folder nor a regular file.
+DWORD AttributesFromStatus(const struct stat& status);
+// open(2), tried again when a signal interrupts it.
+int OpenOrRetry(const char* path, int flags, mode_t mode);

@@ -1,0 +1,310 @@
+#include "platform/placement.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/FileObject.h"
+#include "platform/error.h"
+#include "platform/nativefile.h"
+#include "platform/sync.h"
+
+namespace {
+
+// Renames a file or folder to a name that must be free. Where the file system cannot rename
+// without replacing, a file moves by a hard link, which refuses an existing name just as
+// well, and the removal of its old name; a folder then fails with EXDEV.
+bool RenameWithoutReplacing(const std::string& source, const std::string& target,
+                            bool directory)
+{
+    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (directory || link(source.c_str(), target.c_str()) != 0) {
+        if (errno == EINVAL || errno == ENOSYS || errno == EPERM)
+            errno = EXDEV;
+        return false;
+    }
+    unlink(source.c_str());
+    return true;
+}
+
+// A file without a name in folder (O_TMPFILE), open for reading and writing; it can be given
+// a name later. -1 with errno when it cannot be made.
+int OpenUnnamed(const std::string& folder, mode_t mode)
+{
+    return OpenOrRetry(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+}
+
+// Whether the errno of OpenUnnamed says that the folder's file system (or the system) has no
+// unnamed files, rather than that this folder refuses a new file.
+bool IsUnnamedFileUnsupported(int error)
+{
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// Gives the file open on fd the name, which must be free. A process without the right to link
+// by descriptor alone links the descriptor's entry under /proc instead.
+bool LinkDescriptor(int fd, const std::string& name)
+{
+    if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)
+        return true;
+    if (errno != ENOENT)
+        return false;
+    const std::string entry = "/proc/self/fd/" + std::to_string(fd);
+    return linkat(AT_FDCWD, entry.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Gives a file the model's mode, and its owner and group where the process may change them,
+// through changeOwner(owner, group) and changeMode(mode). The owner goes first: changing it
+// clears the set-user-id and set-group-id bits that the mode then sets again. False, with the
+// last error (ERROR_ACCESS_DENIED for an owner or group the process may not give), when not
+// all of it was given; the mode is given all the same.
+template <typename ChangeOwner, typename ChangeMode>
+bool GiveSecurity(const struct stat& model, ChangeOwner changeOwner, ChangeMode changeMode)
+{
+    const bool owned = changeOwner(model.st_uid, model.st_gid) == 0;
+    const int ownerError = errno;
+    if (changeMode(model.st_mode & 07777) != 0)
+        return SetLastErrorFromErrno(), false;
+    if (owned)
+        return true;
+    errno = ownerError;
+    SetLastErrorFromErrno();
+    return false;
+}
+
+bool CopyData(int in, int out)
+{
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        ssize_t count = read(in, buffer.data(), buffer.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return count == 0;
+        for (ssize_t done = 0; done < count;) {
+            ssize_t put = write(out, buffer.data() + done, static_cast<size_t>(count - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                if (put == 0)
+                    errno = ENOSPC;
+                return false;
+            }
+            done += put;
+        }
+    }
+}
+
+// Copies a regular file to a destination that must not exist yet, keeping its mode and
+// times. The copy is made without a name in the destination's folder and gets that name only
+// once it is complete and on the disk (where the file system has no unnamed files, under a
+// temporary name beside it that is then moved without replacing), so the destination never
+// names a partial copy and an existing file is never replaced. A failure leaves nothing.
+bool CopyToNewFile(const std::string& source, const std::string& destination)
+{
+    // The move is one step for its caller: a cancellation inside it would leave its
+    // descriptors unowned, and a copy under a temporary name behind.
+    CancellationHold hold;
+    int in = OpenOrRetry(source.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (in < 0)
+        return SetErrorForPath(source), false;
+    struct stat status;
+    fstat(in, &status);
+    const std::string folder = ParentFolder(destination);
+    std::string named;
+    int out = OpenUnnamed(folder, 0600);
+    if (out < 0 && IsUnnamedFileUnsupported(errno)) {
+        named = folder + "/.kelvane-copy-XXXXXX";
+        out = mkostemp(named.data(), O_CLOEXEC);
+    }
+    if (out < 0) {
+        SetErrorForPath(destination);
+        close(in);
+        return false;
+    }
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    bool ok = CopyData(in, out) && fchmod(out, status.st_mode & 07777) == 0 &&
+              futimens(out, times) == 0 && fsync(out) == 0 &&
+              (named.empty() ? LinkDescriptor(out, destination)
+                             : RenameWithoutReplacing(named, destination, false));
+    if (!ok)
+        SetErrorForPath(destination);
+    close(in);
+    close(out);
+    if (!ok && !named.empty())
+        unlink(named.c_str());
+    return ok;
+}
+
+// Runs move(source, target, status of source) on the native paths under the sharing lock,
+// once the source is found and may be moved: moving needs delete access, so every open of
+// it must share delete (else ERROR_SHARING_VIOLATION).
+template <typename Move>
+BOOL MoveUnderLock(LPCWSTR existing, LPCWSTR destination, Move move)
+{
+    std::string source;
+    std::string target;
+    if (!ToNative(existing, &source) || !ToNative(destination, &target))
+        return FALSE;
+    struct stat status;
+    if (lstat(source.c_str(), &status) != 0)
+        return SetErrorForPath(source), FALSE;
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    if (!SharingAllowsDelete(source)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    return move(source, target, status);
+}
+
+
+}  // namespace
+
+HANDLE CreateUnnamedFileW(LPCWSTR folder, DWORD shareMode, DWORD flagsAndAttributes)
+{
+    CancellationHold hold;
+    std::string native;
+    if (!ToNative(folder, &native))
+        return INVALID_HANDLE_VALUE;
+    const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    const int fd = OpenUnnamed(native, mode);
+    if (fd < 0) {
+        if (IsUnnamedFileUnsupported(errno))
+            return FailOpen(fd, ERROR_NOT_SUPPORTED);
+        return FailOpen(fd, errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno));
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return FailOpen(fd, SetLastErrorFromErrno());
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    SetLastError(ERROR_SUCCESS);
+    return RegisterFile(fd, kReadAccess | kWriteAccess, shareMode, status, flagsAndAttributes,
+                        std::string());
+}
+
+BOOL LinkFileW(HANDLE file, LPCWSTR name)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    std::string native;
+    if (object == nullptr || !ToNative(name, &native))
+        return FALSE;
+    if (!LinkDescriptor(object->fd(), native))
+        return SetErrorForPath(native), FALSE;
+    return TRUE;
+}
+
+BOOL CopyFileSecurityW(LPCWSTR model, HANDLE file)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    std::string native;
+    if (object == nullptr || !ToNative(model, &native))
+        return FALSE;
+    struct stat status;
+    if (stat(native.c_str(), &status) != 0)
+        return SetErrorForPath(native), FALSE;
+    const int fd = object->fd();
+    return GiveSecurity(
+               status, [fd](uid_t owner, gid_t group) { return fchown(fd, owner, group); },
+               [fd](mode_t mode) { return fchmod(fd, mode); })
+               ? TRUE
+               : FALSE;
+}
+
+BOOL MoveFileW(LPCWSTR existing, LPCWSTR destination)
+{
+    return MoveUnderLock(existing, destination, [](const std::string& source,
+                                                   const std::string& target,
+                                                   const struct stat& status) -> BOOL {
+        if (RenameWithoutReplacing(source, target, S_ISDIR(status.st_mode)))
+            return TRUE;
+        if (errno == EEXIST) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        if (errno == EXDEV && S_ISREG(status.st_mode)) {
+            // Another file system: a file moves by copy and delete, as Windows moves it
+            // across volumes. A folder cannot (ERROR_NOT_SAME_DEVICE).
+            if (!CopyToNewFile(source, target))
+                return FALSE;
+            unlink(source.c_str());
+            return TRUE;
+        }
+        return SetErrorForPath(target), FALSE;
+    });
+}
+
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags)
+{
+    if (flags == 0)
+        return MoveFileW(existing, destination);
+    if (flags != MOVEFILE_REPLACE_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return MoveUnderLock(existing, destination, [](const std::string& source,
+                                                   const std::string& target,
+                                                   const struct stat&) -> BOOL {
+        // Replacing a file removes it: an open that does not share delete keeps it in place,
+        // as Windows refuses it.
+        if (!SharingAllowsDelete(target)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        // As Windows, a read-only file is not replaced.
+        struct stat status;
+        if (lstat(target.c_str(), &status) == 0 &&
+            AttributesFromStatus(status) == FILE_ATTRIBUTE_READONLY) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        if (rename(source.c_str(), target.c_str()) != 0)
+            return SetErrorForPath(target), FALSE;
+        return TRUE;
+    });
+}
+
+BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                  void* exclude, void* reserved)
+{
+    if (backup != nullptr || flags != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return MoveUnderLock(replacement, replaced, [](const std::string& source,
+                                                   const std::string& target,
+                                                   const struct stat& sourceStatus) -> BOOL {
+        struct stat status;
+        if (stat(target.c_str(), &status) != 0)
+            return SetErrorForPath(target), FALSE;
+        if (S_ISDIR(status.st_mode) || !S_ISREG(sourceStatus.st_mode)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return SetLastErrorFromErrno(), FALSE;
+        if (!SharingAllowsDelete(target)) {
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return FALSE;
+        }
+        // What the process may not give (another owner, a group it is not in) it leaves.
+        GiveSecurity(
+            status,
+            [&source](uid_t owner, gid_t group) { return lchown(source.c_str(), owner, group); },
+            [&source](mode_t mode) { return chmod(source.c_str(), mode); });
+        if (rename(source.c_str(), target.c_str()) == 0)
+            return TRUE;
+        if (errno == EBUSY)  // a mount point
+            SetLastError(ERROR_UNABLE_TO_REMOVE_REPLACED);
+        else
+            SetErrorForPath(target);
+        return FALSE;
+    });
+}
