@@ -684,8 +684,8 @@ CTransportSocket::ProxyHeader CTransportSocket::ReceiveProxyHeader(char* answer)
 
 // What came with the proxy's header is the start of the answer: a complete greeting there is
 // taken exactly, the start of one is read on, anything else is dropped as a single read of
-// the header would have dropped it. Otherwise the answer is what one receive brings, read on
-// only while it is plainly an unfinished greeting.
+// the header would have dropped it. Otherwise the answer is what one receive brings, all of
+// it, read on only while it is plainly an unfinished greeting.
 bool CTransportSocket::ReceiveHelloAnswer()
 {
     const ULONGLONG deadline = WaitDeadline();
@@ -703,9 +703,9 @@ bool CTransportSocket::ReceiveHelloAnswer()
         const INT received = ReceivePendingData(first, sizeof first, deadline);
         if (received <= 0)
             return false;
-        const DWORD taken = answer.Take(reinterpret_cast<const BYTE*>(first),
-                                        static_cast<DWORD>(received));
-        KeepAhead(first + taken, static_cast<DWORD>(received) - taken);
+        // No frame comes before the command-index request, which is only sent after this
+        // read: whatever it brought past a greeting is more of the server's answer.
+        answer.Take(reinterpret_cast<const BYTE*>(first), static_cast<DWORD>(received));
     }
     return ReceiveRestOfGreeting(answer, deadline);
 }
