@@ -740,7 +740,8 @@ bool CTransportSocket::ReceiveRestOfGreeting(CHelloAnswer& answer, ULONGLONG dea
 }
 
 // Reading ends at the deadline even when bytes keep coming: a peer that trickles them must not
-// hold the caller past it.
+// hold the caller past it. Only a whole grace without a byte shows the peer has gone quiet; a
+// wait that the deadline ended sooner shows nothing of the kind.
 CTransportSocket::Arrival CTransportSocket::ReceiveWithinGrace(char* buffer, DWORD size,
                                                                ULONGLONG deadline, INT* received)
 {
@@ -748,11 +749,13 @@ CTransportSocket::Arrival CTransportSocket::ReceiveWithinGrace(char* buffer, DWO
     GetTimestamp(&now);
     if (now >= deadline)
         return Arrival::Overdue;
-    const ULONGLONG graceEnd = std::min(deadline, DeadlineAfter(now, kAnswerGraceSeconds));
+    const ULONGLONG graceEnd = DeadlineAfter(now, kAnswerGraceSeconds);
+    const bool cutByDeadline = deadline < graceEnd;
     DWORD selectFailed = 0;
-    if (!WaitUntil(m_socket, WaitFor::Reading, m_waitTimeout, now, graceEnd, &selectFailed)) {
+    if (!WaitUntil(m_socket, WaitFor::Reading, m_waitTimeout, now,
+                   cutByDeadline ? deadline : graceEnd, &selectFailed)) {
         if (!selectFailed)
-            return Arrival::Quiet;
+            return cutByDeadline ? Arrival::Overdue : Arrival::Quiet;
         FailSetUpRead(selectFailed);
         return Arrival::Failed;
     }

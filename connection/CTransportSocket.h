@@ -162,8 +162,8 @@ private:
     // What a read after the first of the set-up found.
     enum class Arrival {
         Received,  // bytes
-        Quiet,     // nothing within the grace: the peer has said what it had to say
-        Overdue,   // the deadline has come while the peer still sent
+        Quiet,     // nothing within a whole grace: the peer has said what it had to say
+        Overdue,   // the deadline has come before the peer had been quiet for a grace
         Failed,    // the connection failed or was closed (the socket is closed)
     };
     Arrival ReceiveWithinGrace(char* buffer, DWORD size, ULONGLONG deadline, INT* received);
