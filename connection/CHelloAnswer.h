@@ -11,8 +11,8 @@ class CHelloAnswer {
 public:
     enum class State { Unfinished, Complete, NotGreeting };
 
-    // Follows bytes of the answer: all of them, unless a greeting completes before their end,
-    // whose bytes after it belong to what comes next. Gives how many it took.
+    // Follows bytes of the answer: all of them, unless a greeting completes before their end;
+    // the bytes after it are left to the caller. Gives how many it took.
     DWORD Take(const BYTE* bytes, DWORD count);
 
     State GetState() const { return m_state; }

@@ -684,8 +684,8 @@ CTransportSocket::ProxyHeader CTransportSocket::ReceiveProxyHeader(char* answer)
 
 // What came with the proxy's header is the start of the answer: a complete greeting there is
 // taken exactly, the start of one is read on, anything else is dropped as a single read of
-// the header would have dropped it. Otherwise the answer is what one receive brings, read on
-// only while it is plainly an unfinished greeting.
+// the header would have dropped it. Otherwise the answer is what one receive brings, all of
+// it, read on only while it is plainly an unfinished greeting.
 bool CTransportSocket::ReceiveHelloAnswer()
 {
     const ULONGLONG deadline = WaitDeadline();
@@ -703,9 +703,9 @@ bool CTransportSocket::ReceiveHelloAnswer()
         const INT received = ReceivePendingData(first, sizeof first, deadline);
         if (received <= 0)
             return false;
-        const DWORD taken = answer.Take(reinterpret_cast<const BYTE*>(first),
-                                        static_cast<DWORD>(received));
-        KeepAhead(first + taken, static_cast<DWORD>(received) - taken);
+        // No frame comes before the command-index request, which is only sent after this
+        // read: whatever it brought past a greeting is more of the server's answer.
+        answer.Take(reinterpret_cast<const BYTE*>(first), static_cast<DWORD>(received));
     }
     return ReceiveRestOfGreeting(answer, deadline);
 }
@@ -740,7 +740,8 @@ bool CTransportSocket::ReceiveRestOfGreeting(CHelloAnswer& answer, ULONGLONG dea
 }
 
 // Reading ends at the deadline even when bytes keep coming: a peer that trickles them must not
-// hold the caller past it.
+// hold the caller past it. Only a whole grace without a byte shows the peer has gone quiet; a
+// wait that the deadline ended sooner shows nothing of the kind.
 CTransportSocket::Arrival CTransportSocket::ReceiveWithinGrace(char* buffer, DWORD size,
                                                                ULONGLONG deadline, INT* received)
 {
@@ -748,11 +749,13 @@ CTransportSocket::Arrival CTransportSocket::ReceiveWithinGrace(char* buffer, DWO
     GetTimestamp(&now);
     if (now >= deadline)
         return Arrival::Overdue;
-    const ULONGLONG graceEnd = std::min(deadline, DeadlineAfter(now, kAnswerGraceSeconds));
+    const ULONGLONG graceEnd = DeadlineAfter(now, kAnswerGraceSeconds);
+    const bool cutByDeadline = deadline < graceEnd;
     DWORD selectFailed = 0;
-    if (!WaitUntil(m_socket, WaitFor::Reading, m_waitTimeout, now, graceEnd, &selectFailed)) {
+    if (!WaitUntil(m_socket, WaitFor::Reading, m_waitTimeout, now,
+                   cutByDeadline ? deadline : graceEnd, &selectFailed)) {
         if (!selectFailed)
-            return Arrival::Quiet;
+            return cutByDeadline ? Arrival::Overdue : Arrival::Quiet;
         FailSetUpRead(selectFailed);
         return Arrival::Failed;
     }

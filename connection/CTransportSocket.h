@@ -152,9 +152,9 @@ private:
     };
     // Reads the proxy's answer into answer (kProxyAnswerCapacity bytes and a terminator).
     ProxyHeader ReceiveProxyHeader(char* answer);
-    // Reads the server's answer to the hello and discards it; only bytes after a complete
-    // SSL 3 greeting are left to the frame reader. False when the connection failed or was
-    // closed on the way.
+    // Reads the server's answer to the hello and discards it; only bytes that came with the
+    // proxy's header after a complete SSL 3 greeting are left to the frame reader. False when
+    // the connection failed or was closed on the way.
     bool ReceiveHelloAnswer();
     // Reads on while the answer is an unfinished greeting, each read asking only for the
     // bytes its record lacks and waiting at most the grace.
@@ -162,8 +162,8 @@ private:
     // What a read after the first of the set-up found.
     enum class Arrival {
         Received,  // bytes
-        Quiet,     // nothing within the grace: the peer has said what it had to say
-        Overdue,   // the deadline has come while the peer still sent
+        Quiet,     // nothing within a whole grace: the peer has said what it had to say
+        Overdue,   // the deadline has come before the peer had been quiet for a grace
         Failed,    // the connection failed or was closed (the socket is closed)
     };
     Arrival ReceiveWithinGrace(char* buffer, DWORD size, ULONGLONG deadline, INT* received);

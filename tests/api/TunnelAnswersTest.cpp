@@ -34,9 +34,10 @@ Bytes Join(std::initializer_list<Bytes> parts)
     return joined;
 }
 
-Bytes Record(BYTE type, const Bytes& body)
+// A record of version 3.minor (TLS 1.0 unless told).
+Bytes Record(BYTE type, const Bytes& body, BYTE minor = 0x01)
 {
-    return Join({{type, 0x03, 0x01, static_cast<BYTE>(body.size() >> 8),
+    return Join({{type, 0x03, minor, static_cast<BYTE>(body.size() >> 8),
                   static_cast<BYTE>(body.size())},
                  body});
 }
@@ -78,6 +79,19 @@ Segments InPieces(const Bytes& bytes, size_t size, DWORD pause)
                                   bytes.begin() + static_cast<std::ptrdiff_t>(
                                                       std::min(bytes.size(), at + size)))});
     return segments;
+}
+
+// The shortest greeting: one SSL 3.0 handshake record holding ServerHelloDone.
+const Bytes kShortestGreeting = Record(0x16, kHelloDone, 0x00);
+const Bytes kAlert = Record(0x15, {0x01, 0x00}, 0x00);
+
+// What a server of a later version sends at once: its ServerHello, a ChangeCipherSpec, and
+// the rest of its flight already enciphered, as application-data records.
+Bytes LaterVersionFlight()
+{
+    return Join({Record(0x16, kServerHello, 0x03), Record(0x14, {0x01}, 0x03),
+                 Record(0x17, Bytes(0x1B, 0x9E), 0x03), Record(0x17, Bytes(0x400, 0x9E), 0x03),
+                 Record(0x17, Bytes(0x119, 0x9E), 0x03), Record(0x17, Bytes(0x45, 0x9E), 0x03)});
 }
 
 // Each record of the greeting a segment of its own.
@@ -169,7 +183,13 @@ INSTANTIATE_TEST_SUITE_P(
                           {30, Record(0x16, kHelloDone)}}},
         HelloRow{"FourKilobytesInOneSegment", Whole(Greeting(4096))},
         HelloRow{"AllInOneRecord",
-                 Whole(Record(0x16, Join({kServerHello, Certificate(4096), kHelloDone})))}),
+                 Whole(Record(0x16, Join({kServerHello, Certificate(4096), kHelloDone})))},
+        // More than a greeting in the first receive: nothing of it may be taken for a frame.
+        HelloRow{"AGreetingThenFourHighBytes",
+                 Whole(Join({kShortestGreeting, {0xFF, 0xFF, 0xFF, 0xFF}}))},
+        HelloRow{"AGreetingThenEightZeroBytes", Whole(Join({kShortestGreeting, Bytes(8, 0x00)}))},
+        HelloRow{"TwoAlerts", Whole(Join({kAlert, kAlert}))},
+        HelloRow{"ALaterVersionFlight", Whole(LaterVersionFlight())}),
     [](const testing::TestParamInfo<HelloRow>& info) { return info.param.name; });
 
 // A greeting that never ends is read up to a bound, and the connection is then given up at

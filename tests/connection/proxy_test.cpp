@@ -206,30 +206,43 @@ TEST_F(Proxy, AServerThatDropsTheHelloFailsTheFirstExchange)
 
 TEST_F(Proxy, PeersThatTrickleAreCutOffAtTheDeadline)
 {
-    // A byte every 20 ms, faster than the channel reads after each receive's sleep: each
-    // read finds bytes waiting. The set-up must still end at its deadline of 2 seconds, not
-    // when the answers' size caps are met.
-    channel.SetRecvSleep(50);
-    probe.SetWaitTimeout(2);
-    std::vector<std::string> header = {"HTTP/1.0 200 Connection established\r\n"};
-    for (int i = 0; i < 1000; ++i)
-        header.emplace_back("x");
-    ScriptedProxy tricklingProxy(header);
-    ASSERT_TRUE(tricklingProxy.Start());
-    UseProxy(tricklingProxy.Port());
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Connect(), "proxy resp: 200");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    // A proxy that trickles its header after the status line, and a server that trickles its
+    // greeting, must not hold the set-up past its deadline of 2 seconds: the header still
+    // coming then is cut ("proxy resp: 200"), and so is the connection of the greeting. Once
+    // a byte every 20 ms with a receive sleep of 50 ms, so that each read finds a byte
+    // waiting, and once a byte every 50 ms without a receive sleep, so that the deadline falls
+    // while the channel waits for the next byte.
+    struct Pace {
+        INT recvSleep;
+        DWORD byteEvery;
+    };
+    const auto deadline = std::chrono::seconds(2);
+    const auto moment = std::chrono::seconds(1);
+    for (const Pace pace : {Pace{50, 20}, Pace{0, 50}}) {
+        SCOPED_TRACE(pace.byteEvery);
+        channel.SetRecvSleep(pace.recvSleep);
+        probe.SetWaitTimeout(2);
+        // Ten seconds of bytes, far past the deadline.
+        const size_t trickled = 10000 / pace.byteEvery;
+        std::vector<std::string> header = {"HTTP/1.0 200 Connection established\r\n"};
+        header.resize(1 + trickled, "x");
+        ScriptedProxy tricklingProxy(header);
+        tricklingProxy.PauseBetweenPieces(pace.byteEvery);
+        ASSERT_TRUE(tricklingProxy.Start());
+        UseProxy(tricklingProxy.Port());
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Connect(), "proxy resp: 200");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, deadline + moment);
 
-    std::vector<HelloAnswer::Segment> greeting = {{0, {0x16, 0x03, 0x01, 0x40, 0x00}}};
-    for (int i = 0; i < 1000; ++i)
-        greeting.push_back({20, {0x42}});
-    server->SetHelloAnswer(HelloAnswer(greeting));
-    ScriptedProxy tunnel("HTTP/1.0 200 Connection established\r\n\r\n");
-    tunnel.TunnelTo(server->Address(), 443);
-    ASSERT_TRUE(tunnel.Start());
-    UseProxy(tunnel.Port());
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Connect().rfind("GetCommandIndex: Sendmsg failed (700)", 0), 0u);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        std::vector<HelloAnswer::Segment> greeting = {{0, {0x16, 0x03, 0x00, 0x48, 0x00}}};
+        greeting.resize(1 + trickled, {pace.byteEvery, {0x61}});
+        server->SetHelloAnswer(HelloAnswer(greeting));
+        ScriptedProxy tunnel("HTTP/1.0 200 Connection established\r\n\r\n");
+        tunnel.TunnelTo(server->Address(), 443);
+        ASSERT_TRUE(tunnel.Start());
+        UseProxy(tunnel.Port());
+        start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Connect().rfind("GetCommandIndex: Sendmsg failed (700)", 0), 0u);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, deadline + moment);
+    }
 }

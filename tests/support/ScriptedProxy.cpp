@@ -6,9 +6,6 @@
 
 namespace {
 
-// Long enough for each piece to leave as a segment of its own and be received on its own.
-constexpr DWORD kPauseBetweenPiecesMs = 20;
-
 bool SendAll(SOCKET socket, const char* bytes, size_t length)
 {
     size_t done = 0;
@@ -88,7 +85,7 @@ bool ScriptedProxy::SendAnswer(SOCKET client) const
 {
     for (size_t i = 0; i < m_answerPieces.size(); ++i) {
         if (i > 0)
-            Sleep(kPauseBetweenPiecesMs);
+            Sleep(m_pauseMs);
         if (!SendAll(client, m_answerPieces[i].data(), m_answerPieces[i].size()))
             return false;
     }
