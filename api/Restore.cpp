@@ -71,34 +71,43 @@ INT Download(Csocketclient& channel, const FileCodes& codes, const WCHAR* path,
                                &done, &fileTime);
 }
 
-// Whether both paths name one file, however each is spelt: the same path once folders and
-// links are resolved (whether the file exists yet or not), or one existing file under two
-// names. Nothing is opened: a name may be a pipe, whose open would wait.
+// Whether both paths name one file, however each is spelt. Two paths that name existing files
+// name one when the files are one (through links, or as two names of one file); an existing
+// file and a missing one never do; paths that name nothing yet (or what cannot be examined) do
+// when they come to the same path once folders and links are resolved. Nothing is opened: a
+// name may be a pipe, whose open would wait.
 bool NameOneFile(const WCHAR* first, const WCHAR* second)
 {
-    std::u16string resolved[2];
-    BY_HANDLE_FILE_INFORMATION identities[2] = {};
     const WCHAR* paths[2] = {first, second};
+    BY_HANDLE_FILE_INFORMATION identities[2] = {};
+    bool found[2];
+    bool missing[2];
+    for (size_t i = 0; i < 2; ++i) {
+        found[i] = CheckFileAccessW(paths[i], 0, &identities[i]) != FALSE;
+        missing[i] = !found[i] && (GetLastError() == ERROR_FILE_NOT_FOUND ||
+                                   GetLastError() == ERROR_PATH_NOT_FOUND);
+    }
+    if (found[0] && found[1])
+        return identities[0].dwVolumeSerialNumber == identities[1].dwVolumeSerialNumber &&
+               identities[0].nFileIndexHigh == identities[1].nFileIndexHigh &&
+               identities[0].nFileIndexLow == identities[1].nFileIndexLow;
+    if ((found[0] && missing[1]) || (missing[0] && found[1]))
+        return false;
+    std::u16string resolved[2];
     for (size_t i = 0; i < 2; ++i) {
         if (!ResolveLinksW(paths[i], &resolved[i]))
             return false;
     }
-    if (resolved[0] == resolved[1])
-        return true;
-    for (size_t i = 0; i < 2; ++i) {
-        if (!CheckFileAccessW(resolved[i].c_str(), 0, &identities[i]))
-            return false;
-    }
-    return identities[0].dwVolumeSerialNumber == identities[1].dwVolumeSerialNumber &&
-           identities[0].nFileIndexHigh == identities[1].nFileIndexHigh &&
-           identities[0].nFileIndexLow == identities[1].nFileIndexLow;
+    return resolved[0] == resolved[1];
 }
 
 // Writes text followed by localPath, as UTF-16LE without a byte-order mark or terminator, to
 // "Log.txt" in the current directory, which is created or emptied. The file stays open until
-// the handle is released; when it cannot be opened nothing is written. A local file that is
-// "Log.txt" itself, there yet or not, gets no note: emptying it would lose the user's file
-// should the restore fail, and a note written there would be what the restore leaves.
+// the handle is released; when it cannot be opened nothing is written. Only a regular file
+// gets the note: the open never waits for a pipe's reader, and emptying, which the open does,
+// fails on anything else. A local file that is "Log.txt" itself, there yet or not, gets no
+// note: emptying it would lose the user's file should the restore fail, and a note written
+// there would be what the restore leaves.
 OwnedHandle WriteRestoreNote(const WCHAR* text, const WCHAR* localPath)
 {
     if (NameOneFile(kRestoreNoteName, localPath))

@@ -1,7 +1,10 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -159,7 +162,8 @@ int OpenFlags(unsigned kinds, DWORD disposition, DWORD flags)
     // Truncating needs a writable descriptor even when the caller only reads.
     bool write = (kinds & kWriteAccess) || disposition == CREATE_ALWAYS;
     bool read = (kinds & kReadAccess) || !write;
-    int result = O_CLOEXEC | (read && write ? O_RDWR : (write ? O_WRONLY : O_RDONLY));
+    // An open never waits for a peer: a FIFO would hold it until one came.
+    int result = O_CLOEXEC | O_NONBLOCK | (read && write ? O_RDWR : (write ? O_WRONLY : O_RDONLY));
     if (flags & FILE_FLAG_WRITE_THROUGH)
         result |= O_DSYNC;
     return result;
@@ -192,6 +196,27 @@ void FillInformation(const struct stat& status, BY_HANDLE_FILE_INFORMATION* info
     information->nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
     information->nFileIndexHigh = static_cast<DWORD>(index >> 32);
     information->nFileIndexLow = static_cast<DWORD>(index);
+}
+
+// stat(2) of native, links followed, and whether the file is append-only or immutable (which
+// its mode does not show); false with errno when it cannot be examined.
+bool StatWithFlags(const std::string& native, struct stat* status, bool* keepsBytes)
+{
+    struct statx extended;
+    if (statx(AT_FDCWD, native.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &extended) != 0)
+        return false;
+    *status = {};
+    status->st_dev = makedev(extended.stx_dev_major, extended.stx_dev_minor);
+    status->st_ino = extended.stx_ino;
+    status->st_mode = extended.stx_mode;
+    status->st_nlink = extended.stx_nlink;
+    status->st_uid = extended.stx_uid;
+    status->st_gid = extended.stx_gid;
+    status->st_size = static_cast<off_t>(extended.stx_size);
+    status->st_atim = {extended.stx_atime.tv_sec, extended.stx_atime.tv_nsec};
+    status->st_mtim = {extended.stx_mtime.tv_sec, extended.stx_mtime.tv_nsec};
+    *keepsBytes = (extended.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+    return true;
 }
 
 template <typename Char>
@@ -245,6 +270,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
     struct stat status;
     if (fstat(fd, &status) != 0)
         return FailOpen(fd, SetLastErrorFromErrno());
+    // Past the open, what is not a regular file or folder reads and writes as it would have.
+    if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     bool truncate = existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
     if (S_ISDIR(status.st_mode) && (!backup || truncate))
         return FailOpen(fd, ERROR_ACCESS_DENIED);
@@ -371,6 +399,46 @@ BOOL SetEndOfFile(HANDLE file)
     return TRUE;
 }
 
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, void* info,
+                                DWORD size)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    struct stat status;
+    if (infoClass != FileAllocationInfo || info == nullptr || size != sizeof(FILE_ALLOCATION_INFO) ||
+        !object->canWrite() || fstat(object->fd(), &status) != 0) {
+        SetLastError(object->canWrite() ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const int64_t wanted = static_cast<const FILE_ALLOCATION_INFO*>(info)->AllocationSize.QuadPart;
+    if (wanted < status.st_size) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<uint64_t>(wanted) > limit.rlim_cur) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    if (wanted == 0 || fallocate(object->fd(), FALLOC_FL_KEEP_SIZE, 0, wanted) == 0)
+        return TRUE;
+    if (errno != EOPNOTSUPP && errno != ENOSYS)
+        return SetLastErrorFromErrno(), FALSE;
+    // No reservation here: what the file still lacks must fit the room left.
+    struct statvfs volume;
+    const int64_t held = static_cast<int64_t>(status.st_blocks) * 512;
+    if (fstatvfs(object->fd(), &volume) != 0)
+        return SetLastErrorFromErrno(), FALSE;
+    if (wanted > held && static_cast<uint64_t>(wanted - held) >
+                             static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL FlushFileBuffers(HANDLE file)
 {
     std::shared_ptr<KernelObject> object = ReferenceHandle<KernelObject>(file);
@@ -469,13 +537,15 @@ BOOL CheckFileAccessW(LPCWSTR path, DWORD access, BY_HANDLE_FILE_INFORMATION* in
     if (!ToNative(path, &native))
         return FALSE;
     struct stat status;
-    if (stat(native.c_str(), &status) != 0)
+    bool keepsBytes = false;
+    if (!StatWithFlags(native, &status, &keepsBytes))
         return SetErrorForPath(native), FALSE;
-    if (S_ISDIR(status.st_mode)) {
+    const unsigned kinds = AccessKinds(access, 0);
+    // An append-only or immutable file refuses an open for writing that the mode allows.
+    if (S_ISDIR(status.st_mode) || ((kinds & kWriteAccess) && keepsBytes)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    const unsigned kinds = AccessKinds(access, 0);
     const int rights = ((kinds & kReadAccess) ? R_OK : 0) | ((kinds & kWriteAccess) ? W_OK : 0);
     if (rights != 0 && faccessat(AT_FDCWD, native.c_str(), rights, AT_EACCESS) != 0)
         return SetLastErrorFromErrno(), FALSE;

@@ -26,6 +26,19 @@ DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD mo
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPosition,
                       DWORD moveMethod);
 BOOL SetEndOfFile(HANDLE file);
+
+enum FILE_INFO_BY_HANDLE_CLASS { FileAllocationInfo = 5 };
+struct FILE_ALLOCATION_INFO {
+    LARGE_INTEGER AllocationSize;
+};
+// FileAllocationInfo only: reserves room on the disk for the file to hold AllocationSize
+// bytes, without changing its size, so that writes up to that size cannot run out of room.
+// Where the file system cannot reserve, the room still free must cover what the file lacks.
+// ERROR_DISK_FULL when the room is not there, or when the size is past what this process may
+// write (its file size limit); nothing is written then. A size below the file's own is
+// ERROR_INVALID_PARAMETER (Windows would cut the file).
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, void* info,
+                                DWORD size);
 BOOL FlushFileBuffers(HANDLE file);
 DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
 BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <string>
@@ -61,23 +63,64 @@ bool LinkDescriptor(int fd, const std::string& name)
     return linkat(AT_FDCWD, entry.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
-// Gives a file the model's mode, and its owner and group where the process may change them,
-// through changeOwner(owner, group) and changeMode(mode). The owner goes first: changing it
-// clears the set-user-id and set-group-id bits that the mode then sets again. False, with the
-// last error (ERROR_ACCESS_DENIED for an owner or group the process may not give), when not
-// all of it was given; the mode is given all the same.
-template <typename ChangeOwner, typename ChangeMode>
-bool GiveSecurity(const struct stat& model, ChangeOwner changeOwner, ChangeMode changeMode)
+// The names of the file's extended attributes, or an empty list where the file system keeps
+// none. False with errno when they cannot be listed.
+bool ListAttributes(const std::string& native, std::vector<std::string>* names)
 {
-    const bool owned = changeOwner(model.st_uid, model.st_gid) == 0;
-    const int ownerError = errno;
-    if (changeMode(model.st_mode & 07777) != 0)
-        return SetLastErrorFromErrno(), false;
-    if (owned)
+    std::vector<char> buffer(256);
+    for (;;) {
+        const ssize_t length = listxattr(native.c_str(), buffer.data(), buffer.size());
+        if (length < 0 && errno == ERANGE) {
+            buffer.resize(buffer.size() * 4);
+            continue;
+        }
+        if (length < 0)
+            return errno == ENOTSUP;
+        for (size_t start = 0; start < static_cast<size_t>(length);) {
+            names->emplace_back(buffer.data() + start);
+            start += names->back().size() + 1;
+        }
         return true;
-    errno = ownerError;
-    SetLastErrorFromErrno();
-    return false;
+    }
+}
+
+// The value of one extended attribute; false with errno when it cannot be read.
+bool ReadAttribute(const std::string& native, const std::string& name, std::string* value)
+{
+    for (;;) {
+        const ssize_t length = getxattr(native.c_str(), name.c_str(), value->data(), value->size());
+        if (length >= 0 && static_cast<size_t>(length) <= value->size()) {
+            value->resize(static_cast<size_t>(length));
+            return true;
+        }
+        if (length >= 0 || errno == ERANGE) {
+            const ssize_t needed = getxattr(native.c_str(), name.c_str(), nullptr, 0);
+            if (needed < 0)
+                return false;
+            value->resize(static_cast<size_t>(needed) + 1);
+            continue;
+        }
+        return false;
+    }
+}
+
+// Removes from the open file the extended attributes it has of its own that security does not
+// give it: a new file may have taken an access list from its folder's default.
+bool RemoveOtherAttributes(int fd, const FileSecurity& security)
+{
+    char buffer[4096];
+    const ssize_t length = flistxattr(fd, buffer, sizeof buffer);
+    if (length < 0)
+        return errno == ENOTSUP;
+    for (ssize_t start = 0; start < length;) {
+        const std::string name = buffer + start;
+        start += static_cast<ssize_t>(name.size()) + 1;
+        const bool given = std::any_of(security.attributes.begin(), security.attributes.end(),
+                                       [&name](const auto& kept) { return kept.first == name; });
+        if (!given && fremovexattr(fd, name.c_str()) != 0)
+            return false;
+    }
+    return true;
 }
 
 bool CopyData(int in, int out)
@@ -158,7 +201,8 @@ BOOL MoveUnderLock(LPCWSTR existing, LPCWSTR destination, Move move)
     if (lstat(source.c_str(), &status) != 0)
         return SetErrorForPath(source), FALSE;
     std::lock_guard<std::mutex> lock(g_shareLock);
-    if (!SharingAllowsDelete(source)) {
+    if (!SharingAllows(FileIdentity{status.st_dev, status.st_ino}, kDeleteAccess,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
@@ -201,21 +245,68 @@ BOOL LinkFileW(HANDLE file, LPCWSTR name)
     return TRUE;
 }
 
-BOOL CopyFileSecurityW(LPCWSTR model, HANDLE file)
+BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security)
 {
-    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
     std::string native;
-    if (object == nullptr || !ToNative(model, &native))
+    if (!ToNative(path, &native))
         return FALSE;
     struct stat status;
     if (stat(native.c_str(), &status) != 0)
         return SetErrorForPath(native), FALSE;
+    *security = FileSecurity{status.st_mode & 07777, status.st_uid, status.st_gid, {}};
+    std::vector<std::string> names;
+    if (!ListAttributes(native, &names))
+        return SetErrorForPath(native), FALSE;
+    for (std::string& name : names) {
+        std::string value;
+        if (!ReadAttribute(native, name, &value))
+            return SetErrorForPath(native), FALSE;
+        security->attributes.emplace_back(std::move(name), std::move(value));
+    }
+    return TRUE;
+}
+
+BOOL SetFileSecurityByHandle(HANDLE file, const FileSecurity& security, DWORD parts)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return FALSE;
     const int fd = object->fd();
-    return GiveSecurity(
-               status, [fd](uid_t owner, gid_t group) { return fchown(fd, owner, group); },
-               [fd](mode_t mode) { return fchmod(fd, mode); })
-               ? TRUE
-               : FALSE;
+    const bool given =
+        (!(parts & kSecurityOwner) || fchown(fd, security.owner, security.group) == 0) &&
+        (!(parts & kSecurityMode) || fchmod(fd, security.mode) == 0) &&
+        (!(parts & kSecurityAttributes) || RemoveOtherAttributes(fd, security));
+    if (!given)
+        return SetLastErrorFromErrno(), FALSE;
+    if (parts & kSecurityAttributes) {
+        for (const auto& [name, value] : security.attributes) {
+            if (fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0)
+                return SetLastErrorFromErrno(), FALSE;
+        }
+    }
+    return TRUE;
+}
+
+BOOL RemoveFileNameW(HANDLE file, LPCWSTR name)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    std::string native;
+    if (object == nullptr || !ToNative(name, &native))
+        return FALSE;
+    struct stat named;
+    struct stat open;
+    if (lstat(native.c_str(), &named) != 0)
+        return SetErrorForPath(native), FALSE;
+    if (fstat(object->fd(), &open) != 0)
+        return SetLastErrorFromErrno(), FALSE;
+    if (named.st_dev != open.st_dev || named.st_ino != open.st_ino) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(g_shareLock);
+    if (unlink(native.c_str()) != 0)
+        return SetErrorForPath(native), FALSE;
+    return TRUE;
 }
 
 BOOL MoveFileW(LPCWSTR existing, LPCWSTR destination)
@@ -290,15 +381,11 @@ BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD f
         }
         if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
             return SetLastErrorFromErrno(), FALSE;
-        if (!SharingAllowsDelete(target)) {
+        if (!SharingAllows(FileIdentity{status.st_dev, status.st_ino}, kDeleteAccess,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
             SetLastError(ERROR_SHARING_VIOLATION);
             return FALSE;
         }
-        // What the process may not give (another owner, a group it is not in) it leaves.
-        GiveSecurity(
-            status,
-            [&source](uid_t owner, gid_t group) { return lchown(source.c_str(), owner, group); },
-            [&source](mode_t mode) { return chmod(source.c_str(), mode); });
         if (rename(source.c_str(), target.c_str()) == 0)
             return TRUE;
         if (errno == EBUSY)  // a mount point

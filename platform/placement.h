@@ -2,6 +2,10 @@
 // replacements by rename, and what a file takes over from the file it replaces.
 #pragma once
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/types.h"
 
 // Creates a file without a name in folder (the system's unnamed files, O_TMPFILE), open for
@@ -13,11 +17,33 @@ HANDLE CreateUnnamedFileW(LPCWSTR folder, DWORD shareMode, DWORD flagsAndAttribu
 // Gives an open file one more name, in the same file system (CreateHardLinkW by handle): the
 // name of an unnamed file. An existing name is never replaced (ERROR_ALREADY_EXISTS).
 BOOL LinkFileW(HANDLE file, LPCWSTR name);
-// Gives the open file the mode of the file at model (links followed), and its owner and group
-// where the process may change them. FALSE with ERROR_ACCESS_DENIED when the owner or the
-// group could not be given (the mode is given all the same), or with the error of a missing
-// model.
-BOOL CopyFileSecurityW(LPCWSTR model, HANDLE file);
+// Removes name, but only while it names the open file: a name that now holds another file is
+// left (ERROR_FILE_NOT_FOUND).
+BOOL RemoveFileNameW(HANDLE file, LPCWSTR name);
+
+// What a file is besides its bytes, which a file that takes its place by a rename must be
+// given to keep it: who may read, write or run it (the mode, and the POSIX access list among
+// the extended attributes), whom it belongs to, and the rest of its extended attributes (the
+// user's own, and the others the process may read).
+struct FileSecurity {
+    DWORD mode = 0;
+    DWORD owner = 0;
+    DWORD group = 0;
+    std::vector<std::pair<std::string, std::string>> attributes;
+};
+// Reads the security of the file at path, links followed. FALSE with the error of a missing
+// file, or of an attribute that cannot be read.
+BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security);
+// The parts of a FileSecurity that SetFileSecurityByHandle gives.
+constexpr DWORD kSecurityOwner = 1;  // owner and group
+constexpr DWORD kSecurityMode = 2;
+constexpr DWORD kSecurityAttributes = 4;  // exactly these attributes: others are removed
+// Gives the open file the parts of security asked for, in that order: the owner first, since
+// changing it clears the set-user-id and set-group-id bits that the mode then sets again, and
+// the access list last, since it decides the group bits of the mode. FALSE with the error of
+// the first part the process may not give (ERROR_ACCESS_DENIED for an owner or a group that is
+// not its own, or an attribute it may not set); the parts before it are given.
+BOOL SetFileSecurityByHandle(HANDLE file, const FileSecurity& security, DWORD parts);
 
 // Never replaces an existing destination: fails with ERROR_ALREADY_EXISTS. A file moved to
 // another file system is copied, and takes the destination's name only once the copy is
@@ -29,12 +55,13 @@ BOOL MoveFileW(LPCWSTR existing, LPCWSTR destination);
 // never neither. As Windows, a read-only destination (FILE_ATTRIBUTE_READONLY) is refused with
 // ERROR_ACCESS_DENIED. It never copies: another file system fails with ERROR_NOT_SAME_DEVICE.
 BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags);
-// Puts the file at replacement in the place of the existing file at replaced by one rename,
-// after giving it the replaced file's mode, and its owner and group where the process may.
+// Puts the file at replacement in the place of the existing file at replaced by one rename.
 // The caller must be able to write the replaced file (else ERROR_ACCESS_DENIED, as for a
 // folder), and every open of this process must share delete (else ERROR_SHARING_VIOLATION).
 // A replaced file that is a mount point cannot be replaced (ERROR_UNABLE_TO_REMOVE_REPLACED),
 // nor one on another file system (ERROR_NOT_SAME_DEVICE); both files then keep their names.
-// No backup file and no flags (else ERROR_INVALID_PARAMETER).
+// The replacement keeps its own mode, owner and attributes: a caller that wants the replaced
+// file's gives them first (SetFileSecurityByHandle). No backup file and no flags (else
+// ERROR_INVALID_PARAMETER).
 BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
                   void* exclude, void* reserved);

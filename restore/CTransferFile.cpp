@@ -16,7 +16,12 @@ namespace {
 
 constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-constexpr DWORD kTransferFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE;
+constexpr DWORD kTransferFlags = FILE_ATTRIBUTE_ARCHIVE;
+// What a copy in place sets again once it has written: the kernel clears these bits on a write.
+constexpr DWORD kSetIdBits = 06000;
+// The end of the name a complete new file keeps while it is copied in place: not that of a
+// transfer file, so that no removal of leftovers takes it.
+constexpr char16_t kKeptNameEnd[] = u".restored";
 // Names tried before giving up; each costs one try only when a file already has it.
 constexpr DWORD kNameAttempts = 100;
 // The copy in place goes through a buffer of this many bytes.
@@ -33,18 +38,25 @@ std::u16string FolderOf(const std::u16string& path)
     return separator == std::u16string::npos ? std::u16string() : path.substr(0, separator + 1);
 }
 
-// Runs claim(name) on transfer file names for stem until it takes one: named after the file
-// they are for, so that one a crash leaves tells what it was for, or, where that name would
-// be too long for the file system, the short hidden name in the stem's folder. A name that
-// is taken is never opened; the next number is tried. False, with the last error, when
-// claim failed otherwise or every name was taken.
-template <typename Claim>
-bool ClaimName(const std::u16string& stem, Claim claim, std::u16string* name)
+// The last component of a path.
+std::u16string NameOf(const std::u16string& path)
 {
+    return path.substr(FolderOf(path).size());
+}
+
+// Runs claim(name) on names "<stem>.kelvane-<process>-<number><end>" until it takes one:
+// named after the file they are for, so that one a crash leaves tells what it was for, or,
+// where that name would be too long for the file system, the short hidden name in the stem's
+// folder. A name that is taken is never opened; the next number is tried. False, with the
+// last error, when claim failed otherwise or every name was taken.
+template <typename Claim>
+bool ClaimName(const std::u16string& stem, const char16_t* end, Claim claim, std::u16string* name)
+{
+    static const DWORD process = GetCurrentProcessId();
     std::u16string prefix = stem;
     for (DWORD attempt = 0; attempt < kNameAttempts; ++attempt) {
-        *name = FormatString(u"%s%s%lu-%lu%s", prefix.c_str(), kTransferNameMark, GetCurrentProcessId(),
-                             ++g_transferCount, kTransferNameEnd);
+        *name = FormatString(u"%s%s%lu-%lu%s", prefix.c_str(), kTransferNameMark, process,
+                             ++g_transferCount, end);
         if (claim(*name))
             return true;
         const DWORD error = GetLastError();
@@ -64,26 +76,34 @@ bool ClaimName(const std::u16string& stem, Claim claim, std::u16string* name)
 bool CTransferFile::Create(const WCHAR* destination)
 {
     Discard();
+    m_kept.clear();
     m_destination = destination;
-    if (!ResolveLinksW(destination, &m_target))
+    if (!ResolveLinksW(destination, &m_target) || !Examine())
         return false;
+    m_beside = CreateIn(FolderOf(m_target), m_target);
+    // A folder that takes no new file: the existing file can still be written in place.
+    return m_beside ||
+           (m_exists && GetLastError() == ERROR_ACCESS_DENIED && CreateInTemporaryFolder());
+}
+
+// Finds what the target is: missing, or a file this process may read and write, with its
+// number of names and its security. False, with the error of the check, for a target that an
+// open for reading and writing would refuse, and for a device or a pipe, which a restore
+// cannot cut or replace.
+bool CTransferFile::Examine()
+{
     BY_HANDLE_FILE_INFORMATION information{};
-    const bool exists = CheckFileAccessW(m_target.c_str(), kReadWrite, &information) != FALSE;
-    if (!exists && GetLastError() != ERROR_FILE_NOT_FOUND)
-        return false;
-    // A device or a pipe is not a file that a restore can cut or replace.
-    if (exists && information.dwFileAttributes == FILE_ATTRIBUTE_DEVICE) {
+    m_exists = CheckFileAccessW(m_target.c_str(), kReadWrite, &information) != FALSE;
+    if (!m_exists)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (information.dwFileAttributes == FILE_ATTRIBUTE_DEVICE) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    m_beside = CreateIn(FolderOf(m_target), m_target);
-    // A folder that takes no new file: the existing file can still be written in place.
-    if (!m_beside &&
-        (!exists || GetLastError() != ERROR_ACCESS_DENIED || !CreateInTemporaryFolder()))
-        return false;
-    // While the data arrives it is no more readable than the file it will be.
-    if (exists)
-        CopyFileSecurityW(m_target.c_str(), m_file);
+    m_links = information.nNumberOfLinks;
+    // Security that cannot be read cannot be given: such a file is written in place.
+    m_securityKnown = GetFileSecurityW(m_target.c_str(), &m_security) != FALSE;
+    SetLastError(ERROR_SUCCESS);
     return true;
 }
 
@@ -92,19 +112,25 @@ bool CTransferFile::Create(const WCHAR* destination)
 bool CTransferFile::CreateIn(const std::u16string& folder, const std::u16string& stem)
 {
     RemoveLeftovers(folder);
+    m_folder = folder;
     // Shared with every open: once renamed, the file is the destination, which another
     // restore of the same path may check while this handle is still being closed.
     m_file = CreateUnnamedFileW(folder.c_str(), kShareAll, kTransferFlags);
     if (m_file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_NOT_SUPPORTED)
         return m_file != INVALID_HANDLE_VALUE;
-    return ClaimName(
-        stem,
+    const bool created = ClaimName(
+        stem, kTransferNameEnd,
         [this](const std::u16string& name) {
             m_file = CreateFileW(name.c_str(), kReadWrite, kShareAll, nullptr, CREATE_NEW,
                                  kTransferFlags, nullptr);
             return m_file != INVALID_HANDLE_VALUE;
         },
         &m_name);
+    // Reachable by its name while the data arrives, it is no more readable than the file it
+    // replaces will be; a new file is as readable as any new file.
+    if (created && m_exists)
+        SetFileSecurityByHandle(m_file, FileSecurity{0600, 0, 0, {}}, kSecurityMode);
+    return created;
 }
 
 bool CTransferFile::CreateInTemporaryFolder()
@@ -123,73 +149,127 @@ bool CTransferFile::PutInPlace(const WCHAR* destination, int32_t fileTime,
 {
     // A single reply may go elsewhere than where the download was checked: to a path whose
     // folders it has just created.
-    std::u16string target = m_target;
-    if (m_destination != destination && !ResolveLinksW(destination, &target)) {
+    if (m_destination != destination) {
         *failedStep = u"ResolveLinks";
-        return false;
+        if (!ResolveLinksW(destination, &m_target) || !Examine())
+            return false;
+        m_destination = destination;
     }
     if (fileTime > 0)
         Cutil::SetFileTime(m_file, fileTime);
-    if (!FlushFileBuffers(m_file)) {
-        *failedStep = u"FlushFileBuffers";
+    // Given before the flush, so that one flush makes the data, the time and the security
+    // durable; and after the last write, which clears the set-id bits of the mode.
+    const bool renames = CanRename();
+    *failedStep = u"FlushFileBuffers";
+    if (!FlushFileBuffers(m_file))
         return false;
-    }
-    if (CanRename(target)) {
-        if (Rename(target, failedStep))
-            return true;
-        // A mount point, or another file system: no rename can get there.
-        const DWORD error = GetLastError();
-        if (error != ERROR_UNABLE_TO_REMOVE_REPLACED && error != ERROR_NOT_SAME_DEVICE)
-            return false;
-    }
-    if (CopyInPlace(target, fileTime))
+    // A refused rename (a mount point, a folder that lets only the file's owner replace it,
+    // another file system) leaves a copy in place to try.
+    if (renames && Rename(failedStep))
         return true;
-    *failedStep = u"copy in place";
-    return false;
+    return CopyInPlace(fileTime, failedStep);
 }
 
-// Whether a rename can put the file in target's place and keep what target is: the file is
-// beside it, and target is missing, or has one name only and an owner and group that the
-// process can give the file. The file takes target's mode, owner and group again for that,
-// now that the data is in: writing may have cleared its set-user-id and set-group-id bits.
-bool CTransferFile::CanRename(const std::u16string& target)
+// Whether a rename can put the file in the target's place and keep what the target is: the
+// file is beside it, and the target is missing, or has one name only and a security that the
+// file could be given.
+bool CTransferFile::CanRename()
 {
-    BY_HANDLE_FILE_INFORMATION information{};
     if (!m_beside)
         return false;
-    if (!CheckFileAccessW(target.c_str(), 0, &information))
+    if (!m_exists)
         return true;
-    return information.nNumberOfLinks == 1 && CopyFileSecurityW(target.c_str(), m_file);
+    return m_links == 1 && m_securityKnown &&
+           SetFileSecurityByHandle(m_file, m_security,
+                                   kSecurityOwner | kSecurityMode | kSecurityAttributes);
 }
 
-// Names the file beside target, when it has no name yet, and renames it over target: an
-// existing target is replaced keeping what it was, a missing one is created by the rename.
-bool CTransferFile::Rename(const std::u16string& target, const WCHAR** failedStep)
+// Puts the file at the target: a free name it takes directly; an existing target it replaces
+// by one rename of a name of its own beside the target.
+bool CTransferFile::Rename(const WCHAR** failedStep)
 {
     *failedStep = u"LinkFile";
+    if (!m_exists && m_name.empty()) {
+        if (LinkFileW(m_file, m_target.c_str())) {
+            Close();
+            return true;
+        }
+        // A file took the name meanwhile: it is replaced as the rename below replaces.
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
     if (m_name.empty() &&
         !ClaimName(
-            target, [this](const std::u16string& name) { return LinkFileW(m_file, name.c_str()); },
+            m_target, kTransferNameEnd,
+            [this](const std::u16string& name) { return LinkFileW(m_file, name.c_str()); },
             &m_name))
         return false;
-    const bool exists = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
-    *failedStep = exists ? u"ReplaceFile" : u"MoveFileEx";
-    if (exists ? !ReplaceFileW(target.c_str(), m_name.c_str(), nullptr, 0, nullptr, nullptr)
-               : !MoveFileExW(m_name.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+    *failedStep = m_exists ? u"ReplaceFile" : u"MoveFileEx";
+    if (m_exists
+            ? !ReplaceFileW(m_target.c_str(), m_name.c_str(), nullptr, 0, nullptr, nullptr)
+            : !MoveFileExW(m_name.c_str(), m_target.c_str(), MOVEFILE_REPLACE_EXISTING))
         return false;
     m_name.clear();
     Close();
     return true;
 }
 
-// Writes the whole file into target from its start, cuts target there and flushes it.
-bool CTransferFile::CopyInPlace(const std::u16string& target, int32_t fileTime)
+// Writes the whole file into the target from its start, cuts the target there and flushes it.
+// Nothing is written before the room for it is reserved and the complete file has a name of
+// its own (KeptName), which goes only once the copy is on the disk.
+bool CTransferFile::CopyInPlace(int32_t fileTime, const WCHAR** failedStep)
 {
-    const OwnedHandle out(CreateFileW(target.c_str(), kReadWrite, kShareAll, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    *failedStep = u"copy in place";
+    const OwnedHandle out(CreateFileW(m_target.c_str(), kReadWrite, kShareAll, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (out.get() == INVALID_HANDLE_VALUE)
+        return false;
+    *failedStep = u"reserve room";
+    if (!ReserveRoom(out.get()))
+        return false;
+    *failedStep = u"LinkFile";
+    std::u16string kept;
+    if (!ClaimName(
+            m_folder + NameOf(m_target), kKeptNameEnd,
+            [this](const std::u16string& name) { return LinkFileW(m_file, name.c_str()); },
+            &kept))
+        return false;
+    m_kept = kept;
+    *failedStep = u"copy in place";
+    if (!CopyData(out.get()) || !SetEndOfFile(out.get()))
+        return false;
+    if (fileTime > 0)
+        Cutil::SetFileTime(out.get(), fileTime);
+    // The writes cleared the set-id bits; they come back where the process may set them.
+    if (m_exists && m_securityKnown && (m_security.mode & kSetIdBits) != 0)
+        SetFileSecurityByHandle(out.get(), m_security, kSecurityMode);
+    if (!FlushFileBuffers(out.get()))
+        return false;
+    RemoveFileNameW(m_file, m_kept.c_str());
+    m_kept.clear();
+    Discard();
+    return true;
+}
+
+// Reserves the room the target needs to grow to the file's size, so that the copy cannot run
+// out of it after overwriting old bytes.
+bool CTransferFile::ReserveRoom(HANDLE out)
+{
+    LARGE_INTEGER size;
+    LARGE_INTEGER present;
+    if (!GetFileSizeEx(m_file, &size) || !GetFileSizeEx(out, &present))
+        return false;
+    if (size.QuadPart <= present.QuadPart)
+        return true;
+    FILE_ALLOCATION_INFO room{size};
+    return SetFileInformationByHandle(out, FileAllocationInfo, &room, sizeof room) != FALSE;
+}
+
+bool CTransferFile::CopyData(HANDLE out)
+{
     LARGE_INTEGER start;
     start.QuadPart = 0;
-    if (out.get() == INVALID_HANDLE_VALUE || !SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN))
+    if (!SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN))
         return false;
     std::vector<BYTE> block(kCopyBlock);
     for (;;) {
@@ -198,28 +278,19 @@ bool CTransferFile::CopyInPlace(const std::u16string& target, int32_t fileTime)
         if (!ReadFile(m_file, block.data(), kCopyBlock, &read, nullptr))
             return false;
         if (read == 0)
-            break;
-        if (!WriteFile(out.get(), block.data(), read, &written, nullptr))
+            return true;
+        if (!WriteFile(out, block.data(), read, &written, nullptr))
             return false;
     }
-    if (!SetEndOfFile(out.get()))
-        return false;
-    if (fileTime > 0)
-        Cutil::SetFileTime(out.get(), fileTime);
-    if (!FlushFileBuffers(out.get()))
-        return false;
-    Discard();
-    return true;
 }
 
 void CTransferFile::Discard()
 {
     const DWORD error = GetLastError();
+    if (!m_name.empty() && m_file != INVALID_HANDLE_VALUE)
+        RemoveFileNameW(m_file, m_name.c_str());
+    m_name.clear();
     Close();
-    if (!m_name.empty()) {
-        DeleteFileW(m_name.c_str());
-        m_name.clear();
-    }
     SetLastError(error);
 }
 

@@ -3,20 +3,23 @@
 //
 // Before the server is asked anything, the destination is checked as an open of it for
 // reading and writing would check it, after its links are resolved: a link stays a link, and
-// the file it points to is restored. The transfer file is made beside that file, without a
-// name where the file system allows, so that nothing the user has is opened, cut or removed
+// the file it points to is restored. What the destination is besides its bytes (mode, owner,
+// extended attributes) is read then, once. The transfer file is made beside that file, without
+// a name where the file system allows, so that nothing the user has is opened, cut or removed
 // while the data arrives, and a crash leaves nothing behind.
 //
-// Once the data is complete and on the disk it takes the destination's place by one rename,
-// having first been given the destination's mode, owner and group; until then the destination
+// Once the data is complete it is given the destination's time and security, written through
+// to the disk, and takes the destination's place by one rename; until then the destination
 // keeps its bytes. Where a rename would not keep the file as it was (more than one name, an
-// owner the process cannot give, a folder that takes no new file, a mount point), the data is
-// copied into the destination in place instead: the old bytes are then at risk only during
-// that local copy, with the whole new file still in the transfer file.
+// owner or attribute the process cannot give, a folder that takes no new file, a mount point,
+// a rename the folder refuses), the data is copied into the destination in place instead,
+// once room for it is reserved; the complete new file then has a name of its own until the
+// copy is on the disk, so that a copy that fails or dies part-way loses neither version.
 #pragma once
 
 #include <string>
 
+#include "platform/placement.h"
 #include "platform/types.h"
 
 class CTransferFile {
@@ -36,26 +39,39 @@ public:
 
     // Gives the complete file the time (seconds since 1970-01-01 UTC; 0 leaves it), writes it
     // through to the disk and puts it in destination's place. False, with the last error and
-    // *failedStep naming the step, when it did not get there; the destination then keeps its
-    // bytes, unless the copy in place itself failed part-way.
+    // *failedStep naming the step, when it did not get there: the destination then keeps its
+    // bytes, unless a copy in place failed part-way, which KeptName tells.
     bool PutInPlace(const WCHAR* destination, int32_t fileTime, const WCHAR** failedStep);
-    // Closes and removes the file, if it is still there.
+    // The name under which the complete new file was left when a copy into the destination
+    // failed part-way (the destination then holds part of it); empty otherwise.
+    const std::u16string& KeptName() const { return m_kept; }
+    // Closes and removes the file, if it is still there (a kept name stays).
     void Discard();
 
 private:
+    bool Examine();
     bool CreateIn(const std::u16string& folder, const std::u16string& stem);
     bool CreateInTemporaryFolder();
-    bool CanRename(const std::u16string& target);
-    bool Rename(const std::u16string& target, const WCHAR** failedStep);
-    bool CopyInPlace(const std::u16string& target, int32_t fileTime);
+    bool CanRename();
+    bool Rename(const WCHAR** failedStep);
+    bool CopyInPlace(int32_t fileTime, const WCHAR** failedStep);
+    bool ReserveRoom(HANDLE out);
+    bool CopyData(HANDLE out);
     void Close();
 
     HANDLE m_file = INVALID_HANDLE_VALUE;
-    // Empty while the file has no name.
+    // The folder the file is in, and its name there (empty while it has none).
+    std::u16string m_folder;
     std::u16string m_name;
+    std::u16string m_kept;
     // The destination as given to Create, and the file it names once its links are resolved.
     std::u16string m_destination;
     std::u16string m_target;
+    // What Create found at the target.
+    bool m_exists = false;
+    DWORD m_links = 0;
+    bool m_securityKnown = false;
+    FileSecurity m_security;
     // The file is in the target's folder, not in the temporary folder.
     bool m_beside = false;
 };

@@ -6,6 +6,8 @@
 // and a reply whose sizes do not add up is never written to disk.
 #include "connection/Csocketclient.h"
 
+#include <string_view>
+
 #include "connection/ReplyReader.h"
 #include "platform/clock.h"
 #include "platform/error.h"
@@ -65,8 +67,9 @@ void LogDownload(Csocketclient& channel, INT type, const WCHAR* format, const Ar
 }
 
 // Puts the complete file in destination's place, with the file time when it is not 0. On
-// failure the file is removed, destination keeps its bytes (unless the copy into it in place
-// failed part-way), and the system error goes to *systemError.
+// failure the file is removed and destination keeps its bytes, unless the copy into it in
+// place failed part-way: the complete file then keeps the name that the log line gives. The
+// system error goes to *systemError.
 bool PutInPlace(Csocketclient& channel, CTransferFile& file, const WCHAR* destination,
                 DWORD fileTime, DWORD* systemError)
 {
@@ -76,6 +79,10 @@ bool PutInPlace(Csocketclient& channel, CTransferFile& file, const WCHAR* destin
     *systemError = GetLastError();
     LogDownload(channel, Csocketclient::kTypeError, u"GetFile %s failed win32error (%ld) on (%s)",
                 failedStep, *systemError, destination);
+    if (!file.KeptName().empty())
+        LogDownload(channel, Csocketclient::kTypeError,
+                    u"GetFile the restored file is whole in (%s); (%s) holds part of it",
+                    file.KeptName().c_str(), destination);
     file.Discard();
     return false;
 }
@@ -256,7 +263,9 @@ INT Csocketclient::WriteSingleFile(Download& download, void* data, DWORD length,
                                    DWORD compressedSize)
 {
     PacketBuffer ownedData(data);
-    if (!Cutil::CreateDirectoryTree(download.finalPath)) {
+    // The folders of the download's own path were there when its file was made beside it.
+    if (std::u16string_view(download.finalPath) != download.path &&
+        !Cutil::CreateDirectoryTree(download.finalPath)) {
         m_systemError = GetLastError();
         if (m_systemError != ERROR_ALREADY_EXISTS) {
             LogDownload(*this, kTypeError,
@@ -265,10 +274,15 @@ INT Csocketclient::WriteSingleFile(Download& download, void* data, DWORD length,
             return DiscardFile(download);
         }
     }
-    DWORD step = Cutil::kStepNone;
-    if (!m_util.writebin(download.file.Handle(), 0, data, length, &m_systemError, &step)) {
+    // The transfer file is new and empty: one write fills it, and the flush comes with its
+    // placing.
+    DWORD written = 0;
+    const bool wrote = WriteFile(download.file.Handle(), data, length, &written, nullptr) != FALSE;
+    if (!wrote || written != length) {
+        m_systemError = GetLastError();
         LogDownload(*this, kTypeError, u"GetFile:: writebin failed win32error (%ld) (%d) on (%s)",
-                    m_systemError, step, download.finalPath);
+                    m_systemError, wrote ? Cutil::kStepShortWrite : Cutil::kStepWrite,
+                    download.finalPath);
         return DiscardFile(download);
     }
     RaiseEvent(kCodeDataDone, nullptr, compressedSize);

@@ -1,0 +1,257 @@
+#include "HostRestore.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <vector>
+
+#include "RestoreFixture.h"
+#include "support/HostProgram.h"
+#include "support/KelvaneLibrary.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// The host program and the library, copied where kOtherUser may run them: the build tree may
+// lie in a folder that only the test's user may enter (root's home, say).
+struct ReachableHost {
+    ReachableHost()
+    {
+        std::filesystem::permissions(folder.path(), std::filesystem::perms(0755));
+        std::filesystem::copy_file(HostProgram::ProgramPath(), program);
+        std::filesystem::copy_file(KelvaneLibrary::Path(), library);
+    }
+
+    TempDir folder;
+    std::filesystem::path program = folder.path() / "kelvane-host";
+    std::filesystem::path library = folder.path() / "libkelvane.so";
+};
+
+const ReachableHost& HostForOtherUser()
+{
+    static const ReachableHost host;
+    return host;
+}
+
+// Makes every later open that asks for an unnamed file fail as a file system without them
+// fails it (EOPNOTSUPP). Only calls that are safe between fork and exec.
+bool HideUnnamedFiles()
+{
+#if defined(__x86_64__)
+    constexpr uint32_t kUnnamedFlag = 020000000;  // __O_TMPFILE
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 0, 5),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+        BPF_STMT(BPF_ALU | BPF_AND | BPF_K, kUnnamedFlag),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kUnnamedFlag, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EOPNOTSUPP & SECCOMP_RET_DATA)),
+    };
+    const sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]),
+                             filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+bool CanRunAsOtherUser()
+{
+    return geteuid() == 0;
+}
+
+bool CanMountInANamespace()
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(unshare(CLONE_NEWNS) == 0 &&
+                      mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                  ? 0
+                  : 1);
+    int status = 1;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+HostRestore::HostRestore(const std::string& server, const std::filesystem::path& path,
+                         const std::filesystem::path& folder, const HostConditions& conditions)
+{
+    const bool reachable = conditions.asOtherUser;
+    std::vector<std::string> words{
+        reachable ? HostForOtherUser().program.string() : HostProgram::ProgramPath(),
+        "--library",
+        reachable ? HostForOtherUser().library.string() : KelvaneLibrary::Path(),
+        "open-user", server, "alice", "secret", "restore-file"};
+    for (ULONGLONG code : RestoreFixture::kCodes)
+        words.push_back(std::to_string(code));
+    words.push_back(path.string());
+    words.push_back("");
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const std::string directory = folder.string();
+    const char* bindSource = conditions.bindSource.c_str();
+    const char* bindTarget = conditions.bindTarget.c_str();
+    const int mountNamespace =
+        conditions.mountNamespaceOf > 0
+            ? open(("/proc/" + std::to_string(conditions.mountNamespaceOf) + "/ns/mnt").c_str(),
+                   O_RDONLY | O_CLOEXEC)
+            : -1;
+
+    int output[2];
+    if (pipe(output) != 0)
+        return;
+    m_pid = fork();
+    if (m_pid == 0) {
+        // Only calls that are safe between fork and exec.
+        dup2(output[1], STDOUT_FILENO);
+        close(output[0]);
+        close(output[1]);
+        if (conditions.fileSizeLimit != 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{conditions.fileSizeLimit, conditions.fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (conditions.mountNamespaceOf > 0 &&
+            (mountNamespace < 0 || setns(mountNamespace, CLONE_NEWNS) != 0))
+            _exit(126);
+        if (*bindSource != 0 &&
+            (unshare(CLONE_NEWNS) != 0 ||
+             mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+             mount(bindSource, bindTarget, nullptr, MS_BIND, nullptr) != 0))
+            _exit(126);
+        if (conditions.asOtherUser &&
+            (setgroups(0, nullptr) != 0 || setresgid(kOtherUser, kOtherUser, kOtherUser) != 0 ||
+             setresuid(kOtherUser, kOtherUser, kOtherUser) != 0))
+            _exit(126);
+        if (conditions.withoutUnnamedFiles && !HideUnnamedFiles())
+            _exit(126);
+        if (chdir(directory.c_str()) == 0)
+            execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (mountNamespace >= 0)
+        close(mountNamespace);
+    close(output[1]);
+    m_output = output[0];
+}
+
+HostRestore::~HostRestore()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        Wait();
+    }
+    if (m_output >= 0)
+        close(m_output);
+}
+
+bool HostRestore::WaitForLine(const std::string& text)
+{
+    do {
+        for (size_t end = m_pending.find('\n'); end != std::string::npos;
+             end = m_pending.find('\n')) {
+            const std::string line = m_pending.substr(0, end);
+            m_pending.erase(0, end + 1);
+            m_lines += line + "\n";
+            if (line.find(text) != std::string::npos)
+                return true;
+        }
+    } while (ReadMore());
+    return false;
+}
+
+void HostRestore::Kill()
+{
+    kill(m_pid, SIGKILL);
+    Wait();
+}
+
+std::string HostRestore::Finish()
+{
+    while (ReadMore()) {
+    }
+    Wait();
+    return m_lines + m_pending;
+}
+
+bool HostRestore::ReadMore()
+{
+    char buffer[4096];
+    const ssize_t count = read(m_output, buffer, sizeof buffer);
+    if (count <= 0)
+        return false;
+    m_pending.append(buffer, static_cast<size_t>(count));
+    return true;
+}
+
+void HostRestore::Wait()
+{
+    int status = 0;
+    while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_pid = -1;
+}
+
+SmallFileSystem::SmallFileSystem(const std::filesystem::path& mountPoint, size_t bytes)
+{
+    const std::string point = mountPoint.string();
+    const std::string options = "size=" + std::to_string(bytes);
+    int ready[2];
+    if (pipe(ready) != 0)
+        return;
+    m_holder = fork();
+    if (m_holder == 0) {
+        close(ready[0]);
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", point.c_str(), "tmpfs", 0, options.c_str()) != 0)
+            _exit(1);
+        const char mounted = 1;
+        if (write(ready[1], &mounted, 1) != 1)
+            _exit(1);
+        for (;;)
+            pause();
+    }
+    close(ready[1]);
+    char mounted = 0;
+    if (m_holder > 0 && read(ready[0], &mounted, 1) != 1) {
+        waitpid(m_holder, nullptr, 0);
+        m_holder = -1;
+    }
+    close(ready[0]);
+}
+
+SmallFileSystem::~SmallFileSystem()
+{
+    if (m_holder > 0) {
+        kill(m_holder, SIGKILL);
+        waitpid(m_holder, nullptr, 0);
+    }
+}
+
+std::filesystem::path SmallFileSystem::Path(const std::filesystem::path& inside) const
+{
+    return std::filesystem::path("/proc/" + std::to_string(m_holder) + "/root") /
+           inside.relative_path();
+}

@@ -1,0 +1,80 @@
+// kelvane-host restoring the restore fixture's file version, as a child process of the test's
+// own that can be limited (a file size limit, another user, a mount namespace, a file system
+// without unnamed files) or killed, and whose standard output the test reads line by line.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+
+// The user id (and group id) that restores run as where the case needs a user who is not
+// root: "nobody".
+constexpr uid_t kOtherUser = 65534;
+
+// What the host restoring in a child process runs under.
+struct HostConditions {
+    // Caps the size of every file the host writes (a write past it fails instead of raising
+    // SIGXFSZ); 0 leaves it.
+    rlim_t fileSizeLimit = 0;
+    // Runs the host as kOtherUser rather than as the test's user.
+    bool asOtherUser = false;
+    // In a mount namespace of the host's own, this file is bind-mounted over bindTarget.
+    std::string bindSource{};
+    std::string bindTarget{};
+    // Runs the host in the mount namespace of this process (0: the test's own).
+    pid_t mountNamespaceOf = 0;
+    // Makes every file system look as if it had no unnamed files (O_TMPFILE), as NFS, FAT and
+    // most FUSE file systems have none.
+    bool withoutUnnamedFiles = false;
+};
+
+// Whether the test may run a host as kOtherUser: only root may switch users.
+bool CanRunAsOtherUser();
+// Whether a child process may have a mount namespace of its own and mount in it.
+bool CanMountInANamespace();
+
+class HostRestore {
+public:
+    // Starts the host in folder, restoring to path, under the conditions given.
+    HostRestore(const std::string& server, const std::filesystem::path& path,
+                const std::filesystem::path& folder, const HostConditions& conditions = {});
+    ~HostRestore();
+    HostRestore(const HostRestore&) = delete;
+    HostRestore& operator=(const HostRestore&) = delete;
+
+    bool Started() const { return m_pid > 0 && m_output >= 0; }
+    // Reads the output until a line holds text; false when the output ends first.
+    bool WaitForLine(const std::string& text);
+    void Kill();
+    // Everything the host printed, once it has ended.
+    std::string Finish();
+
+private:
+    bool ReadMore();
+    void Wait();
+
+    pid_t m_pid = -1;
+    int m_output = -1;
+    std::string m_pending;
+    std::string m_lines;
+};
+
+// A mount namespace of its own, held by a child process, with a file system of the given size
+// (tmpfs) mounted on an empty folder; the test reaches its files through Path.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const std::filesystem::path& mountPoint, size_t bytes);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool Mounted() const { return m_holder > 0; }
+    pid_t Holder() const { return m_holder; }
+    // Where the test finds a path of the namespace (through /proc/<holder>/root).
+    std::filesystem::path Path(const std::filesystem::path& inside) const;
+
+private:
+    pid_t m_holder = -1;
+};
