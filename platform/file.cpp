@@ -19,6 +19,7 @@
 
 #include "platform/FileObject.h"
 #include "platform/error.h"
+#include "platform/filelock.h"
 #include "platform/nativefile.h"
 #include "platform/path.h"
 #include "platform/pipe.h"
@@ -529,6 +530,70 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
     }
     FillInformation(status, information);
     return TRUE;
+}
+
+namespace {
+
+// The POSIX range of a Win32 lock of count bytes from offset: one that runs past the largest
+// POSIX offset runs to the end of the file and beyond (length 0), which holds every byte a
+// file can have. False for no bytes, or an offset past the largest.
+bool PosixLockRange(const OVERLAPPED& overlapped, DWORD bytesLow, DWORD bytesHigh, off_t* start,
+                    off_t* length)
+{
+    const uint64_t offset = (static_cast<uint64_t>(overlapped.OffsetHigh) << 32) | overlapped.Offset;
+    const uint64_t count = (static_cast<uint64_t>(bytesHigh) << 32) | bytesLow;
+    constexpr auto kLargest = static_cast<uint64_t>(INT64_MAX);
+    if (count == 0 || offset > kLargest)
+        return false;
+    *start = static_cast<off_t>(offset);
+    *length = count > kLargest - offset ? 0 : static_cast<off_t>(count);
+    return true;
+}
+
+// LockFileEx and UnlockFileEx: the same checks of the handle and the range, then the lock of
+// type (F_RDLCK, F_WRLCK or F_UNLCK) on it.
+BOOL SetRangeLock(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                  const OVERLAPPED* overlapped, short type, bool wait)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    off_t start = 0;
+    off_t length = 0;
+    if (reserved != 0 || overlapped == nullptr ||
+        !PosixLockRange(*overlapped, bytesLow, bytesHigh, &start, &length)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if ((type == F_RDLCK && !object->canRead()) || (type == F_WRLCK && !object->canWrite())) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (LockDescriptor(object->fd(), type, start, length, wait))
+        return TRUE;
+    if (errno == EAGAIN || errno == EACCES)
+        SetLastError(ERROR_LOCK_VIOLATION);
+    else if (errno == ENOLCK)
+        SetLastError(ERROR_NOT_SUPPORTED);
+    else
+        SetLastErrorFromErrno();
+    return FALSE;
+}
+
+}  // namespace
+
+BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                OVERLAPPED* overlapped)
+{
+    return SetRangeLock(file, reserved, bytesLow, bytesHigh, overlapped,
+                        (flags & LOCKFILE_EXCLUSIVE_LOCK) ? F_WRLCK : F_RDLCK,
+                        (flags & LOCKFILE_FAIL_IMMEDIATELY) == 0);
+}
+
+BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                  OVERLAPPED* overlapped)
+{
+    return SetRangeLock(file, reserved, bytesLow, bytesHigh, overlapped, F_UNLCK, false);
 }
 
 BOOL CheckFileAccessW(LPCWSTR path, DWORD access, BY_HANDLE_FILE_INFORMATION* information)

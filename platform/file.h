@@ -60,6 +60,33 @@ struct BY_HANDLE_FILE_INFORMATION {
 };
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 
+// Only the offset of a byte range is read (LockFileEx, UnlockFileEx); I/O is synchronous.
+struct OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    DWORD Offset;
+    DWORD OffsetHigh;
+    HANDLE hEvent;
+};
+#define LOCKFILE_FAIL_IMMEDIATELY 0x00000001u
+#define LOCKFILE_EXCLUSIVE_LOCK 0x00000002u
+// Locks the bytes from overlapped's offset for this handle's open of the file: shared, or
+// exclusive with LOCKFILE_EXCLUSIVE_LOCK. A range that another open holds in conflict (in
+// this process or another, on this machine or another sharing the file system) is waited
+// for, or refused at once with ERROR_LOCK_VIOLATION under LOCKFILE_FAIL_IMMEDIATELY. The lock
+// lasts until UnlockFileEx or the handle's close. Unlike Windows, locks are advisory: they
+// keep other locks off, not reads, writes or removals; a shared lock needs read access and an
+// exclusive one write access (else ERROR_ACCESS_DENIED); locks of one handle merge rather
+// than conflict. A range past the largest offset runs to the end of the file and beyond.
+// ERROR_INVALID_PARAMETER for reserved not 0, no overlapped or no bytes; ERROR_NOT_SUPPORTED
+// where the file system keeps no locks.
+BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                OVERLAPPED* overlapped);
+// Releases the range from overlapped's offset that LockFileEx locked. Unlike Windows, a
+// range that was not locked is released without complaint.
+BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                  OVERLAPPED* overlapped);
+
 // What an open of the existing file at path with access (GENERIC_READ, GENERIC_WRITE) and
 // every share mode would meet, found without opening it: an open can wait on a pipe, and the
 // close of a file opened for writing tells the file's watchers of a write. TRUE with the

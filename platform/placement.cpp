@@ -13,6 +13,7 @@
 
 #include "platform/FileObject.h"
 #include "platform/error.h"
+#include "platform/filelock.h"
 #include "platform/nativefile.h"
 #include "platform/sync.h"
 
@@ -167,6 +168,11 @@ bool CopyToNewFile(const std::string& source, const std::string& destination)
     if (out < 0 && IsUnnamedFileUnsupported(errno)) {
         named = folder + "/.kelvane-copy-XXXXXX";
         out = mkostemp(named.data(), O_CLOEXEC);
+        // Locked while it has that name, so that no removal of abandoned files takes it for
+        // one. Where the file system keeps no locks, no such removal can lock it either; a
+        // name taken away all the same fails the rename below, and the source stays.
+        if (out >= 0)
+            LockDescriptor(out, F_WRLCK, 0, 0, false);
     }
     if (out < 0) {
         SetErrorForPath(destination);

@@ -4,8 +4,7 @@
 #include <set>
 #include <string_view>
 
-#include "platform/file.h"
-#include "platform/folder.h"
+#include "platform/abandonedfiles.h"
 #include "platform/module.h"
 
 namespace {
@@ -38,6 +37,14 @@ DWORD ProcessOfTransferName(std::u16string_view name)
     return static_cast<DWORD>(process);
 }
 
+// Whether name is that of a transfer file whose process no longer runs here. A process of
+// another PID namespace or machine may still be writing it: its lock tells (RemoveLeftovers).
+bool IsTransferNameOfEndedProcess(const std::u16string& name)
+{
+    const DWORD process = ProcessOfTransferName(name);
+    return process != 0 && process != GetCurrentProcessId() && !ProcessIsRunning(process);
+}
+
 // The folders this process has already cleared of leftovers.
 std::mutex g_clearedLock;
 std::set<std::u16string> g_clearedFolders;
@@ -46,8 +53,11 @@ std::set<std::u16string> g_clearedFolders;
 
 // Removes the named transfer files that processes which no longer run left in folder: a
 // crash between naming a file and its rename, on a file system without unnamed files, or of
-// an older version of the system. Once per folder and process: the folder is read whole, and
-// a host may restore many files into one folder.
+// an older version of the system. Only what is provably such a file goes: the entry itself,
+// a regular file of this user that no writer holds locked, as every transfer file is while
+// it is written. The test of the name's process keeps an older version's running transfer,
+// which was not locked, on this machine. Once per folder and process: the folder is read
+// whole, and a host may restore many files into one folder.
 void RemoveLeftovers(const std::u16string& folder)
 {
     {
@@ -55,16 +65,5 @@ void RemoveLeftovers(const std::u16string& folder)
         if (!g_clearedFolders.insert(folder).second)
             return;
     }
-    WIN32_FIND_DATAW found;
-    const std::u16string pattern = folder + u"*" + kTransferNameMark + u"*" + kTransferNameEnd;
-    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        const DWORD process = ProcessOfTransferName(found.cFileName);
-        if (process != 0 && process != GetCurrentProcessId() && !ProcessIsRunning(process))
-            DeleteFileW((folder + found.cFileName).c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    DeleteAbandonedFilesW(folder.c_str(), IsTransferNameOfEndedProcess);
 }
-

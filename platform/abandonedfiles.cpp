@@ -1,0 +1,95 @@
+#include "platform/abandonedfiles.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/filelock.h"
+#include "platform/nativefile.h"
+#include "platform/sync.h"
+#include "platform/text.h"
+
+namespace {
+
+bool IsSameFile(const struct stat& one, const struct stat& other)
+{
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// What an abandoned file of this process's kind is: a regular file of the effective user with
+// one name. A second name is the user's own doing, which removing this one would undo.
+bool IsSingleNamedFileOfUser(const struct stat& status)
+{
+    return S_ISREG(status.st_mode) && status.st_uid == geteuid() && status.st_nlink == 1;
+}
+
+// The names in the listing, as it gives them, but "." and "..". False with errno when the
+// folder cannot be read to its end.
+bool ReadNames(DIR* listing, std::vector<std::string>* names)
+{
+    errno = 0;
+    while (const dirent* entry = readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names->emplace_back(entry->d_name);
+    }
+    return errno == 0;
+}
+
+// Removes the entry name of the folder open on folder when it is an abandoned file of this
+// user. It is looked at before it is opened (a device or a pipe is never opened), opened
+// without following a link or waiting, and locked shared: a lock that conflicts with a
+// writer's exclusive one both ways, and needs only reading. Between the last look and the
+// removal, the name can be given to another file only by someone who may remove that file
+// from this folder himself.
+void RemoveIfAbandoned(int folder, const char* name)
+{
+    struct stat listed;
+    if (fstatat(folder, name, &listed, AT_SYMLINK_NOFOLLOW) != 0 || !IsSingleNamedFileOfUser(listed))
+        return;
+    const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat opened;
+    struct stat named;
+    if (fstat(fd, &opened) == 0 && IsSameFile(opened, listed) && IsSingleNamedFileOfUser(opened) &&
+        LockDescriptor(fd, F_RDLCK, 0, 0, false) &&
+        fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && IsSameFile(named, opened))
+        unlinkat(folder, name, 0);
+    close(fd);  // releases the lock, after the removal
+}
+
+}  // namespace
+
+BOOL DeleteAbandonedFilesW(LPCWSTR folder,
+                           const std::function<bool(const std::u16string& name)>& isCandidate)
+{
+    // One step for its caller: a cancellation inside would leave its descriptors unowned.
+    CancellationHold hold;
+    std::string native;
+    if (!ToNative(folder, &native))
+        return FALSE;
+    const int fd = OpenOrRetry(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    DIR* listing = fd < 0 ? nullptr : fdopendir(fd);
+    if (listing == nullptr) {
+        SetErrorForPath(native);
+        if (fd >= 0)
+            close(fd);
+        return FALSE;
+    }
+    std::vector<std::string> names;
+    const bool read = ReadNames(listing, &names);
+    if (!read)
+        SetLastErrorFromErrno();
+    for (const std::string& name : names) {
+        if (isCandidate(Utf8ToUtf16(name)))
+            RemoveIfAbandoned(dirfd(listing), name.c_str());
+    }
+    closedir(listing);
+    return read ? TRUE : FALSE;
+}
