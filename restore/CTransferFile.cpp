@@ -24,6 +24,8 @@ constexpr DWORD kSetIdBits = 06000;
 constexpr char16_t kKeptNameEnd[] = u".restored";
 // Names tried before giving up; each costs one try only when a file already has it.
 constexpr DWORD kNameAttempts = 100;
+// A lock's length (both words) that takes the whole file, however it grows.
+constexpr DWORD kWholeFile = 0xFFFFFFFF;
 // The copy in place goes through a buffer of this many bytes.
 constexpr DWORD kCopyBlock = 1 << 20;
 
@@ -69,6 +71,28 @@ bool ClaimName(const std::u16string& stem, const char16_t* end, Claim claim, std
     }
     name->clear();
     return false;
+}
+
+// Locks the file as every transfer file is locked while it has a name, so that no removal of
+// leftovers, in this process or another, takes it for abandoned. True also where the file
+// system keeps no locks: no removal can lock it there either.
+bool LockAgainstRemoval(HANDLE file)
+{
+    OVERLAPPED start{};
+    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, kWholeFile,
+                      kWholeFile, &start) ||
+           GetLastError() == ERROR_NOT_SUPPORTED;
+}
+
+// Whether name still names the open file.
+bool NamesFile(const std::u16string& name, HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION named{};
+    BY_HANDLE_FILE_INFORMATION open{};
+    return CheckFileAccessW(name.c_str(), 0, &named) && GetFileInformationByHandle(file, &open) &&
+           named.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
+           named.nFileIndexHigh == open.nFileIndexHigh &&
+           named.nFileIndexLow == open.nFileIndexLow;
 }
 
 }  // namespace
@@ -123,7 +147,14 @@ bool CTransferFile::CreateIn(const std::u16string& folder, const std::u16string&
         [this](const std::u16string& name) {
             m_file = CreateFileW(name.c_str(), kReadWrite, kShareAll, nullptr, CREATE_NEW,
                                  kTransferFlags, nullptr);
-            return m_file != INVALID_HANDLE_VALUE;
+            if (m_file == INVALID_HANDLE_VALUE)
+                return false;
+            if (LockAgainstRemoval(m_file) && NamesFile(name, m_file))
+                return true;
+            // A removal of leftovers took the new file for abandoned before it was locked.
+            Close();
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return false;
         },
         &m_name);
     // Reachable by its name while the data arrives, it is no more readable than the file it
@@ -198,11 +229,13 @@ bool CTransferFile::Rename(const WCHAR** failedStep)
         if (GetLastError() != ERROR_ALREADY_EXISTS)
             return false;
     }
+    // Locked before it has a name, which it keeps only until the rename.
     if (m_name.empty() &&
-        !ClaimName(
-            m_target, kTransferNameEnd,
-            [this](const std::u16string& name) { return LinkFileW(m_file, name.c_str()); },
-            &m_name))
+        (!LockAgainstRemoval(m_file) ||
+         !ClaimName(
+             m_target, kTransferNameEnd,
+             [this](const std::u16string& name) { return LinkFileW(m_file, name.c_str()); },
+             &m_name)))
         return false;
     *failedStep = m_exists ? u"ReplaceFile" : u"MoveFileEx";
     if (m_exists
