@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +15,7 @@
 #include "platform/file.h"
 #include "platform/placement.h"
 #include "platform/folder.h"
+#include "support/FileText.h"
 #include "support/FolderWatch.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
@@ -30,19 +29,6 @@ HANDLE Open(const std::u16string& path, DWORD access, DWORD share, DWORD disposi
             DWORD flags = FILE_ATTRIBUTE_NORMAL)
 {
     return CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
-}
-
-void WriteText(const std::filesystem::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadText(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 class Files : public ::testing::Test {
