@@ -1,5 +1,6 @@
 #include "platform/memory.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -16,6 +17,15 @@
 namespace {
 
 constexpr size_t kHugePageThreshold = 2 * 1024 * 1024;
+// A freed block up to this length is cleared whole: asking the kernel which of its pages
+// hold data costs more than clearing them all.
+constexpr size_t kClearWholeLength = 64 * 1024;
+// Entries of the kernel's page table read at once: a 2 MiB stretch.
+constexpr size_t kPageMapBatch = 512;
+// Flags of a page table entry as /proc/self/pagemap gives them: the page is in memory, or it
+// was written out to swap. A page with neither has never been written and reads as zeros.
+constexpr uint64_t kPagePresent = 1ull << 63;
+constexpr uint64_t kPageSwapped = 1ull << 62;
 // Every message buffer is a page allocation of its own, mostly of a few recurring sizes (a
 // request, a reply, a 128 KiB chunk, the 5 MiB inflate buffer): freed read-write
 // allocations are kept mapped, up to the cache limit in bytes and this many blocks, and handed
@@ -60,6 +70,14 @@ PageCache& Cache()
     static auto* cache = new PageCache();
     return *cache;
 }
+
+// The kernel's page table of this process, open for reading, and the process it was opened
+// in: a forked child must not read its parent's. Guarded by g_lock.
+struct PageMap {
+    int descriptor = -1;
+    pid_t owner = 0;
+};
+PageMap g_pageMap;
 
 std::atomic<uint64_t> g_mapCalls{0};
 std::atomic<uint64_t> g_unmapCalls{0};
@@ -160,6 +178,56 @@ uintptr_t TakeKeptBlock(size_t length)
     cache.bytes -= length;
     cache.blocks.erase(std::next(newest).base());
     return address;
+}
+
+// The descriptor of this process's /proc/self/pagemap, opened on first use (and again in a
+// forked child); -1 when it cannot be read. The caller holds g_lock.
+int PageMapDescriptor()
+{
+    const pid_t self = getpid();
+    if (g_pageMap.owner != self) {
+        if (g_pageMap.descriptor >= 0)
+            close(g_pageMap.descriptor);
+        g_pageMap.descriptor = open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
+        g_pageMap.owner = self;
+    }
+    return g_pageMap.descriptor;
+}
+
+// Zero-fills the pages of a freed block that can hold data: those the kernel has in memory or
+// in swap. A page that it has in neither was never touched since the block was mapped and
+// reads as zeros. A page once written stays in memory, so a release costs the pages that the
+// block's uses have written so far (what one use writes, when its uses are alike), never more
+// than clearing the whole block. Each run of such pages is cleared in one call, as large
+// clears go fastest. Without the page table (pageMap -1, or a failed read) the rest of the
+// block is cleared whole.
+void ClearWrittenPages(int pageMap, uintptr_t address, size_t length)
+{
+    const size_t page = PageSize();
+    const size_t pages = length / page;
+    auto clear = [address, page](size_t first, size_t end) {
+        if (end > first)
+            std::memset(reinterpret_cast<void*>(address + first * page), 0, (end - first) * page);
+    };
+    uint64_t entries[kPageMapBatch];
+    size_t done = 0;
+    size_t runStart = 0;
+    while (pageMap >= 0 && done < pages) {
+        const size_t count = std::min(kPageMapBatch, pages - done);
+        const off_t offset = static_cast<off_t>((address / page + done) * sizeof(uint64_t));
+        if (pread(pageMap, entries, count * sizeof(uint64_t), offset) !=
+            static_cast<ssize_t>(count * sizeof(uint64_t)))
+            break;
+        for (size_t i = 0; i < count; ++i) {
+            if ((entries[i] & (kPagePresent | kPageSwapped)) != 0)
+                continue;
+            clear(runStart, done + i);
+            runStart = done + i + 1;
+        }
+        done += count;
+    }
+    clear(runStart, done);
+    clear(done, pages);
 }
 
 // Whether some byte of [begin, end) lies in a kept block. The caller holds g_lock.
@@ -267,9 +335,11 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
         return nullptr;
     }
     // Large message buffers are filled once, front to back, right after allocation: huge
-    // pages cut the page faults of a 64 MiB payload to a few dozen.
+    // pages cut the page faults of a 64 MiB payload to a few dozen. A block that the cache
+    // may keep gets small pages only: its release clears the pages a use wrote, and one byte
+    // written into a huge page would make all 2 MiB of it to be cleared.
     if (length >= kHugePageThreshold)
-        madvise(pages, length, MADV_HUGEPAGE);
+        madvise(pages, length, length > Cache().limit ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
     Allocations()[reinterpret_cast<uintptr_t>(pages)] = Allocation{length, protect};
     return pages;
 }
@@ -282,6 +352,7 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType)
     }
     auto base = reinterpret_cast<uintptr_t>(address);
     size_t length;
+    int pageMap;
     {
         std::lock_guard<std::mutex> lock(g_lock);
         auto found = Allocations().find(base);
@@ -296,10 +367,11 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType)
             return TRUE;
         }
         length = allocation.length;
+        pageMap = length > kClearWholeLength ? PageMapDescriptor() : -1;
     }
     // Cleared outside the lock: the block is already freed for everyone, and no one can be
     // handed it before it is marked cleared.
-    std::memset(address, 0, length);
+    ClearWrittenPages(pageMap, base, length);
     std::lock_guard<std::mutex> lock(g_lock);
     MarkBlockCleared(base);
     return TRUE;

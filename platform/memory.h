@@ -1,9 +1,10 @@
 // Page memory: committed pages (read-write, read-only or no access), zero-filled, released
 // whole. Freed read-write allocations are kept mapped, zero-filled, in a small cache (8 MiB
 // unless told otherwise) and handed out again for the same page count: message buffers and
-// the inflate buffer of a single-reply download come and go without a system call or a page
-// fault. A block in the cache counts as freed: VirtualFree refuses it
-// and the pointer checks call it bad.
+// the inflate buffer of a single-reply download come and go without a page fault. A release
+// clears only the pages that can have been written, as the kernel's page table tells: the
+// 5 MiB inflate buffer of a 4 KiB file costs a page, not 5 MiB. A block in the cache counts
+// as freed: VirtualFree refuses it and the pointer checks call it bad.
 #pragma once
 
 #include <cstddef>
