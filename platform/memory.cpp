@@ -36,6 +36,9 @@ constexpr size_t kCachedBlocksMax = 64;
 struct Allocation {
     size_t length;
     DWORD protect;
+    // The bytes from the start that its holder has written, as it says (SetWrittenLength);
+    // the whole length unless told.
+    size_t written;
 };
 
 // Every live allocation by base address, so that a release unmaps its whole length and the
@@ -194,21 +197,35 @@ int PageMapDescriptor()
     return g_pageMap.descriptor;
 }
 
+// Makes pages [first, end) of a freed block read as zeros: those within the first `kept`
+// pages are cleared and stay in memory for the next use, the others go back to the kernel,
+// which maps fresh zero pages when they are touched again (or, should it refuse, as for
+// locked memory, they are cleared too).
+void ZeroPages(uintptr_t address, size_t first, size_t end, size_t kept)
+{
+    const size_t page = PageSize();
+    const size_t split = std::clamp(kept, first, end);
+    if (end > split &&
+        madvise(reinterpret_cast<void*>(address + split * page), (end - split) * page,
+                MADV_DONTNEED) != 0)
+        std::memset(reinterpret_cast<void*>(address + split * page), 0, (end - split) * page);
+    if (split > first)
+        std::memset(reinterpret_cast<void*>(address + first * page), 0, (split - first) * page);
+}
+
 // Zero-fills the pages of a freed block that can hold data: those the kernel has in memory or
 // in swap. A page that it has in neither was never touched since the block was mapped and
-// reads as zeros. A page once written stays in memory, so a release costs the pages that the
-// block's uses have written so far (what one use writes, when its uses are alike), never more
-// than clearing the whole block. Each run of such pages is cleared in one call, as large
-// clears go fastest. Without the page table (pageMap -1, or a failed read) the rest of the
-// block is cleared whole.
-void ClearWrittenPages(int pageMap, uintptr_t address, size_t length)
+// reads as zeros, so a release costs the pages in memory, not the block's length. Pages past
+// what the last holder said it wrote (written) are given back rather than cleared: a page
+// once written would otherwise stay in memory and be cleared at every release, and a block
+// used a little after being used much would cost much for ever. Each run of pages is cleared
+// in one call, as large clears go fastest. Without the page table (pageMap -1, or a failed
+// read) the rest of the block is zeroed whole.
+void ClearWrittenPages(int pageMap, uintptr_t address, size_t length, size_t written)
 {
     const size_t page = PageSize();
     const size_t pages = length / page;
-    auto clear = [address, page](size_t first, size_t end) {
-        if (end > first)
-            std::memset(reinterpret_cast<void*>(address + first * page), 0, (end - first) * page);
-    };
+    const size_t kept = (written + page - 1) / page;
     uint64_t entries[kPageMapBatch];
     size_t done = 0;
     size_t runStart = 0;
@@ -221,13 +238,13 @@ void ClearWrittenPages(int pageMap, uintptr_t address, size_t length)
         for (size_t i = 0; i < count; ++i) {
             if ((entries[i] & (kPagePresent | kPageSwapped)) != 0)
                 continue;
-            clear(runStart, done + i);
+            ZeroPages(address, runStart, done + i, kept);
             runStart = done + i + 1;
         }
         done += count;
     }
-    clear(runStart, done);
-    clear(done, pages);
+    ZeroPages(address, runStart, done, kept);
+    ZeroPages(address, done, pages, kept);
 }
 
 // Whether some byte of [begin, end) lies in a kept block. The caller holds g_lock.
@@ -326,7 +343,7 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
     size_t length = (size + PageSize() - 1) & ~(PageSize() - 1);
     uintptr_t kept = protect == PAGE_READWRITE ? TakeKeptBlock(length) : 0;
     if (kept != 0) {
-        Allocations()[kept] = Allocation{length, protect};
+        Allocations()[kept] = Allocation{length, protect, length};
         return reinterpret_cast<LPVOID>(kept);
     }
     void* pages = MapPages(length, flags);
@@ -340,7 +357,7 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
     // written into a huge page would make all 2 MiB of it to be cleared.
     if (length >= kHugePageThreshold)
         madvise(pages, length, length > Cache().limit ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
-    Allocations()[reinterpret_cast<uintptr_t>(pages)] = Allocation{length, protect};
+    Allocations()[reinterpret_cast<uintptr_t>(pages)] = Allocation{length, protect, length};
     return pages;
 }
 
@@ -352,6 +369,7 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType)
     }
     auto base = reinterpret_cast<uintptr_t>(address);
     size_t length;
+    size_t written;
     int pageMap;
     {
         std::lock_guard<std::mutex> lock(g_lock);
@@ -367,13 +385,30 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType)
             return TRUE;
         }
         length = allocation.length;
+        written = allocation.written;
         pageMap = length > kClearWholeLength ? PageMapDescriptor() : -1;
     }
     // Cleared outside the lock: the block is already freed for everyone, and no one can be
     // handed it before it is marked cleared.
-    ClearWrittenPages(pageMap, base, length);
+    ClearWrittenPages(pageMap, base, length, written);
     std::lock_guard<std::mutex> lock(g_lock);
     MarkBlockCleared(base);
+    return TRUE;
+}
+
+BOOL SetWrittenLength(LPVOID address, SIZE_T written)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto found = Allocations().find(reinterpret_cast<uintptr_t>(address));
+    if (found == Allocations().end()) {
+        SetLastError(ERROR_INVALID_ADDRESS);
+        return FALSE;
+    }
+    if (written > found->second.length) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    found->second.written = written;
     return TRUE;
 }
 

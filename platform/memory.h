@@ -20,6 +20,14 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 BOOL IsBadReadPtr(const void* pointer, UINT_PTR size);
 BOOL IsBadWritePtr(LPVOID pointer, UINT_PTR size);
 
+// Tells that only the first `written` bytes of the allocation at address have been written
+// since it was handed out. When it is freed into the cache, the pages past them that an
+// earlier use left in memory go back to the kernel instead of being cleared and kept, so
+// that a block used a little after being used much costs little again. A hint for the cost
+// only: a freed block reads as zeros whatever it says. FALSE when address is not the base of
+// an allocation (487) or written exceeds its length (87).
+BOOL SetWrittenLength(LPVOID address, SIZE_T written);
+
 // The most bytes of freed allocations the cache keeps unless told otherwise.
 // It holds the 5 MiB buffer that a single-reply download inflates into, besides the message
 // buffers of a transfer.

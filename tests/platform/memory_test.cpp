@@ -124,6 +124,18 @@ TEST(Memory, PartlyWrittenBlockComesBackZeroFilled)
     Scribble(block, {0, 37 * kPage + 5, kInflateBuffer - 1});
     EXPECT_TRUE(ComesBackZeroed(block));
 
+    // A holder that wrote all of it and says it wrote one page: the pages past that one are
+    // given back to the kernel, and they too read as zeros.
+    block = TakeInflateBuffer();
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0xCD, kInflateBuffer);
+    EXPECT_FALSE(SetWrittenLength(block + kPage, 1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
+    EXPECT_FALSE(SetWrittenLength(block, kInflateBuffer + 1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    ASSERT_TRUE(SetWrittenLength(block, kPage));
+    EXPECT_TRUE(ComesBackZeroed(block));
+
     // A forked child writes pages that its parent never wrote: it must look at its own pages,
     // not at those of the parent, which has already cleared a block this way.
     block = FreshInflateBuffer();
