@@ -4,18 +4,22 @@
 //     (request, reply, CRC both ways, append to a file, flush it to its disk);
 //   - a 4 MiB file that comes as one compressed reply by RestoreFile, against zlib's inflate,
 //     a write and a flush to the disk of the same compressed bytes;
+//   - many small restores on one channel (4 KiB and 300 KiB files, each one compressed reply,
+//     over existing files and to fresh names) by RestoreFile, against the floor of the same
+//     work (bench/support/SmallRestores.h), and against another build of the library when one
+//     is given;
 // each to a file on tmpfs and to a file on disk; and the stand-in server alone, serving the
 // large file to a reader that only receives and checks the frames (and spins rather than
 // sleeps while it waits, so that its own wake-ups do not count against the server).
 // Rounds alternate which side runs first; every figure is the median of the rounds.
 //
-//   bench_download [--rounds N] [--size MIB] [--disk FOLDER] [--server-only | --only cached|single]
+//   bench_download [--rounds N] [--size MIB] [--disk FOLDER] [--files N]
+//                  [--compare-library PATH] [--server-only | --only cached|single|small]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -27,7 +31,10 @@
 
 #include "bench/support/FrameClient.h"
 #include "bench/support/Median.h"
-#include "kelvane.h"
+#include "bench/support/RestoreExports.h"
+#include "bench/support/SmallRestores.h"
+#include "bench/support/TextBytes.h"
+#include "bench/support/ThreadCpu.h"
 #include "platform/text.h"
 #include "tests/support/Noise.h"
 #include "tools/server/DownloadHandlers.h"
@@ -40,6 +47,9 @@ namespace {
 
 constexpr uint32_t kMiB = 1u << 20;
 constexpr size_t kSingleSize = 4 * kMiB;
+// The files of the small restores, each one compressed reply.
+constexpr size_t kSmallSize = 4 * 1024;
+constexpr size_t kMediumSize = 300 * 1024;
 // The library inflates a single reply into a buffer of this size; the reference does the same.
 constexpr size_t kInflateBuffer = 5 * kMiB;
 // Single replies are short: each round restores this many to get past the clock's grain.
@@ -56,8 +66,19 @@ struct Options {
     uint64_t size = 1024ull * kMiB;
     fs::path disk = "/var/tmp";
     bool serverOnly = false;
-    // Runs only the comparisons of this form ("cached" or "single"); empty: both.
+    // Runs only the comparisons of this form ("cached", "single" or "small"); empty: all.
     std::string only;
+    // Small restores per run and side.
+    int files = 500;
+    // Another build of the library that the small restores are also run with; empty: none.
+    std::string compareLibrary;
+
+    bool Runs(const std::string& form) const
+    {
+        return !serverOnly && (only.empty() || only == form);
+    }
+    // The server's measurement and the cached comparisons need the large file.
+    bool NeedsLargeFile() const { return only != "small"; }
 };
 
 bool ReadOptions(int argc, char** argv, Options& options)
@@ -75,11 +96,15 @@ bool ReadOptions(int argc, char** argv, Options& options)
             options.serverOnly = true;
         else if (option == "--only" && hasValue)
             options.only = argv[++i];
+        else if (option == "--files" && hasValue)
+            options.files = std::max(1, std::atoi(argv[++i]));
+        else if (option == "--compare-library" && hasValue)
+            options.compareLibrary = argv[++i];
         else
             return false;
     }
-    return options.size > 0 &&
-           (options.only.empty() || options.only == "cached" || options.only == "single");
+    return options.size > 0 && (options.only.empty() || options.only == "cached" ||
+                                options.only == "single" || options.only == "small");
 }
 
 // Bytes that do not compress, made quickly: one noisy MiB, varied per MiB.
@@ -94,22 +119,6 @@ void WriteNoiseFile(const fs::path& path, uint64_t size)
     }
 }
 
-// Text-like bytes that compress about as well as documents do.
-void WriteTextFile(const fs::path& path, size_t size)
-{
-    static const char* const kWords[] = {"backup ", "restore ", "volume ", "machine ", "folder ",
-                                         "version ", "chunk ", "server ", "\n", "2024-05-17 "};
-    std::string text;
-    uint32_t seed = 7;
-    while (text.size() < size) {
-        seed = seed * 1103515245u + 12345u;
-        text += kWords[(seed >> 16) % std::size(kWords)];
-        text += std::to_string(seed % 1000);
-    }
-    text.resize(size);
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 double Seconds(const std::function<bool()>& work, bool* failed)
 {
     auto start = std::chrono::steady_clock::now();
@@ -122,14 +131,9 @@ double Seconds(const std::function<bool()>& work, bool* failed)
 // client's own cost, whatever the server's threads spend meanwhile.
 bool CountingCpu(double* seconds, const std::function<bool()>& work)
 {
-    auto now = [] {
-        timespec time{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
-        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
-    };
-    const double start = now();
+    const double start = ThreadCpuSeconds();
     const bool done = work();
-    *seconds += now() - start;
+    *seconds += ThreadCpuSeconds() - start;
     return done;
 }
 
@@ -158,29 +162,9 @@ void PrintComparison(const char* what, const char* library, const char* referenc
                 ratio >= goal ? "met" : "MISSED");
 }
 
-int32_t Quiet(uintptr_t, uint32_t, const char16_t*, uint64_t)
-{
-    return 0;
-}
-
-uint32_t Low(uint64_t code)
-{
-    return static_cast<uint32_t>(code);
-}
-
-uint32_t High(uint64_t code)
-{
-    return static_cast<uint32_t>(code >> 32);
-}
-
 bool Restore(Csocketclient* channel, const FrameClient::Codes& codes, const fs::path& path)
 {
-    const std::u16string local = Utf8ToUtf16(path.string());
-    int32_t result = RestoreFile(channel, Low(codes[0]), High(codes[0]), Low(codes[1]),
-                                 High(codes[1]), Low(codes[2]), High(codes[2]), Low(codes[3]),
-                                 High(codes[3]), Low(codes[4]), High(codes[4]), local.c_str(), 0,
-                                 0, u"", Quiet);
-    return result == 1;
+    return RestoreExports::Linked().Restore(channel, codes, Utf8ToUtf16(path.string()).c_str());
 }
 
 // The reference of a single reply: inflate into a buffer as large as the library's, write the
@@ -219,6 +203,7 @@ public:
     bool MeasureServer();
     bool CompareCached(const fs::path& folder, const char* where);
     bool CompareSingle(const fs::path& folder, const char* where);
+    bool CompareSmall();
     void Close();
 
 private:
@@ -238,16 +223,15 @@ private:
 
 bool Bench::Prepare()
 {
-    const fs::path large = m_work / "large.bin";
-    const fs::path single = m_work / "single.txt";
-    WriteNoiseFile(large, m_options.size);
-    WriteTextFile(single, kSingleSize);
-    std::shared_ptr<const ServedFile> largeFile = ServedFile::FromDisk(large.string());
-    std::shared_ptr<const ServedFile> singleFile = ServedFile::FromDisk(single.string());
-    if (largeFile == nullptr || singleFile == nullptr)
-        return false;
-    m_files.AddFile(kLargeCodes, largeFile, 0);
-    m_files.AddFile(kSingleCodes, singleFile, 0);
+    if (m_options.NeedsLargeFile()) {
+        const fs::path large = m_work / "large.bin";
+        WriteNoiseFile(large, m_options.size);
+        std::shared_ptr<const ServedFile> largeFile = ServedFile::FromDisk(large.string());
+        if (largeFile == nullptr)
+            return false;
+        m_files.AddFile(kLargeCodes, largeFile, 0);
+    }
+    m_files.AddFile(kSingleCodes, TextBytes(kSingleSize), 0);
     m_server = StartServer();
     if (m_server == nullptr)
         return false;
@@ -257,11 +241,7 @@ bool Bench::Prepare()
     m_logins.SetSettingsReply(settings);
     m_logins.Register(m_server->Commands());
     m_files.Register(m_server->Commands());
-    uint32_t flags = 0;
-    const std::u16string address = Utf8ToUtf16(m_server->Address());
-    const std::u16string user = Utf8ToUtf16(kUser);
-    m_channel = OpenChannel(address.c_str(), user.c_str(), user.c_str(), &flags, 0, u"", 0, u"",
-                            u"");
+    m_channel = RestoreExports::Linked().Open(m_server->Address(), kUser);
     return m_channel != nullptr && m_reference.Connect(m_server->Address(), 443) &&
            m_reader.Connect(m_server->Address(), 443);
 }
@@ -366,6 +346,36 @@ bool Bench::CompareSingle(const fs::path& folder, const char* where)
     return !failed;
 }
 
+bool Bench::CompareSmall()
+{
+    DownloadHandlers::Behaviour single;
+    single.form = DownloadHandlers::Form::Single;
+    m_files.SetBehaviour(single);
+    RestoreExports other;
+    const bool compared = !m_options.compareLibrary.empty();
+    if (compared && !RestoreExports::Load(m_options.compareLibrary, &other))
+        return false;
+    SmallRestores small(*m_server, m_files, m_options.rounds, m_options.files);
+    if (!small.Start(kUser, compared ? &other : nullptr, "other") ||
+        !small.ServeFiles({kSmallSize, kMediumSize}, m_work))
+        return false;
+    if (compared)
+        std::printf("other: %s\n", m_options.compareLibrary.c_str());
+    small.PrintHeader();
+    const std::pair<const fs::path*, const char*> folders[] = {{&m_work, "tmpfs"},
+                                                               {&m_options.disk, "disk"}};
+    for (size_t size : {kSmallSize, kMediumSize}) {
+        for (const auto& [folder, where] : folders) {
+            for (auto target :
+                 {SmallRestores::Target::OverExisting, SmallRestores::Target::FreshNames}) {
+                if (!small.Compare(size, *folder, where, target))
+                    return false;
+            }
+        }
+    }
+    return true;
+}
+
 void Bench::Close()
 {
     if (m_channel != nullptr)
@@ -383,8 +393,9 @@ int main(int argc, char** argv)
     Options options;
     if (!ReadOptions(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: %s [--rounds N] [--size MIB] [--disk FOLDER] "
-                     "[--server-only | --only cached|single]\n",
+                     "usage: %s [--rounds N] [--size MIB] [--disk FOLDER] [--files N]\n"
+                     "          [--compare-library PATH] "
+                     "[--server-only | --only cached|single|small]\n",
                      argv[0]);
         return 2;
     }
@@ -398,11 +409,13 @@ int main(int argc, char** argv)
         done = bench.Prepare();
         if (!done)
             std::fprintf(stderr, "bench_download: cannot start the server or open a channel\n");
-        done = done && bench.MeasureServer();
-        if (done && !options.serverOnly && options.only != "single")
+        done = done && (!options.NeedsLargeFile() || bench.MeasureServer());
+        if (done && options.Runs("cached"))
             done = bench.CompareCached(work, "tmpfs") && bench.CompareCached(options.disk, "disk");
-        if (done && !options.serverOnly && options.only != "cached")
+        if (done && options.Runs("single"))
             done = bench.CompareSingle(work, "tmpfs") && bench.CompareSingle(options.disk, "disk");
+        if (done && options.Runs("small"))
+            done = bench.CompareSmall();
         bench.Close();
     }
     fs::current_path("/");

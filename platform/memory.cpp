@@ -1,5 +1,6 @@
 #include "platform/memory.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -16,6 +17,16 @@
 namespace {
 
 constexpr size_t kHugePageThreshold = 2 * 1024 * 1024;
+// A freed block up to this length is cleared whole: message buffers come filled (a request,
+// a reply, a 128 KiB chunk), and asking the kernel which of their pages hold data would only
+// add a system call to each.
+constexpr size_t kClearWholeLength = 1024 * 1024;
+// Entries of the kernel's page table read at once: a 2 MiB stretch.
+constexpr size_t kPageMapBatch = 512;
+// Flags of a page table entry as /proc/self/pagemap gives them: the page is in memory, or it
+// was written out to swap. A page with neither has never been written and reads as zeros.
+constexpr uint64_t kPagePresent = 1ull << 63;
+constexpr uint64_t kPageSwapped = 1ull << 62;
 // Every message buffer is a page allocation of its own, mostly of a few recurring sizes (a
 // request, a reply, a 128 KiB chunk, the 5 MiB inflate buffer): freed read-write
 // allocations are kept mapped, up to the cache limit in bytes and this many blocks, and handed
@@ -26,6 +37,9 @@ constexpr size_t kCachedBlocksMax = 64;
 struct Allocation {
     size_t length;
     DWORD protect;
+    // The bytes from the start that its holder has written, as it says (SetWrittenLength);
+    // the whole length unless told.
+    size_t written;
 };
 
 // Every live allocation by base address, so that a release unmaps its whole length and the
@@ -60,6 +74,14 @@ PageCache& Cache()
     static auto* cache = new PageCache();
     return *cache;
 }
+
+// The kernel's page table of this process, open for reading, and the process it was opened
+// in: a forked child must not read its parent's. Guarded by g_lock.
+struct PageMap {
+    int descriptor = -1;
+    pid_t owner = 0;
+};
+PageMap g_pageMap;
 
 std::atomic<uint64_t> g_mapCalls{0};
 std::atomic<uint64_t> g_unmapCalls{0};
@@ -162,6 +184,70 @@ uintptr_t TakeKeptBlock(size_t length)
     return address;
 }
 
+// The descriptor of this process's /proc/self/pagemap, opened on first use (and again in a
+// forked child); -1 when it cannot be read. The caller holds g_lock.
+int PageMapDescriptor()
+{
+    const pid_t self = getpid();
+    if (g_pageMap.owner != self) {
+        if (g_pageMap.descriptor >= 0)
+            close(g_pageMap.descriptor);
+        g_pageMap.descriptor = open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
+        g_pageMap.owner = self;
+    }
+    return g_pageMap.descriptor;
+}
+
+// Makes pages [first, end) of a freed block read as zeros: those within the first `kept`
+// pages are cleared and stay in memory for the next use, the others go back to the kernel,
+// which maps fresh zero pages when they are touched again (or, should it refuse, as for
+// locked memory, they are cleared too).
+void ZeroPages(uintptr_t address, size_t first, size_t end, size_t kept)
+{
+    const size_t page = PageSize();
+    const size_t split = std::clamp(kept, first, end);
+    if (end > split &&
+        madvise(reinterpret_cast<void*>(address + split * page), (end - split) * page,
+                MADV_DONTNEED) != 0)
+        std::memset(reinterpret_cast<void*>(address + split * page), 0, (end - split) * page);
+    if (split > first)
+        std::memset(reinterpret_cast<void*>(address + first * page), 0, (split - first) * page);
+}
+
+// Zero-fills the pages of a freed block that can hold data: those the kernel has in memory or
+// in swap. A page that it has in neither was never touched since the block was mapped and
+// reads as zeros, so a release costs the pages in memory, not the block's length. Pages past
+// what the last holder said it wrote (written) are given back rather than cleared: a page
+// once written would otherwise stay in memory and be cleared at every release, and a block
+// used a little after being used much would cost much for ever. Each run of pages is cleared
+// in one call, as large clears go fastest. Without the page table (pageMap -1, or a failed
+// read) the rest of the block is zeroed whole.
+void ClearWrittenPages(int pageMap, uintptr_t address, size_t length, size_t written)
+{
+    const size_t page = PageSize();
+    const size_t pages = length / page;
+    const size_t kept = (written + page - 1) / page;
+    uint64_t entries[kPageMapBatch];
+    size_t done = 0;
+    size_t runStart = 0;
+    while (pageMap >= 0 && done < pages) {
+        const size_t count = std::min(kPageMapBatch, pages - done);
+        const off_t offset = static_cast<off_t>((address / page + done) * sizeof(uint64_t));
+        if (pread(pageMap, entries, count * sizeof(uint64_t), offset) !=
+            static_cast<ssize_t>(count * sizeof(uint64_t)))
+            break;
+        for (size_t i = 0; i < count; ++i) {
+            if ((entries[i] & (kPagePresent | kPageSwapped)) != 0)
+                continue;
+            ZeroPages(address, runStart, done + i, kept);
+            runStart = done + i + 1;
+        }
+        done += count;
+    }
+    ZeroPages(address, runStart, done, kept);
+    ZeroPages(address, done, pages, kept);
+}
+
 // Whether some byte of [begin, end) lies in a kept block. The caller holds g_lock.
 bool OverlapsKeptBlock(uintptr_t begin, uintptr_t end)
 {
@@ -258,7 +344,7 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
     size_t length = (size + PageSize() - 1) & ~(PageSize() - 1);
     uintptr_t kept = protect == PAGE_READWRITE ? TakeKeptBlock(length) : 0;
     if (kept != 0) {
-        Allocations()[kept] = Allocation{length, protect};
+        Allocations()[kept] = Allocation{length, protect, length};
         return reinterpret_cast<LPVOID>(kept);
     }
     void* pages = MapPages(length, flags);
@@ -267,10 +353,12 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
         return nullptr;
     }
     // Large message buffers are filled once, front to back, right after allocation: huge
-    // pages cut the page faults of a 64 MiB payload to a few dozen.
+    // pages cut the page faults of a 64 MiB payload to a few dozen. A block that the cache
+    // may keep gets small pages only: its release clears the pages a use wrote, and one byte
+    // written into a huge page would make all 2 MiB of it to be cleared.
     if (length >= kHugePageThreshold)
-        madvise(pages, length, MADV_HUGEPAGE);
-    Allocations()[reinterpret_cast<uintptr_t>(pages)] = Allocation{length, protect};
+        madvise(pages, length, length > Cache().limit ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+    Allocations()[reinterpret_cast<uintptr_t>(pages)] = Allocation{length, protect, length};
     return pages;
 }
 
@@ -282,6 +370,8 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType)
     }
     auto base = reinterpret_cast<uintptr_t>(address);
     size_t length;
+    size_t written;
+    int pageMap;
     {
         std::lock_guard<std::mutex> lock(g_lock);
         auto found = Allocations().find(base);
@@ -296,12 +386,30 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType)
             return TRUE;
         }
         length = allocation.length;
+        written = allocation.written;
+        pageMap = length > kClearWholeLength ? PageMapDescriptor() : -1;
     }
     // Cleared outside the lock: the block is already freed for everyone, and no one can be
     // handed it before it is marked cleared.
-    std::memset(address, 0, length);
+    ClearWrittenPages(pageMap, base, length, written);
     std::lock_guard<std::mutex> lock(g_lock);
     MarkBlockCleared(base);
+    return TRUE;
+}
+
+BOOL SetWrittenLength(LPVOID address, SIZE_T written)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto found = Allocations().find(reinterpret_cast<uintptr_t>(address));
+    if (found == Allocations().end()) {
+        SetLastError(ERROR_INVALID_ADDRESS);
+        return FALSE;
+    }
+    if (written > found->second.length) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    found->second.written = written;
     return TRUE;
 }
 

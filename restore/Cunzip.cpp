@@ -1,5 +1,6 @@
 #include "restore/Cunzip.h"
 
+#include "platform/memory.h"
 #include "restore/Cinflate.h"
 
 DWORD Cunzip::Decompress(void** out, DWORD* outLength, const void* in, DWORD inLength)
@@ -16,6 +17,9 @@ DWORD Cunzip::Decompress(void** out, DWORD* outLength, const void* in, DWORD inL
         Cutil::FreePacket(buffer);
         return 0;
     }
+    // A small file leaves most of the 5 MiB untouched; the release then clears the pages
+    // written here, and gives back those that an earlier, larger file left in memory.
+    SetWrittenLength(buffer, length + 1);
     *out = buffer;
     *outLength = length;
     return 1;

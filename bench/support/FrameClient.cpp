@@ -132,11 +132,18 @@ bool FrameClient::Fill(size_t length)
     return true;
 }
 
-uint32_t FrameClient::Exchange(const std::vector<uint8_t>& request)
+bool FrameClient::Ask(const std::vector<uint8_t>& request, std::span<const uint8_t>* reply)
 {
     if (!SendFrame(request) || !ReceiveFrame())
-        return 0;
-    return LoadLittleEndian32(m_payload);
+        return false;
+    *reply = std::span<const uint8_t>(m_payload, m_payloadLength);
+    return true;
+}
+
+uint32_t FrameClient::Exchange(const std::vector<uint8_t>& request)
+{
+    std::span<const uint8_t> reply;
+    return Ask(request, &reply) ? LoadLittleEndian32(reply.data()) : 0;
 }
 
 bool FrameClient::AnnounceFile(const Codes& codes)

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ public:
     // Asks for a file that the server answers with one compressed reply and gives its zlib
     // stream; empty on failure.
     std::string FetchCompressed(const Codes& codes);
+
+    // Sends one request payload as it stands and receives the reply, whose payload *reply
+    // shows until the next exchange; false when either fails or the reply's CRC is wrong.
+    bool Ask(const std::vector<uint8_t>& request, std::span<const uint8_t>* reply);
 
 private:
     bool SendFrame(const std::vector<uint8_t>& payload);

@@ -1,4 +1,5 @@
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,6 +79,81 @@ TEST(Memory, FreedPagesComeBackZeroFilledWithoutANewMapping)
         EXPECT_FALSE(IsBadWritePtr(again, whole));
         EXPECT_TRUE(VirtualFree(again, 0, MEM_RELEASE));
     }
+}
+
+// The 5 MiB buffer that a single reply is inflated into, after a reply that wrote a few
+// scattered pages of it. A release clears only the pages that were written, so every one of
+// them must be found.
+constexpr size_t kInflateBuffer = 0x500000;
+
+unsigned char* TakeInflateBuffer()
+{
+    return static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, kInflateBuffer, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+}
+
+// A block of fresh pages, none written yet: the cache is emptied first.
+unsigned char* FreshInflateBuffer()
+{
+    SetPageCacheLimit(0);
+    SetPageCacheLimit(kDefaultPageCacheLimit);
+    return TakeInflateBuffer();
+}
+
+void Scribble(unsigned char* block, std::initializer_list<size_t> offsets)
+{
+    for (size_t offset : offsets)
+        block[offset] = 0xCD;
+}
+
+// Frees the block and takes it again: true when the same block comes back all zeros.
+bool ComesBackZeroed(unsigned char* block)
+{
+    VirtualFree(block, 0, MEM_RELEASE);
+    unsigned char* again = TakeInflateBuffer();
+    const bool zeroed = again == block && std::all_of(again, again + kInflateBuffer,
+                                                      [](unsigned char byte) { return byte == 0; });
+    VirtualFree(again, 0, MEM_RELEASE);
+    return zeroed;
+}
+
+TEST(Memory, PartlyWrittenBlockComesBackZeroFilled)
+{
+    unsigned char* block = FreshInflateBuffer();
+    ASSERT_NE(block, nullptr);
+    Scribble(block, {0, 37 * kPage + 5, kInflateBuffer - 1});
+    EXPECT_TRUE(ComesBackZeroed(block));
+
+    // A holder that wrote all of it and says it wrote one page: the pages past that one are
+    // given back to the kernel, and they too read as zeros.
+    block = TakeInflateBuffer();
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0xCD, kInflateBuffer);
+    EXPECT_FALSE(SetWrittenLength(block + kPage, 1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
+    EXPECT_FALSE(SetWrittenLength(block, kInflateBuffer + 1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    ASSERT_TRUE(SetWrittenLength(block, kPage));
+    EXPECT_TRUE(ComesBackZeroed(block));
+
+    // A forked child writes pages that its parent never wrote: it must look at its own pages,
+    // not at those of the parent, which has already cleared a block this way.
+    block = FreshInflateBuffer();
+    ASSERT_NE(block, nullptr);
+    Scribble(block, {0});
+    ASSERT_TRUE(VirtualFree(block, 0, MEM_RELEASE));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        unsigned char* again = TakeInflateBuffer();
+        if (again != block)
+            _exit(2);
+        Scribble(again, {kInflateBuffer / 2, kInflateBuffer - 1});
+        _exit(ComesBackZeroed(again) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // Threads take and free blocks of a few lengths at once: every block is theirs alone while
