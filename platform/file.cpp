@@ -114,22 +114,23 @@ bool IsSymbolicLink(const std::string& native)
     return lstat(native.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
 }
 
-// Opens the file, creating it when it is missing; *existed tells which. A name that is there
-// but opens nothing is either a link to a missing file, which the system creates when asked
-// to follow the link (through links of links, up to its own limit: ELOOP), or a file removed
-// between the two opens, tried again a few times before the open fails as missing.
+// Opens the file, creating it when it is missing; *existed tells which. An existing file is
+// tried first, being the usual case. A name that is there but opens nothing is either a link
+// to a missing file, which the system creates when asked to follow the link (through links of
+// links, up to its own limit: ELOOP), or a file removed between the two opens, tried again a
+// few times before the open fails as missing.
 int OpenOrCreate(const std::string& native, int flags, mode_t mode, bool* existed)
 {
     constexpr int kVanishedFileAttempts = 8;
     for (int attempt = 0; attempt < kVanishedFileAttempts; ++attempt) {
-        int fd = OpenOrRetry(native.c_str(), flags | O_CREAT | O_EXCL, mode);
-        if (fd >= 0 || errno != EEXIST) {
-            *existed = false;
-            return fd;
-        }
-        fd = OpenOrRetry(native.c_str(), flags, mode);
+        int fd = OpenOrRetry(native.c_str(), flags, mode);
         if (fd >= 0 || errno != ENOENT) {
             *existed = true;
+            return fd;
+        }
+        fd = OpenOrRetry(native.c_str(), flags | O_CREAT | O_EXCL, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            *existed = false;
             return fd;
         }
         if (IsSymbolicLink(native)) {

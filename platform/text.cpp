@@ -130,7 +130,14 @@ bool Utf8ToUtf16Units(const char* text, size_t length, bool strict, std::u16stri
 
 bool Utf16ToUtf8Units(const WCHAR* text, size_t length, bool strict, std::string* out)
 {
-    return Transcode<WCHAR, char>(text, length, strict, DecodeUtf16, EncodeUtf8,
+    // Paths and names are mostly ASCII, which is copied unit for unit; from the first other
+    // unit on the text is transcoded.
+    size_t ascii = 0;
+    while (ascii < length && text[ascii] < 0x80)
+        ++ascii;
+    out->reserve(out->size() + length);
+    out->append(text, text + ascii);
+    return Transcode<WCHAR, char>(text + ascii, length - ascii, strict, DecodeUtf16, EncodeUtf8,
                                   [out](const char* units, size_t count) {
                                       out->append(units, count);
                                   });
