@@ -227,6 +227,13 @@ void ClearWrittenPages(int pageMap, uintptr_t address, size_t length, size_t wri
     const size_t page = PageSize();
     const size_t pages = length / page;
     const size_t kept = (written + page - 1) / page;
+    // What the holder wrote is cleared, every page past it given back: a page it wrote past
+    // what it said reads as zeros all the same once given back, so the page table need not
+    // be asked which ones are in memory.
+    if (kept < pages) {
+        ZeroPages(address, 0, pages, kept);
+        return;
+    }
     uint64_t entries[kPageMapBatch];
     size_t done = 0;
     size_t runStart = 0;
@@ -387,7 +394,9 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType)
         }
         length = allocation.length;
         written = allocation.written;
-        pageMap = length > kClearWholeLength ? PageMapDescriptor() : -1;
+        // A holder that told what it wrote needs no page table: its pages are cleared, the
+        // rest given back (ClearWrittenPages).
+        pageMap = length > kClearWholeLength && written >= length ? PageMapDescriptor() : -1;
     }
     // Cleared outside the lock: the block is already freed for everyone, and no one can be
     // handed it before it is marked cleared.

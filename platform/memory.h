@@ -2,8 +2,9 @@
 // whole. Freed read-write allocations are kept mapped, zero-filled, in a small cache (8 MiB
 // unless told otherwise) and handed out again for the same page count: message buffers and
 // the inflate buffer of a single-reply download come and go without a page fault. A release
-// clears only the pages that can have been written, as the kernel's page table tells: the
-// 5 MiB inflate buffer of a 4 KiB file costs a page, not 5 MiB. A block in the cache counts
+// clears only the pages that can have been written: those its holder says it wrote
+// (SetWrittenLength), the rest given back to the kernel, or else those the kernel's page
+// table shows in memory. The 5 MiB inflate buffer of a 4 KiB file costs a page, not 5 MiB. A block in the cache counts
 // as freed: VirtualFree refuses it and the pointer checks call it bad.
 #pragma once
 
@@ -21,10 +22,10 @@ BOOL IsBadReadPtr(const void* pointer, UINT_PTR size);
 BOOL IsBadWritePtr(LPVOID pointer, UINT_PTR size);
 
 // Tells that only the first `written` bytes of the allocation at address have been written
-// since it was handed out. When it is freed into the cache, the pages past them that an
-// earlier use left in memory go back to the kernel instead of being cleared and kept, so
-// that a block used a little after being used much costs little again. A hint for the cost
-// only: a freed block reads as zeros whatever it says. FALSE when address is not the base of
+// since it was handed out. When it is freed into the cache, those pages are cleared and the
+// pages past them go back to the kernel, which gives fresh zero pages when they are touched
+// again: the release costs what was written, and a block used a little after being used much
+// costs little again. A hint for the cost only: a freed block reads as zeros whatever it says. FALSE when address is not the base of
 // an allocation (487) or written exceeds its length (87).
 BOOL SetWrittenLength(LPVOID address, SIZE_T written);
 
