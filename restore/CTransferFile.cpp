@@ -54,7 +54,7 @@ std::u16string NameOf(const std::u16string& path)
 template <typename Claim>
 bool ClaimName(const std::u16string& stem, const char16_t* end, Claim claim, std::u16string* name)
 {
-    static const DWORD process = GetCurrentProcessId();
+    const DWORD process = GetCurrentProcessId();
     std::u16string prefix = stem;
     for (DWORD attempt = 0; attempt < kNameAttempts; ++attempt) {
         *name = FormatString(u"%s%s%lu-%lu%s", prefix.c_str(), kTransferNameMark, process,
