@@ -88,9 +88,7 @@ bool NameOneFile(const WCHAR* first, const WCHAR* second)
                                    GetLastError() == ERROR_PATH_NOT_FOUND);
     }
     if (found[0] && found[1])
-        return identities[0].dwVolumeSerialNumber == identities[1].dwVolumeSerialNumber &&
-               identities[0].nFileIndexHigh == identities[1].nFileIndexHigh &&
-               identities[0].nFileIndexLow == identities[1].nFileIndexLow;
+        return IsSameFile(identities[0], identities[1]);
     if ((found[0] && missing[1]) || (missing[0] && found[1]))
         return false;
     std::u16string resolved[2];

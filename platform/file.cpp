@@ -168,6 +168,10 @@ int OpenFlags(unsigned kinds, DWORD disposition, DWORD flags)
     int result = O_CLOEXEC | O_NONBLOCK | (read && write ? O_RDWR : (write ? O_WRONLY : O_RDONLY));
     if (flags & FILE_FLAG_WRITE_THROUGH)
         result |= O_DSYNC;
+    // A link named last is not followed; where Windows would open the link itself, the open
+    // fails here (1921).
+    if (flags & FILE_FLAG_OPEN_REPARSE_POINT)
+        result |= O_NOFOLLOW;
     return result;
 }
 

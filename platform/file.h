@@ -59,6 +59,13 @@ struct BY_HANDLE_FILE_INFORMATION {
     DWORD nFileIndexLow;
 };
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+// Whether two pieces of information describe one file (its volume and its index).
+inline bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& one,
+                       const BY_HANDLE_FILE_INFORMATION& other)
+{
+    return one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+           one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+}
 
 // Only the offset of a byte range is read (LockFileEx, UnlockFileEx); I/O is synchronous.
 struct OVERLAPPED {

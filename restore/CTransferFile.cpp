@@ -90,9 +90,7 @@ bool NamesFile(const std::u16string& name, HANDLE file)
     BY_HANDLE_FILE_INFORMATION named{};
     BY_HANDLE_FILE_INFORMATION open{};
     return CheckFileAccessW(name.c_str(), 0, &named) && GetFileInformationByHandle(file, &open) &&
-           named.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
-           named.nFileIndexHigh == open.nFileIndexHigh &&
-           named.nFileIndexLow == open.nFileIndexLow;
+           IsSameFile(named, open);
 }
 
 }  // namespace
@@ -116,15 +114,13 @@ bool CTransferFile::Create(const WCHAR* destination)
 // cannot cut or replace.
 bool CTransferFile::Examine()
 {
-    BY_HANDLE_FILE_INFORMATION information{};
-    m_exists = CheckFileAccessW(m_target.c_str(), kReadWrite, &information) != FALSE;
+    m_exists = CheckFileAccessW(m_target.c_str(), kReadWrite, &m_found) != FALSE;
     if (!m_exists)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
-    if (information.dwFileAttributes == FILE_ATTRIBUTE_DEVICE) {
+    if (m_found.dwFileAttributes == FILE_ATTRIBUTE_DEVICE) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    m_links = information.nNumberOfLinks;
     // Security that cannot be read cannot be given: such a file is written in place.
     m_securityKnown = GetFileSecurityW(m_target.c_str(), &m_security) != FALSE;
     SetLastError(ERROR_SUCCESS);
@@ -195,10 +191,11 @@ bool CTransferFile::PutInPlace(const WCHAR* destination, int32_t fileTime,
     if (!FlushFileBuffers(m_file))
         return false;
     // A refused rename (a mount point, a folder that lets only the file's owner replace it,
-    // another file system) leaves a copy in place to try.
+    // another file system) leaves a copy in place to try; a file that was not there has
+    // nothing to keep in place.
     if (renames && Rename(failedStep))
         return true;
-    return CopyInPlace(fileTime, failedStep);
+    return m_exists && CopyInPlace(fileTime, failedStep);
 }
 
 // Whether a rename can put the file in the target's place and keep what the target is: the
@@ -210,7 +207,7 @@ bool CTransferFile::CanRename()
         return false;
     if (!m_exists)
         return true;
-    return m_links == 1 && m_securityKnown &&
+    return m_found.nNumberOfLinks == 1 && m_securityKnown &&
            SetFileSecurityByHandle(m_file, m_security,
                                    kSecurityOwner | kSecurityMode | kSecurityAttributes);
 }
@@ -253,8 +250,7 @@ bool CTransferFile::Rename(const WCHAR** failedStep)
 bool CTransferFile::CopyInPlace(int32_t fileTime, const WCHAR** failedStep)
 {
     *failedStep = u"copy in place";
-    const OwnedHandle out(CreateFileW(m_target.c_str(), kReadWrite, kShareAll, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OwnedHandle out(OpenExaminedTarget());
     if (out.get() == INVALID_HANDLE_VALUE)
         return false;
     *failedStep = u"reserve room";
@@ -282,6 +278,23 @@ bool CTransferFile::CopyInPlace(int32_t fileTime, const WCHAR** failedStep)
     m_kept.clear();
     Discard();
     return true;
+}
+
+// Opens the target for the copy in place, but only while it is still the file that Create
+// examined: the download takes time, and a name in a folder others may write could meanwhile
+// have become a link to, or another, file that the copy must not write into. ERROR_FILE_NOT_FOUND
+// when the file there is another.
+HANDLE CTransferFile::OpenExaminedTarget()
+{
+    HANDLE out = CreateFileW(m_target.c_str(), kReadWrite, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION opened{};
+    if (out == INVALID_HANDLE_VALUE ||
+        (GetFileInformationByHandle(out, &opened) && IsSameFile(opened, m_found)))
+        return out;
+    CloseHandle(out);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
 }
 
 // Reserves the room the target needs to grow to the file's size, so that the copy cannot run

@@ -19,6 +19,7 @@
 
 #include <string>
 
+#include "platform/file.h"
 #include "platform/placement.h"
 #include "platform/types.h"
 
@@ -55,6 +56,7 @@ private:
     bool CanRename();
     bool Rename(const WCHAR** failedStep);
     bool CopyInPlace(int32_t fileTime, const WCHAR** failedStep);
+    HANDLE OpenExaminedTarget();
     bool ReserveRoom(HANDLE out);
     bool CopyData(HANDLE out);
     void Close();
@@ -69,7 +71,7 @@ private:
     std::u16string m_target;
     // What Create found at the target.
     bool m_exists = false;
-    DWORD m_links = 0;
+    BY_HANDLE_FILE_INFORMATION m_found{};
     bool m_securityKnown = false;
     FileSecurity m_security;
     // The file is in the target's folder, not in the temporary folder.

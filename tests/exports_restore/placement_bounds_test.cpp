@@ -158,6 +158,30 @@ TEST_F(PlacementBoundsTest, AHostKilledDuringACopyInPlaceLeavesTheNewVersionWhol
     EXPECT_TRUE(whole);
 }
 
+// A file of two names is written in place once the transfer is done. Its name became a link to
+// another file meanwhile (in a folder that others may write, it could be anyone's): the copy
+// does not write through the link, and the file keeps its bytes.
+TEST_F(PlacementBoundsTest, ANameThatBecameALinkDuringTheDownloadIsNotWrittenThrough)
+{
+    std::filesystem::create_hard_link(target, folder / "other-name.doc");
+    const std::filesystem::path victim = dir.path() / "victim.doc";
+    Write(victim, "not to be written");
+    Serve(contents, Form::Cached);
+    bool swapped = false;
+    host.decide = [&](const HostCallback::Event& event) {
+        if (event.code == kDataDone && !swapped) {
+            swapped = true;
+            std::filesystem::remove(target);
+            std::filesystem::create_symlink(victim, target);
+        }
+        return 0;
+    };
+    EXPECT_EQ(RestoreFile(target.u16string()), 0);
+    EXPECT_TRUE(swapped);
+    EXPECT_EQ(Read(victim), "not to be written");
+    EXPECT_TRUE(Read(folder / "other-name.doc") == old);
+}
+
 // A file with an access list (user 1234 may read and write) and a user attribute: the restored
 // file has both, and its mode, as they were; the owning group gains nothing.
 TEST_F(PlacementBoundsTest, AccessListsAndAttributesAreKeptInEitherForm)
