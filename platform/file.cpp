@@ -606,10 +606,17 @@ BOOL CheckFileAccessW(LPCWSTR path, DWORD access, BY_HANDLE_FILE_INFORMATION* in
     std::string native;
     if (!ToNative(path, &native))
         return FALSE;
+    // A file that the name led to as it was being replaced has no name left: the name holds
+    // the file that replaced it, which an open now would meet.
+    constexpr int kReplacedFileAttempts = 8;
     struct stat status;
     bool keepsBytes = false;
-    if (!StatWithFlags(native, &status, &keepsBytes))
-        return SetErrorForPath(native), FALSE;
+    for (int attempt = 0;; ++attempt) {
+        if (!StatWithFlags(native, &status, &keepsBytes))
+            return SetErrorForPath(native), FALSE;
+        if (status.st_nlink != 0 || !S_ISREG(status.st_mode) || attempt == kReplacedFileAttempts)
+            break;
+    }
     const unsigned kinds = AccessKinds(access, 0);
     // An append-only or immutable file refuses an open for writing that the mode allows.
     if (S_ISDIR(status.st_mode) || ((kinds & kWriteAccess) && keepsBytes)) {
