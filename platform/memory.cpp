@@ -1,6 +1,5 @@
 #include "platform/memory.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -17,16 +16,6 @@
 namespace {
 
 constexpr size_t kHugePageThreshold = 2 * 1024 * 1024;
-// A freed block up to this length is cleared whole: message buffers come filled (a request,
-// a reply, a 128 KiB chunk), and asking the kernel which of their pages hold data would only
-// add a system call to each.
-constexpr size_t kClearWholeLength = 1024 * 1024;
-// Entries of the kernel's page table read at once: a 2 MiB stretch.
-constexpr size_t kPageMapBatch = 512;
-// Flags of a page table entry as /proc/self/pagemap gives them: the page is in memory, or it
-// was written out to swap. A page with neither has never been written and reads as zeros.
-constexpr uint64_t kPagePresent = 1ull << 63;
-constexpr uint64_t kPageSwapped = 1ull << 62;
 // Every message buffer is a page allocation of its own, mostly of a few recurring sizes (a
 // request, a reply, a 128 KiB chunk, the 5 MiB inflate buffer): freed read-write
 // allocations are kept mapped, up to the cache limit in bytes and this many blocks, and handed
@@ -74,14 +63,6 @@ PageCache& Cache()
     static auto* cache = new PageCache();
     return *cache;
 }
-
-// The kernel's page table of this process, open for reading, and the process it was opened
-// in: a forked child must not read its parent's. Guarded by g_lock.
-struct PageMap {
-    int descriptor = -1;
-    pid_t owner = 0;
-};
-PageMap g_pageMap;
 
 std::atomic<uint64_t> g_mapCalls{0};
 std::atomic<uint64_t> g_unmapCalls{0};
@@ -184,20 +165,6 @@ uintptr_t TakeKeptBlock(size_t length)
     return address;
 }
 
-// The descriptor of this process's /proc/self/pagemap, opened on first use (and again in a
-// forked child); -1 when it cannot be read. The caller holds g_lock.
-int PageMapDescriptor()
-{
-    const pid_t self = getpid();
-    if (g_pageMap.owner != self) {
-        if (g_pageMap.descriptor >= 0)
-            close(g_pageMap.descriptor);
-        g_pageMap.descriptor = open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
-        g_pageMap.owner = self;
-    }
-    return g_pageMap.descriptor;
-}
-
 // Makes pages [first, end) of a freed block read as zeros: those within the first `kept`
 // pages are cleared and stay in memory for the next use, the others go back to the kernel,
 // which maps fresh zero pages when they are touched again (or, should it refuse, as for
@@ -214,45 +181,15 @@ void ZeroPages(uintptr_t address, size_t first, size_t end, size_t kept)
         std::memset(reinterpret_cast<void*>(address + first * page), 0, (split - first) * page);
 }
 
-// Zero-fills the pages of a freed block that can hold data: those the kernel has in memory or
-// in swap. A page that it has in neither was never touched since the block was mapped and
-// reads as zeros, so a release costs the pages in memory, not the block's length. Pages past
-// what the last holder said it wrote (written) are given back rather than cleared: a page
-// once written would otherwise stay in memory and be cleared at every release, and a block
-// used a little after being used much would cost much for ever. Each run of pages is cleared
-// in one call, as large clears go fastest. Without the page table (pageMap -1, or a failed
-// read) the rest of the block is zeroed whole.
-void ClearWrittenPages(int pageMap, uintptr_t address, size_t length, size_t written)
+// Zero-fills a freed block: the pages that its last holder said it wrote (all of them unless
+// told otherwise) are cleared, every page past them is given back. A page written past what
+// the holder said reads as zeros all the same once given back: the hint decides the cost,
+// never what the next holder reads. So a block used a little after being used much costs
+// little again, where clearing the pages left in memory would cost much for ever.
+void ClearWrittenPages(uintptr_t address, size_t length, size_t written)
 {
     const size_t page = PageSize();
-    const size_t pages = length / page;
-    const size_t kept = (written + page - 1) / page;
-    // What the holder wrote is cleared, every page past it given back: a page it wrote past
-    // what it said reads as zeros all the same once given back, so the page table need not
-    // be asked which ones are in memory.
-    if (kept < pages) {
-        ZeroPages(address, 0, pages, kept);
-        return;
-    }
-    uint64_t entries[kPageMapBatch];
-    size_t done = 0;
-    size_t runStart = 0;
-    while (pageMap >= 0 && done < pages) {
-        const size_t count = std::min(kPageMapBatch, pages - done);
-        const off_t offset = static_cast<off_t>((address / page + done) * sizeof(uint64_t));
-        if (pread(pageMap, entries, count * sizeof(uint64_t), offset) !=
-            static_cast<ssize_t>(count * sizeof(uint64_t)))
-            break;
-        for (size_t i = 0; i < count; ++i) {
-            if ((entries[i] & (kPagePresent | kPageSwapped)) != 0)
-                continue;
-            ZeroPages(address, runStart, done + i, kept);
-            runStart = done + i + 1;
-        }
-        done += count;
-    }
-    ZeroPages(address, runStart, done, kept);
-    ZeroPages(address, done, pages, kept);
+    ZeroPages(address, 0, length / page, (written + page - 1) / page);
 }
 
 // Whether some byte of [begin, end) lies in a kept block. The caller holds g_lock.
@@ -361,8 +298,8 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
     }
     // Large message buffers are filled once, front to back, right after allocation: huge
     // pages cut the page faults of a 64 MiB payload to a few dozen. A block that the cache
-    // may keep gets small pages only: its release clears the pages a use wrote, and one byte
-    // written into a huge page would make all 2 MiB of it to be cleared.
+    // may keep gets small pages only: its release clears the pages a use wrote and gives back
+    // the rest, and one byte written into a huge page would fault in all 2 MiB of it.
     if (length >= kHugePageThreshold)
         madvise(pages, length, length > Cache().limit ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
     Allocations()[reinterpret_cast<uintptr_t>(pages)] = Allocation{length, protect, length};
@@ -378,7 +315,6 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType)
     auto base = reinterpret_cast<uintptr_t>(address);
     size_t length;
     size_t written;
-    int pageMap;
     {
         std::lock_guard<std::mutex> lock(g_lock);
         auto found = Allocations().find(base);
@@ -394,13 +330,10 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType)
         }
         length = allocation.length;
         written = allocation.written;
-        // A holder that told what it wrote needs no page table: its pages are cleared, the
-        // rest given back (ClearWrittenPages).
-        pageMap = length > kClearWholeLength && written >= length ? PageMapDescriptor() : -1;
     }
     // Cleared outside the lock: the block is already freed for everyone, and no one can be
     // handed it before it is marked cleared.
-    ClearWrittenPages(pageMap, base, length, written);
+    ClearWrittenPages(base, length, written);
     std::lock_guard<std::mutex> lock(g_lock);
     MarkBlockCleared(base);
     return TRUE;

@@ -2,9 +2,9 @@
 // whole. Freed read-write allocations are kept mapped, zero-filled, in a small cache (8 MiB
 // unless told otherwise) and handed out again for the same page count: message buffers and
 // the inflate buffer of a single-reply download come and go without a page fault. A release
-// clears only the pages that can have been written: those its holder says it wrote
-// (SetWrittenLength), the rest given back to the kernel, or else those the kernel's page
-// table shows in memory. The 5 MiB inflate buffer of a 4 KiB file costs a page, not 5 MiB. A block in the cache counts
+// clears the pages its holder says it wrote (SetWrittenLength; all of them unless told) and
+// gives the rest back to the kernel: the 5 MiB inflate buffer of a 4 KiB file costs a page,
+// not 5 MiB. A block in the cache counts
 // as freed: VirtualFree refuses it and the pointer checks call it bad.
 #pragma once
 

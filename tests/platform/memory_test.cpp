@@ -82,8 +82,8 @@ TEST(Memory, FreedPagesComeBackZeroFilledWithoutANewMapping)
 }
 
 // The 5 MiB buffer that a single reply is inflated into, after a reply that wrote a few
-// scattered pages of it. A release clears only the pages that were written, so every one of
-// them must be found.
+// scattered pages of it. A release clears some pages and gives others back, so every written
+// one must come back zero either way.
 constexpr size_t kInflateBuffer = 0x500000;
 
 unsigned char* TakeInflateBuffer()
@@ -136,8 +136,7 @@ TEST(Memory, PartlyWrittenBlockComesBackZeroFilled)
     ASSERT_TRUE(SetWrittenLength(block, kPage));
     EXPECT_TRUE(ComesBackZeroed(block));
 
-    // A forked child writes pages that its parent never wrote: it must look at its own pages,
-    // not at those of the parent, which has already cleared a block this way.
+    // A forked child writes pages that its parent never wrote: its release clears its own.
     block = FreshInflateBuffer();
     ASSERT_NE(block, nullptr);
     Scribble(block, {0});
