@@ -258,7 +258,8 @@ bool CTransferFile::CopyInPlace(int32_t fileTime, const WCHAR** failedStep)
         return false;
     *failedStep = u"LinkFile";
     std::u16string kept;
-    if (!ClaimName(
+    if (!KeepPrivate() ||
+        !ClaimName(
             m_folder + NameOf(m_target), kKeptNameEnd,
             [this](const std::u16string& name) { return LinkFileW(m_file, name.c_str()); },
             &kept))
@@ -295,6 +296,21 @@ HANDLE CTransferFile::OpenExaminedTarget()
     CloseHandle(out);
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
+}
+
+// Makes the complete file, about to get a name that may outlive the copy, readable by the
+// target's owner alone: it must not show the new version to anyone the target hides it from.
+// As root the file is given to that owner, who may then read it; elsewhere it stays the
+// restoring user's.
+bool CTransferFile::KeepPrivate()
+{
+    const DWORD ownerOnly = m_securityKnown ? (m_security.mode & 0700) : 0600;
+    FileSecurity kept{ownerOnly, m_security.owner, m_security.group, {}};
+    if (!SetFileSecurityByHandle(m_file, kept, kSecurityMode))
+        return false;
+    if (m_securityKnown)
+        SetFileSecurityByHandle(m_file, kept, kSecurityOwner);
+    return true;
 }
 
 // Reserves the room the target needs to grow to the file's size, so that the copy cannot run

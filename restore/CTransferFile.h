@@ -57,6 +57,7 @@ private:
     bool Rename(const WCHAR** failedStep);
     bool CopyInPlace(int32_t fileTime, const WCHAR** failedStep);
     HANDLE OpenExaminedTarget();
+    bool KeepPrivate();
     bool ReserveRoom(HANDLE out);
     bool CopyData(HANDLE out);
     void Close();

@@ -139,11 +139,13 @@ TEST_F(PlacementBoundsTest, AFullDiskDuringACopyInPlaceLosesNeitherVersion)
     EXPECT_EQ(entries, 2u);
 }
 
-// A host killed while it copies the new version into a file of two names: the new version is
-// whole, in the file or under the name the copy gave it beforehand.
+// A host killed while it copies the new version into a private file of two names: the new
+// version is whole, in the file or under the name the copy gave it beforehand, which no one
+// else may read.
 TEST_F(PlacementBoundsTest, AHostKilledDuringACopyInPlaceLeavesTheNewVersionWhole)
 {
     const std::string newBytes = Noise(48 * kMiB, 13);
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
     std::filesystem::create_hard_link(target, folder / "other-name.doc");
     Serve(newBytes, Form::Cached);
     HostRestore restore(server.Address(), target, cwd);
@@ -152,8 +154,11 @@ TEST_F(PlacementBoundsTest, AHostKilledDuringACopyInPlaceLeavesTheNewVersionWhol
     restore.Kill();
     bool whole = Read(target) == newBytes;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().filename().string().ends_with(".restored"))
+        if (entry.path().filename().string().ends_with(".restored")) {
             whole = whole || Read(entry.path()) == newBytes;
+            // No more readable than the file it is the new version of.
+            EXPECT_EQ(Status(entry.path()).st_mode & 077, 0u);
+        }
     }
     EXPECT_TRUE(whole);
 }
