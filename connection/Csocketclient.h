@@ -65,6 +65,10 @@ public:
     // Connects, fetches a command index and logs in as far as the channel's automatic session
     // (or force) asks; false when the command must not be sent.
     virtual BOOL EnsureSession(DWORD needAuth, DWORD force);
+    // Sends the echo that tests a live connection when EnsureSession would, so that a command
+    // can be prepared while it travels: the next EnsureSession takes its answer as its test,
+    // and any other request takes it before it is sent.
+    void StartConnectionCheck();
     DWORD AuthenticateUser(DWORD* sequence, char* userName, char* password, char* loginText,
                            DWORD* status, LoginReply* fields);
     DWORD MachineAuthentication(const char* machineKey, DWORD* sequence, char* loginText,
@@ -197,7 +201,8 @@ private:
     friend class DownloadProbe;
 
     // Session and authentication (CsocketclientSession.cpp)
-    // Sends a request and releases it, sent or not.
+    // Sends a request and releases it, sent or not; the answer to an echo still due is taken
+    // first.
     BOOL SendPacket(void* packet, DWORD length);
     static void PresetLogin(char* loginText, DWORD* status, LoginReply* fields);
     static BOOL ParseAuthReply(const void* payload, DWORD length, char* loginText, DWORD* status,
@@ -209,6 +214,11 @@ private:
                          DWORD* lockedout);
     // Tests a live connection and closes it when it no longer answers.
     void CheckConnection();
+    // Takes the answer to the echo of StartConnectionCheck, if one is due, and closes the
+    // connection when it is wrong or missing.
+    void FinishConnectionCheck();
+    bool SendEcho(DWORD size);
+    bool ReceiveEcho();
 
     // How one command travels (CsocketclientCommands.cpp).
     struct CommandRun {
@@ -321,4 +331,6 @@ private:
     char m_cacheName[kDownloadNameSize] = {};
     // The system error of the download's last failed folder creation or file write.
     DWORD m_systemError = 0;
+    // An echo sent by StartConnectionCheck whose answer is still to be taken.
+    bool m_echoPending = false;
 };

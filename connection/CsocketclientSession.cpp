@@ -28,6 +28,8 @@ DWORD RefuseSettings(Csocketclient& channel)
 
 BOOL Csocketclient::SendPacket(void* packet, DWORD length)
 {
+    // An echo's answer still on its way would be read as this request's reply.
+    FinishConnectionCheck();
     const BOOL sent = SendMsg(packet, length, nullptr);
     Cutil::FreePacket(packet);
     return sent;
@@ -226,9 +228,11 @@ void Csocketclient::ApplyLoginReply(DWORD machineMode, const LoginReply& fields,
 
 BOOL Csocketclient::EnsureSession(DWORD needAuth, DWORD force)
 {
+    const bool tested = m_echoPending;
+    FinishConnectionCheck();
     if (m_autoSession == 0 && force == 0)
         return TRUE;
-    if (m_connected)
+    if (m_connected && !tested)
         CheckConnection();
     if (m_connected && (needAuth == 0 || m_authenticated))
         return TRUE;
@@ -264,29 +268,57 @@ void Csocketclient::CheckConnection()
         CloseSocket(1);
 }
 
+void Csocketclient::StartConnectionCheck()
+{
+    if (m_echoPending || m_autoSession == 0 || !m_connected || m_keepAliveMode != 1)
+        return;
+    m_echoPending = SendEcho(kEchoSize);
+    if (!m_echoPending)
+        CloseSocket(1);
+}
+
+void Csocketclient::FinishConnectionCheck()
+{
+    if (!m_echoPending)
+        return;
+    m_echoPending = false;
+    if (m_connected && !ReceiveEcho())
+        CloseSocket(1);
+}
+
 DWORD Csocketclient::EchoTest(DWORD size)
+{
+    return SendEcho(size) && ReceiveEcho();
+}
+
+bool Csocketclient::SendEcho(DWORD size)
 {
     m_cancel = 0;
     void* packet = nullptr;
     const DWORD length = m_createpacket.EchoTest(&packet, size);
     if (length == 0) {
         LogA(kTypeError, 30, "EchoTest m_createpacket failed");
-        return 0;
+        return false;
     }
     if (!SendPacket(packet, length)) {
         LogA(kTypeError, 30, "EchoTest failed to Send Msg");
-        return 0;
+        return false;
     }
+    return true;
+}
+
+bool Csocketclient::ReceiveEcho()
+{
     const CommandReply reply = ReceiveReply("EchoTest");
     if (reply.length == 0)
-        return 0;
+        return false;
     const DWORD result = reply.FirstWord();
     if (result != 1) {
         LogFormatA(kTypeError, 30, "EchoTest bRet = %ld", result);
-        return 0;
+        return false;
     }
     LogFormatA(kTypeInformation, 30, "EchoTest recv = %ld OK", reply.length);
-    return 1;
+    return true;
 }
 
 DWORD Csocketclient::GetSettings(char* dataServer, DWORD* first, DWORD* maintenance,

@@ -95,13 +95,16 @@ bool NamesFile(const std::u16string& name, HANDLE file)
 
 }  // namespace
 
-bool CTransferFile::Create(const WCHAR* destination)
+bool CTransferFile::Check(const WCHAR* destination)
 {
     Discard();
     m_kept.clear();
     m_destination = destination;
-    if (!ResolveLinksW(destination, &m_target) || !Examine())
-        return false;
+    return ResolveLinksW(destination, &m_target) && Examine();
+}
+
+bool CTransferFile::Create()
+{
     m_beside = CreateIn(FolderOf(m_target), m_target);
     // A folder that takes no new file: the existing file can still be written in place.
     return m_beside ||
@@ -114,6 +117,7 @@ bool CTransferFile::Create(const WCHAR* destination)
 // cannot cut or replace.
 bool CTransferFile::Examine()
 {
+    m_securityGiven = Giving::NotTried;
     m_exists = CheckFileAccessW(m_target.c_str(), kReadWrite, &m_found) != FALSE;
     if (!m_exists)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -133,6 +137,7 @@ bool CTransferFile::CreateIn(const std::u16string& folder, const std::u16string&
 {
     RemoveLeftovers(folder);
     m_folder = folder;
+    m_locked = false;
     // Shared with every open: once renamed, the file is the destination, which another
     // restore of the same path may check while this handle is still being closed.
     m_file = CreateUnnamedFileW(folder.c_str(), kShareAll, kTransferFlags);
@@ -145,7 +150,8 @@ bool CTransferFile::CreateIn(const std::u16string& folder, const std::u16string&
                                  kTransferFlags, nullptr);
             if (m_file == INVALID_HANDLE_VALUE)
                 return false;
-            if (LockAgainstRemoval(m_file) && NamesFile(name, m_file))
+            m_locked = LockAgainstRemoval(m_file);
+            if (m_locked && NamesFile(name, m_file))
                 return true;
             // A removal of leftovers took the new file for abandoned before it was locked.
             Close();
@@ -185,7 +191,7 @@ bool CTransferFile::PutInPlace(const WCHAR* destination, int32_t fileTime,
     if (fileTime > 0)
         Cutil::SetFileTime(m_file, fileTime);
     // Given before the flush, so that one flush makes the data, the time and the security
-    // durable; and after the last write, which clears the set-id bits of the mode.
+    // durable.
     const bool renames = CanRename();
     *failedStep = u"FlushFileBuffers";
     if (!FlushFileBuffers(m_file))
@@ -198,18 +204,40 @@ bool CTransferFile::PutInPlace(const WCHAR* destination, int32_t fileTime,
     return m_exists && CopyInPlace(fileTime, failedStep);
 }
 
+void CTransferFile::Prepare()
+{
+    m_locked = m_locked || LockAgainstRemoval(m_file);
+    // A file with a name gets the target's mode only once its data is complete.
+    if (m_securityGiven == Giving::NotTried && m_beside && m_exists && m_name.empty())
+        GiveSecurity();
+}
+
+void CTransferFile::GiveSecurity()
+{
+    m_securityGiven = m_found.nNumberOfLinks == 1 && m_securityKnown &&
+                         SetFileSecurityByHandle(m_file, m_security,
+                                                 kSecurityOwner | kSecurityMode |
+                                                     kSecurityAttributes)
+                     ? Giving::Given
+                     : Giving::Refused;
+}
+
 // Whether a rename can put the file in the target's place and keep what the target is: the
 // file is beside it, and the target is missing, or has one name only and a security that the
-// file could be given.
+// file was given.
 bool CTransferFile::CanRename()
 {
     if (!m_beside)
         return false;
     if (!m_exists)
         return true;
-    return m_found.nNumberOfLinks == 1 && m_securityKnown &&
-           SetFileSecurityByHandle(m_file, m_security,
-                                   kSecurityOwner | kSecurityMode | kSecurityAttributes);
+    if (m_securityGiven == Giving::NotTried)
+        GiveSecurity();
+    if (m_securityGiven != Giving::Given)
+        return false;
+    // The writes since cleared the set-id bits of the mode.
+    return (m_security.mode & kSetIdBits) == 0 ||
+           SetFileSecurityByHandle(m_file, m_security, kSecurityMode);
 }
 
 // Puts the file at the target: a free name it takes directly; an existing target it replaces
@@ -228,7 +256,7 @@ bool CTransferFile::Rename(const WCHAR** failedStep)
     }
     // Locked before it has a name, which it keeps only until the rename.
     if (m_name.empty() &&
-        (!LockAgainstRemoval(m_file) ||
+        (!(m_locked = m_locked || LockAgainstRemoval(m_file)) ||
          !ClaimName(
              m_target, kTransferNameEnd,
              [this](const std::u16string& name) { return LinkFileW(m_file, name.c_str()); },

@@ -31,12 +31,17 @@ public:
     // Removes the file unless it took its destination's place.
     ~CTransferFile() { Discard(); }
 
-    // Checks destination and creates the transfer file for it. False, with the last error of
-    // the check or of the creation, when the destination cannot be written; nothing has been
-    // changed then.
-    bool Create(const WCHAR* destination);
+    // Checks destination. False, with the last error of the check, when it cannot be written.
+    bool Check(const WCHAR* destination);
+    // Creates the transfer file for the destination that Check accepted. False, with the last
+    // error, when no file can be made; nothing has been changed then.
+    bool Create();
 
     HANDLE Handle() const { return m_file; }
+    // Readies the new file for taking the destination's place while the request travels: it
+    // is locked as every transfer file is, and, while it has no name, given the destination's
+    // security, so that PutInPlace gives back only what the writes clear.
+    void Prepare();
 
     // Gives the complete file the time (seconds since 1970-01-01 UTC; 0 leaves it), writes it
     // through to the disk and puts it in destination's place. False, with the last error and
@@ -53,6 +58,7 @@ private:
     bool Examine();
     bool CreateIn(const std::u16string& folder, const std::u16string& stem);
     bool CreateInTemporaryFolder();
+    void GiveSecurity();
     bool CanRename();
     bool Rename(const WCHAR** failedStep);
     bool CopyInPlace(int32_t fileTime, const WCHAR** failedStep);
@@ -75,6 +81,11 @@ private:
     BY_HANDLE_FILE_INFORMATION m_found{};
     bool m_securityKnown = false;
     FileSecurity m_security;
+    // Whether the file was given that security.
+    enum class Giving { NotTried, Given, Refused };
+    Giving m_securityGiven = Giving::NotTried;
+    // The file holds the lock that keeps removals of leftovers off it.
+    bool m_locked = false;
     // The file is in the target's folder, not in the temporary folder.
     bool m_beside = false;
 };

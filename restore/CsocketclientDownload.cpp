@@ -155,9 +155,15 @@ INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path
 
     // The data goes to a file of the download's own; path itself gets it only once it is
     // complete. What an open of path for writing would refuse is refused here, before the
-    // server is asked anything.
+    // server is asked anything. The echo that tests the connection travels while the file is
+    // made, so that its round trip costs no time of its own.
     Download download{path, finalPath, word, done, fileTime, {}};
-    if (!download.file.Create(path)) {
+    bool created = download.file.Check(path);
+    if (created) {
+        StartConnectionCheck();
+        created = download.file.Create();
+    }
+    if (!created) {
         const DWORD error = GetLastError();
         LogDownload(*this, kTypeError,
                     u"Csocketzip::GetFile CreateFile failed on (%s) win32error (%d)", path, error);
@@ -167,6 +173,7 @@ INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path
         return DiscardFile(download);
     if (!SendPacket(ownedRequest.release(), requestLength))
         return DiscardFile(download);
+    download.file.Prepare();
     RaiseEvent(kCodeState, nullptr, kStateRequestSent);
 
     switch (WaitForFileReply()) {

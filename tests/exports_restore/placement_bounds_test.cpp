@@ -284,7 +284,8 @@ TEST_F(PlacementBoundsTest, AUserWhoIsNotRootKeepsOwnersAndModesInBothWaysOfPlac
         bool inPlace;
     } cases[] = {{"mine.doc", kOtherUser, 0640, false},
                  {"roots.doc", 0, 0666, true},
-                 {"set-user-id", kOtherUser, 04755, true}};
+                 {"set-user-id", kOtherUser, 04755, true},
+                 {"set-user-id, one name", kOtherUser, 04755, false}};
     Write(own / "set-user-id", old);
     std::filesystem::create_hard_link(own / "set-user-id", own / "set-user-id.link");
     for (const auto& kept : cases) {
@@ -303,7 +304,7 @@ TEST_F(PlacementBoundsTest, AUserWhoIsNotRootKeepsOwnersAndModesInBothWaysOfPlac
     size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(own))
         ++entries;
-    EXPECT_EQ(entries, 4u);
+    EXPECT_EQ(entries, 5u);
 }
 
 // The user's file bind-mounted over a file of root's in a sticky folder: the folder refuses

@@ -179,8 +179,8 @@ TEST_F(RestoreFileTest, UnwritableLogNoteDoesNotStopTheRestore)
 }
 
 // A host may cancel its thread anywhere inside RestoreFile: whatever the call had open is
-// closed on the way out. The restores go to a missing folder, so nothing is asked of the
-// server, and carry a long note, so that much of each call is spent writing it.
+// closed on the way out. The restores go to a missing folder, so no file is asked for, and
+// carry a long note, so that much of each call is spent writing it.
 TEST_F(RestoreFileTest, CancellingTheHostsThreadInARestoreLeaksNoDescriptor)
 {
     const std::u16string note(32 * 1024, u'n');

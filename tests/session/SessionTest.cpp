@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "support/LoopbackChannel.h"
 #include "tools/server/LoginService.h"
+#include "util/Cutil.h"
 
 namespace {
 
@@ -314,6 +315,39 @@ TEST_F(Session, SessionCheckLogsInAgainAfterTheServerDroppedTheConnection)
     ASSERT_EQ(logins.size(), 2u);
     EXPECT_TRUE(logins[1].accepted);
     EXPECT_EQ(logins[1].commandIndex, probe.CommandIndex());
+}
+
+// An echo sent ahead while a command is prepared: the session check takes its answer as its
+// test, and a request sent before that (or a second start) never leaves an answer behind
+// for the next request to read as its own.
+TEST_F(Session, AnEchoSentAheadIsAnsweredBeforeAnythingElseIsSent)
+{
+    channel.SetAutoSession(1);
+    ASSERT_EQ(channel.EnsureSession(1, 0), 1);
+    channel.StartConnectionCheck();
+    ASSERT_EQ(channel.EnsureSession(1, 0), 1);
+    EXPECT_EQ(RequestCount(CCreatePacket::kEchoTest), 1u);
+
+    // The statistics skip the session check.
+    server->Commands().Set(CCreatePacket::kGetMemberStats,
+                           [](RequestReader&, ReplyWriter& reply, ServerModel&) {
+                               for (DWORD word = 1; word <= 5; ++word)
+                                   reply.PutU32(word);
+                           });
+    channel.StartConnectionCheck();
+    channel.StartConnectionCheck();
+    for (int round = 0; round < 2; ++round) {
+        void* stats = nullptr;
+        DWORD length = 0;
+        ASSERT_TRUE(channel.GetMemberStats(&stats, &length));
+        DWORD last = 0;
+        ASSERT_EQ(length, 20u);
+        std::memcpy(&last, static_cast<BYTE*>(stats) + 16, sizeof last);
+        EXPECT_EQ(last, 5u);
+        Cutil::FreePacket(stats);
+    }
+    EXPECT_EQ(RequestCount(CCreatePacket::kEchoTest), 2u);
+    EXPECT_EQ(server->Log().ConnectionCount(), 1u);
 }
 
 TEST_F(Session, CredentialKeyFollowsTheCommandIndex)
