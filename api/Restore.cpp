@@ -192,11 +192,12 @@ int32_t RestoreFile(Csocketclient* channel, uint32_t code1Low, uint32_t code1Hig
             return 0;
         const FileCodes codes{code1Low, code1High, code2Low, code2High, code3Low,
                               code3High, code4Low, code4High, code5Low, code5High};
-        // The note is written while the echo that tests the connection travels; the channel
-        // takes its answer before it sends anything else.
+        InstalledCallback installed = InstallHostCallback(*channel, callback);
+        // The note is written while the echo that tests the connection travels (its log
+        // lines reach the host's callback, as those of the download do); the channel takes
+        // its answer before it sends anything else.
         channel->StartConnectionCheck();
         const OwnedHandle note = WriteRestoreNote(text, localPath);
-        InstalledCallback installed = InstallHostCallback(*channel, callback);
         const INT result = Download(*channel, codes, localPath, localPath);
         installed.reset();
         return frame.Return(u"655", result);
