@@ -199,6 +199,8 @@ int32_t RestoreFile(Csocketclient* channel, uint32_t code1Low, uint32_t code1Hig
         channel->StartConnectionCheck();
         const OwnedHandle note = WriteRestoreNote(text, localPath);
         const INT result = Download(*channel, codes, localPath, localPath);
+        // Taken here when the download ended before its session check.
+        channel->FinishConnectionCheck();
         installed.reset();
         return frame.Return(u"655", result);
     });

@@ -107,11 +107,20 @@ BOOL Csocketclient::Connect(WCHAR* errText)
     return GetCommandIndex(errText);
 }
 
+BOOL Csocketclient::CloseSocket(INT abortive)
+{
+    // No answer comes on a connection that is closed, nor on the next one.
+    m_echoPending = false;
+    return CTransportSocket::CloseSocket(abortive);
+}
+
 BOOL Csocketclient::Disconnect(INT abortive)
 {
     if (m_socket == INVALID_SOCKET)
         return TRUE;
     m_cancel = 0;
+    // The connection ends: the answer to an echo still due is not waited for.
+    m_echoPending = false;
     void* packet = nullptr;
     DWORD length = m_createpacket.Disconnect(&packet);
     // No reply comes; a failed send has closed the socket already.

@@ -37,6 +37,7 @@ public:
     // Connection (Csocketclient.cpp)
     virtual BOOL Connect(WCHAR* errText);
     BOOL Disconnect(INT abortive);
+    BOOL CloseSocket(INT abortive) override;
     DWORD GetCommandIndex(WCHAR* errText);
 
     // Session and authentication (CsocketclientSession.cpp)
@@ -67,8 +68,13 @@ public:
     virtual BOOL EnsureSession(DWORD needAuth, DWORD force);
     // Sends the echo that tests a live connection when EnsureSession would, so that a command
     // can be prepared while it travels: the next EnsureSession takes its answer as its test,
-    // and any other request takes it before it is sent.
+    // and any other request takes it before it is sent. The call that sends it takes the
+    // answer before it returns, by its session check or FinishConnectionCheck, so that an
+    // answer never stands for the test of a later call.
     void StartConnectionCheck();
+    // Takes the answer to that echo now, if it is still due, and closes the connection when
+    // it is wrong or missing.
+    void FinishConnectionCheck();
     DWORD AuthenticateUser(DWORD* sequence, char* userName, char* password, char* loginText,
                            DWORD* status, LoginReply* fields);
     DWORD MachineAuthentication(const char* machineKey, DWORD* sequence, char* loginText,
@@ -214,9 +220,6 @@ private:
                          DWORD* lockedout);
     // Tests a live connection and closes it when it no longer answers.
     void CheckConnection();
-    // Takes the answer to the echo of StartConnectionCheck, if one is due, and closes the
-    // connection when it is wrong or missing.
-    void FinishConnectionCheck();
     bool SendEcho(DWORD size);
     bool ReceiveEcho();
 

@@ -165,6 +165,7 @@ INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path
     }
     if (!created) {
         const DWORD error = GetLastError();
+        FinishConnectionCheck();
         LogDownload(*this, kTypeError,
                     u"Csocketzip::GetFile CreateFile failed on (%s) win32error (%d)", path, error);
         return 0;

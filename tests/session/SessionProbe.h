@@ -20,6 +20,7 @@ public:
     DWORD MachineMode() const { return m_channel.m_machineMode; }
     DWORD LastError() const { return m_channel.m_lastError; }
     std::string LoginText() const { return m_channel.m_loginText; }
+    void SetWaitTimeout(ULONGLONG seconds) { m_channel.m_waitTimeout = seconds; }
 
 private:
     Csocketclient& m_channel;

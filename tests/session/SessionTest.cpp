@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -348,6 +349,21 @@ TEST_F(Session, AnEchoSentAheadIsAnsweredBeforeAnythingElseIsSent)
     }
     EXPECT_EQ(RequestCount(CCreatePacket::kEchoTest), 2u);
     EXPECT_EQ(server->Log().ConnectionCount(), 1u);
+}
+
+// Closing the channel sends its farewell without waiting for the answer to an echo still due,
+// which a server that went silent would never give.
+TEST_F(Session, ClosingWithAnEchoStillDueWaitsForNoAnswer)
+{
+    channel.SetAutoSession(1);
+    ASSERT_EQ(channel.EnsureSession(1, 0), 1);
+    probe.SetWaitTimeout(3);
+    server->SetFault(ServerFault{FaultKind::NoAnswer, CCreatePacket::kEchoTest});
+    channel.StartConnectionCheck();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(channel.Disconnect(1), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(channel.IsConnected(), 0u);
 }
 
 TEST_F(Session, CredentialKeyFollowsTheCommandIndex)
