@@ -1,5 +1,6 @@
 #include "restore/CTransferFile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -24,6 +25,8 @@ constexpr DWORD kSetIdBits = 06000;
 constexpr char16_t kKeptNameEnd[] = u".restored";
 // Names tried before giving up; each costs one try only when a file already has it.
 constexpr DWORD kNameAttempts = 100;
+// The extended attribute that holds a file's capabilities.
+constexpr char kCapabilities[] = "security.capability";
 // A lock's length (both words) that takes the whole file, however it grows.
 constexpr DWORD kWholeFile = 0xFFFFFFFF;
 // The copy in place goes through a buffer of this many bytes.
@@ -82,6 +85,15 @@ bool LockAgainstRemoval(HANDLE file)
     return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, kWholeFile,
                       kWholeFile, &start) ||
            GetLastError() == ERROR_NOT_SUPPORTED;
+}
+
+// Whether a write takes some of security from the file it is given to: the kernel clears the
+// set-id bits of the mode and removes the file's capabilities on a write.
+bool WritesClear(const FileSecurity& security)
+{
+    return (security.mode & kSetIdBits) != 0 ||
+           std::any_of(security.attributes.begin(), security.attributes.end(),
+                       [](const auto& attribute) { return attribute.first == kCapabilities; });
 }
 
 // Whether name still names the open file.
@@ -235,9 +247,8 @@ bool CTransferFile::CanRename()
         GiveSecurity();
     if (m_securityGiven != Giving::Given)
         return false;
-    // The writes since cleared the set-id bits of the mode.
-    return (m_security.mode & kSetIdBits) == 0 ||
-           SetFileSecurityByHandle(m_file, m_security, kSecurityMode);
+    return !WritesClear(m_security) ||
+           SetFileSecurityByHandle(m_file, m_security, kSecurityMode | kSecurityAttributes);
 }
 
 // Puts the file at the target: a free name it takes directly; an existing target it replaces
@@ -309,7 +320,7 @@ bool CTransferFile::CopyInPlace(int32_t fileTime, const WCHAR** failedStep)
     return true;
 }
 
-// Opens the target for the copy in place, but only while it is still the file that Create
+// Opens the target for the copy in place, but only while it is still the file that Check
 // examined: the download takes time, and a name in a folder others may write could meanwhile
 // have become a link to, or another, file that the copy must not write into. ERROR_FILE_NOT_FOUND
 // when the file there is another.

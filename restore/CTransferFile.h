@@ -8,8 +8,11 @@
 // a name where the file system allows, so that nothing the user has is opened, cut or removed
 // while the data arrives, and a crash leaves nothing behind.
 //
-// Once the data is complete it is given the destination's time and security, written through
-// to the disk, and takes the destination's place by one rename; until then the destination
+// The destination's security is given to a transfer file without a name while the request
+// travels, to a named one once its data is complete; either way what a write takes away
+// (set-id bits, capabilities) is given again after the last write. The complete file is given
+// the destination's time, written through to the disk, and takes the destination's place by
+// one rename; until then the destination
 // keeps its bytes. Where a rename would not keep the file as it was (more than one name, an
 // owner or attribute the process cannot give, a folder that takes no new file, a mount point,
 // a rename the folder refuses), the data is copied into the destination in place instead,
@@ -73,10 +76,10 @@ private:
     std::u16string m_folder;
     std::u16string m_name;
     std::u16string m_kept;
-    // The destination as given to Create, and the file it names once its links are resolved.
+    // The destination as given to Check, and the file it names once its links are resolved.
     std::u16string m_destination;
     std::u16string m_target;
-    // What Create found at the target.
+    // What Check found at the target.
     bool m_exists = false;
     BY_HANDLE_FILE_INFORMATION m_found{};
     bool m_securityKnown = false;
