@@ -29,14 +29,19 @@ bool IsSingleNamedFileOfUser(const struct stat& status)
     return S_ISREG(status.st_mode) && status.st_uid == geteuid() && status.st_nlink == 1;
 }
 
-// The names in the listing, as it gives them, but "." and "..". False with errno when the
-// folder cannot be read to its end.
-bool ReadNames(DIR* listing, std::vector<std::string>* names)
+// The names in the listing, as it gives them, that isCandidate accepts, but "." and "..":
+// only those are kept, since a folder others write (the temporary folder) may hold any
+// number of entries. False with errno when the folder cannot be read to its end.
+bool ReadCandidateNames(DIR* listing,
+                        const std::function<bool(const std::u16string& name)>& isCandidate,
+                        std::vector<std::string>* names)
 {
     errno = 0;
     while (const dirent* entry = readdir(listing)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 &&
+            isCandidate(Utf8ToUtf16(entry->d_name)))
             names->emplace_back(entry->d_name);
+        errno = 0;
     }
     return errno == 0;
 }
@@ -82,14 +87,13 @@ BOOL DeleteAbandonedFilesW(LPCWSTR folder,
             close(fd);
         return FALSE;
     }
+    // The whole listing is read before anything is removed from the folder.
     std::vector<std::string> names;
-    const bool read = ReadNames(listing, &names);
+    const bool read = ReadCandidateNames(listing, isCandidate, &names);
     if (!read)
         SetLastErrorFromErrno();
-    for (const std::string& name : names) {
-        if (isCandidate(Utf8ToUtf16(name)))
-            RemoveIfAbandoned(dirfd(listing), name.c_str());
-    }
+    for (const std::string& name : names)
+        RemoveIfAbandoned(dirfd(listing), name.c_str());
     closedir(listing);
     return read ? TRUE : FALSE;
 }

@@ -52,6 +52,9 @@ DWORD Win32ErrorFromErrno(int error)
         return ERROR_DIR_NOT_EMPTY;
     case EPIPE:
         return ERROR_BROKEN_PIPE;
+    // A pipe opened for writing that no reader holds, or a device that is not there.
+    case ENXIO:
+        return ERROR_PIPE_NOT_CONNECTED;
     case EBUSY:
     case ETXTBSY:
         return ERROR_SHARING_VIOLATION;

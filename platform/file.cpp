@@ -209,8 +209,14 @@ void FillInformation(const struct stat& status, BY_HANDLE_FILE_INFORMATION* info
 bool StatWithFlags(const std::string& native, struct stat* status, bool* keepsBytes)
 {
     struct statx extended;
-    if (statx(AT_FDCWD, native.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &extended) != 0)
-        return false;
+    if (statx(AT_FDCWD, native.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &extended) != 0) {
+        // A kernel or a system-call filter without statx (older container runtimes refuse it
+        // with EPERM): the file's flags stay unknown, and an open for writing tells them.
+        if (errno != ENOSYS && errno != EPERM)
+            return false;
+        *keepsBytes = false;
+        return stat(native.c_str(), status) == 0;
+    }
     *status = {};
     status->st_dev = makedev(extended.stx_dev_major, extended.stx_dev_minor);
     status->st_ino = extended.stx_ino;
@@ -430,8 +436,14 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass
     }
     if (wanted == 0 || fallocate(object->fd(), FALLOC_FL_KEEP_SIZE, 0, wanted) == 0)
         return TRUE;
-    if (errno != EOPNOTSUPP && errno != ENOSYS)
-        return SetLastErrorFromErrno(), FALSE;
+    if (errno != EOPNOTSUPP && errno != ENOSYS) {
+        // A reservation that ran out part-way keeps what it took past the file's end (ext4,
+        // XFS) and would leave the disk full: cutting the file at its own size frees it.
+        const int error = errno;
+        ftruncate(object->fd(), status.st_size);
+        SetLastError(error == EFBIG ? ERROR_DISK_FULL : Win32ErrorFromErrno(error));
+        return FALSE;
+    }
     // No reservation here: what the file still lacks must fit the room left.
     struct statvfs volume;
     const int64_t held = static_cast<int64_t>(status.st_blocks) * 512;

@@ -32,11 +32,13 @@ struct FILE_ALLOCATION_INFO {
     LARGE_INTEGER AllocationSize;
 };
 // FileAllocationInfo only: reserves room on the disk for the file to hold AllocationSize
-// bytes, without changing its size, so that writes up to that size cannot run out of room.
-// Where the file system cannot reserve, the room still free must cover what the file lacks.
-// ERROR_DISK_FULL when the room is not there, or when the size is past what this process may
-// write (its file size limit); nothing is written then. A size below the file's own is
-// ERROR_INVALID_PARAMETER (Windows would cut the file).
+// bytes, without changing its size, so that writes up to that size cannot run out of room
+// (but on a file system that writes every change to new blocks, btrfs for one, overwriting
+// the bytes the file has needs room of its own, which nothing reserves). Where the file
+// system cannot reserve, the room still free must cover what the file lacks.
+// ERROR_DISK_FULL when the room is not there, or when the size is past what this process or
+// the file system allows a file; nothing is written or kept then. A size below the file's
+// own is ERROR_INVALID_PARAMETER (Windows would cut the file).
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, void* info,
                                 DWORD size);
 BOOL FlushFileBuffers(HANDLE file);

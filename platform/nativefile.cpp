@@ -1,6 +1,7 @@
 #include "platform/nativefile.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -75,9 +76,20 @@ DWORD AttributesFromStatus(const struct stat& status)
 
 int OpenOrRetry(const char* path, int flags, mode_t mode)
 {
+    // An open that must not wait fails with EWOULDBLOCK while the holder of a lease on the
+    // file (a file server's oplock, an NFS delegation) is asked to let go of it; the kernel
+    // takes the lease by force after its lease break time (45 s unless set otherwise). The
+    // open waits for that as an open that may wait would, up to a bound of its own.
+    constexpr useconds_t kLeasePause = 10000;
+    constexpr int kLeasePauses = 12000;
     int fd;
-    do {
+    int pauses = 0;
+    for (;;) {
         fd = open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+        if (fd >= 0 || (errno != EINTR && (errno != EWOULDBLOCK || !(flags & O_NONBLOCK) ||
+                                           ++pauses > kLeasePauses)))
+            return fd;
+        if (errno == EWOULDBLOCK)
+            usleep(kLeasePause);
+    }
 }

@@ -7,7 +7,7 @@ packages=(
   g++ clang cmake ninja-build pkg-config
   zlib1g-dev libboost-dev libboost-filesystem-dev libboost-system-dev
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
-  tinyproxy
+  tinyproxy e2fsprogs mount
 )
 
 missing=()

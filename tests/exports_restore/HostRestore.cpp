@@ -47,21 +47,24 @@ const ReachableHost& HostForOtherUser()
 }
 
 // Makes every later open that asks for an unnamed file fail as a file system without them
-// fails it (EOPNOTSUPP). Only calls that are safe between fork and exec.
+// fails it (EOPNOTSUPP), and statx fail as the system-call filters of older container
+// runtimes fail it (EPERM). Only calls that are safe between fork and exec.
 bool HideUnnamedFiles()
 {
 #if defined(__x86_64__)
     constexpr uint32_t kUnnamedFlag = 020000000;  // __O_TMPFILE
     sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 0, 5),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 0, 7),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_statx, 6, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 4),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
         BPF_STMT(BPF_ALU | BPF_AND | BPF_K, kUnnamedFlag),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kUnnamedFlag, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kUnnamedFlag, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EOPNOTSUPP & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
     };
     const sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]),
                              filter};
@@ -213,45 +216,3 @@ void HostRestore::Wait()
     m_pid = -1;
 }
 
-SmallFileSystem::SmallFileSystem(const std::filesystem::path& mountPoint, size_t bytes)
-{
-    const std::string point = mountPoint.string();
-    const std::string options = "size=" + std::to_string(bytes);
-    int ready[2];
-    if (pipe(ready) != 0)
-        return;
-    m_holder = fork();
-    if (m_holder == 0) {
-        close(ready[0]);
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", point.c_str(), "tmpfs", 0, options.c_str()) != 0)
-            _exit(1);
-        const char mounted = 1;
-        if (write(ready[1], &mounted, 1) != 1)
-            _exit(1);
-        for (;;)
-            pause();
-    }
-    close(ready[1]);
-    char mounted = 0;
-    if (m_holder > 0 && read(ready[0], &mounted, 1) != 1) {
-        waitpid(m_holder, nullptr, 0);
-        m_holder = -1;
-    }
-    close(ready[0]);
-}
-
-SmallFileSystem::~SmallFileSystem()
-{
-    if (m_holder > 0) {
-        kill(m_holder, SIGKILL);
-        waitpid(m_holder, nullptr, 0);
-    }
-}
-
-std::filesystem::path SmallFileSystem::Path(const std::filesystem::path& inside) const
-{
-    return std::filesystem::path("/proc/" + std::to_string(m_holder) + "/root") /
-           inside.relative_path();
-}

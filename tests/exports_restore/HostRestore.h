@@ -26,7 +26,8 @@ struct HostConditions {
     // Runs the host in the mount namespace of this process (0: the test's own).
     pid_t mountNamespaceOf = 0;
     // Makes every file system look as if it had no unnamed files (O_TMPFILE), as NFS, FAT and
-    // most FUSE file systems have none.
+    // most FUSE file systems have none, and the system look as if it had no statx, as under
+    // the system-call filters of older container runtimes.
     bool withoutUnnamedFiles = false;
 };
 
@@ -59,22 +60,4 @@ private:
     int m_output = -1;
     std::string m_pending;
     std::string m_lines;
-};
-
-// A mount namespace of its own, held by a child process, with a file system of the given size
-// (tmpfs) mounted on an empty folder; the test reaches its files through Path.
-class SmallFileSystem {
-public:
-    SmallFileSystem(const std::filesystem::path& mountPoint, size_t bytes);
-    ~SmallFileSystem();
-    SmallFileSystem(const SmallFileSystem&) = delete;
-    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-
-    bool Mounted() const { return m_holder > 0; }
-    pid_t Holder() const { return m_holder; }
-    // Where the test finds a path of the namespace (through /proc/<holder>/root).
-    std::filesystem::path Path(const std::filesystem::path& inside) const;
-
-private:
-    pid_t m_holder = -1;
 };

@@ -20,6 +20,7 @@
 
 #include "HostRestore.h"
 #include "LocalFilesFixture.h"
+#include "support/SmallFileSystem.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -1,7 +1,10 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +21,7 @@
 #include "support/FileText.h"
 #include "support/FolderWatch.h"
 #include "support/ScopedEnv.h"
+#include "support/SmallFileSystem.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -214,6 +218,36 @@ TEST_F(Files, AnOpenWithoutSharingExcludesEveryOtherOpen)
     HANDLE again = Open(file, GENERIC_READ, 0, OPEN_EXISTING);
     EXPECT_NE(again, INVALID_HANDLE_VALUE);
     CloseHandle(again);
+}
+
+// A file server's oplock or an NFS delegation is a lease on the file: an open waits while its
+// holder is asked to give it up, as an open that may wait would, rather than failing at once.
+TEST_F(Files, AnOpenWaitsWhileALeaseOnTheFileIsGivenUp)
+{
+    WriteText(native, "leased");
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        signal(SIGIO, SIG_IGN);
+        const int fd = open(native.c_str(), O_RDONLY);
+        if (fd < 0 || fcntl(fd, F_SETLEASE, F_RDLCK) != 0 || write(ready[1], "l", 1) != 1)
+            _exit(1);
+        usleep(300000);
+        fcntl(fd, F_SETLEASE, F_UNLCK);
+        _exit(0);
+    }
+    close(ready[1]);
+    char leased = 0;
+    const bool held = read(ready[0], &leased, 1) == 1;
+    close(ready[0]);
+    HANDLE opened = held ? Open(file, kReadWrite, kShareAll, OPEN_EXISTING) : INVALID_HANDLE_VALUE;
+    const DWORD error = GetLastError();
+    waitpid(holder, nullptr, 0);
+    if (!held)
+        GTEST_SKIP() << "this file system gives no leases";
+    EXPECT_NE(opened, INVALID_HANDLE_VALUE) << error;
+    CloseHandle(opened);
 }
 
 TEST_F(Files, ShareModesAreCheckedBothWays)
@@ -433,6 +467,34 @@ TEST_F(Files, WritesAndEndsBeyondFourGigabytesStaySparse)
 }
 
 // --- names: move, folders, attributes, searches -------------------------------------------
+
+// A reservation that runs out of room part-way keeps, on ext4, the blocks it took past the
+// file's end: the disk would stay full.
+TEST_F(Files, AReservationThatRunsOutOfRoomKeepsNothing)
+{
+    const std::filesystem::path point = dir.path() / "small";
+    std::filesystem::create_directory(point);
+    const SmallFileSystem disk(point, dir.path() / "disk.img", 16 << 20);
+    if (geteuid() != 0 || !disk.Mounted())
+        GTEST_SKIP() << "needs root to mount an ext4 image in a namespace of its own";
+    const std::filesystem::path path = disk.Path(point / "f.bin");
+    WriteText(path, std::string(4096, 'k'));
+    const HANDLE opened = Open(path.u16string(), kReadWrite, kShareAll, OPEN_EXISTING);
+    ASSERT_NE(opened, INVALID_HANDLE_VALUE);
+    struct statvfs before;
+    ASSERT_EQ(statvfs(path.c_str(), &before), 0);
+    FILE_ALLOCATION_INFO room{};
+    room.AllocationSize.QuadPart = 64 << 20;
+    EXPECT_FALSE(SetFileInformationByHandle(opened, FileAllocationInfo, &room, sizeof room));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    CloseHandle(opened);
+    // Up to a block or two of the file's own bookkeeping may stay.
+    struct statvfs after;
+    ASSERT_EQ(statvfs(path.c_str(), &after), 0);
+    EXPECT_LT((before.f_bavail - std::min(before.f_bavail, after.f_bavail)) * after.f_frsize,
+              64u << 10);
+    EXPECT_EQ(ReadText(path), std::string(4096, 'k'));
+}
 
 TEST_F(Files, MoveNeverReplacesTheDestination)
 {

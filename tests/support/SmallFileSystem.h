@@ -1,0 +1,33 @@
+// A mount namespace of its own, held by a child process, with a small file system mounted on
+// an empty folder: tmpfs of a given size, or ext4 made in an image file and mounted through a
+// loop device. The test reaches its files through Path. Needs root.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <filesystem>
+
+class SmallFileSystem {
+public:
+    // tmpfs of bytes.
+    SmallFileSystem(const std::filesystem::path& mountPoint, size_t bytes);
+    // ext4 made in image, which is created with bytes.
+    SmallFileSystem(const std::filesystem::path& mountPoint, const std::filesystem::path& image,
+                    size_t bytes);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool Mounted() const { return m_holder > 0; }
+    pid_t Holder() const { return m_holder; }
+    // Where the test finds a path of the namespace (through /proc/<holder>/root).
+    std::filesystem::path Path(const std::filesystem::path& inside) const;
+
+private:
+    // Starts the holder, which runs mount in its new namespace; true from mount is success.
+    template <typename Mount>
+    void Hold(Mount mount);
+
+    pid_t m_holder = -1;
+};
