@@ -297,12 +297,19 @@ bool CTransferFile::CopyInPlace(int32_t fileTime, const WCHAR** failedStep)
         return false;
     *failedStep = u"LinkFile";
     std::u16string kept;
+    // A file with a transfer name (a rename refused, or a file system without unnamed files)
+    // trades it for the kept name: a copy killed part-way leaves one name, which tells what it
+    // holds, rather than a transfer name that no removal of leftovers takes from a file of two.
     if (!KeepPrivate() ||
         !ClaimName(
             m_folder + NameOf(m_target), kKeptNameEnd,
-            [this](const std::u16string& name) { return LinkFileW(m_file, name.c_str()); },
+            [this](const std::u16string& name) {
+                return m_name.empty() ? LinkFileW(m_file, name.c_str())
+                                      : MoveFileW(m_name.c_str(), name.c_str());
+            },
             &kept))
         return false;
+    m_name.clear();
     m_kept = kept;
     *failedStep = u"copy in place";
     if (!CopyData(out.get()) || !SetEndOfFile(out.get()))

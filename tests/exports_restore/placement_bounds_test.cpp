@@ -153,19 +153,27 @@ TEST_F(PlacementBoundsTest, AHostKilledDuringACopyInPlaceLeavesTheNewVersionWhol
     ASSERT_EQ(chmod(target.c_str(), 0600), 0);
     std::filesystem::create_hard_link(target, folder / "other-name.doc");
     Serve(newBytes, Form::Cached);
-    HostRestore restore(server.Address(), target, cwd);
-    ASSERT_TRUE(restore.Started());
-    ASSERT_TRUE(WaitForWriteTo(folder, "report.doc"));
-    restore.Kill();
-    bool whole = Read(target) == newBytes;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().filename().string().ends_with(".restored")) {
-            whole = whole || Read(entry.path()) == newBytes;
-            // No more readable than the file it is the new version of.
-            EXPECT_EQ(Status(entry.path()).st_mode & 077, 0u);
+    // Where the file system has no unnamed files, the transfer file had a name of its own
+    // first: the kept name replaces it, so that no leftover holds the file under two names.
+    for (const bool unnamed : {true, false}) {
+        Write(target, old);
+        HostRestore restore(server.Address(), target, cwd, {.withoutUnnamedFiles = !unnamed});
+        ASSERT_TRUE(restore.Started());
+        ASSERT_TRUE(WaitForWriteTo(folder, "report.doc"));
+        restore.Kill();
+        bool whole = Read(target) == newBytes;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_FALSE(name.ends_with(".tmp")) << name;
+            if (name.ends_with(".restored")) {
+                whole = whole || Read(entry.path()) == newBytes;
+                // No more readable than the file it is the new version of.
+                EXPECT_EQ(Status(entry.path()).st_mode & 077, 0u);
+                std::filesystem::remove(entry.path());
+            }
         }
+        EXPECT_TRUE(whole) << (unnamed ? "unnamed" : "named");
     }
-    EXPECT_TRUE(whole);
 }
 
 // A file of two names is written in place once the transfer is done. Its name became a link to
