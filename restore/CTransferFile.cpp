@@ -111,6 +111,7 @@ bool CTransferFile::Check(const WCHAR* destination)
 {
     Discard();
     m_kept.clear();
+    m_examineAgain = false;
     m_destination = destination;
     return ResolveLinksW(destination, &m_target) && Examine();
 }
@@ -141,6 +142,17 @@ bool CTransferFile::Examine()
     m_securityKnown = GetFileSecurityW(m_target.c_str(), &m_security) != FALSE;
     SetLastError(ERROR_SUCCESS);
     return true;
+}
+
+// Takes in what became of the examined file during the transfer (another name, another mode),
+// as long as the target still names it: a name that now holds another file, or a link to one,
+// is replaced as it was examined, and nothing is examined through it.
+bool CTransferFile::ExamineAgain()
+{
+    BY_HANDLE_FILE_INFORMATION now{};
+    if (!m_exists || !CheckFileAccessW(m_target.c_str(), 0, &now) || !IsSameFile(now, m_found))
+        return true;
+    return Examine();
 }
 
 // Creates the file in folder, without a name where the file system allows, else under a name
@@ -199,6 +211,10 @@ bool CTransferFile::PutInPlace(const WCHAR* destination, int32_t fileTime,
         if (!ResolveLinksW(destination, &m_target) || !Examine())
             return false;
         m_destination = destination;
+    } else if (m_examineAgain) {
+        *failedStep = u"CheckFileAccess";
+        if (!ExamineAgain())
+            return false;
     }
     if (fileTime > 0)
         Cutil::SetFileTime(m_file, fileTime);

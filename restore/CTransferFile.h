@@ -46,6 +46,9 @@ public:
     // security, so that PutInPlace gives back only what the writes clear.
     void Prepare();
 
+    // Makes PutInPlace examine the destination again: after a long transfer, what Check found
+    // may no longer hold (the user may have given the file another name or another mode).
+    void ExamineAgainBeforePlacing() { m_examineAgain = true; }
     // Gives the complete file the time (seconds since 1970-01-01 UTC; 0 leaves it), writes it
     // through to the disk and puts it in destination's place. False, with the last error and
     // *failedStep naming the step, when it did not get there: the destination then keeps its
@@ -59,6 +62,7 @@ public:
 
 private:
     bool Examine();
+    bool ExamineAgain();
     bool CreateIn(const std::u16string& folder, const std::u16string& stem);
     bool CreateInTemporaryFolder();
     void GiveSecurity();
@@ -91,4 +95,5 @@ private:
     bool m_locked = false;
     // The file is in the target's folder, not in the temporary folder.
     bool m_beside = false;
+    bool m_examineAgain = false;
 };

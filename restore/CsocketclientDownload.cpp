@@ -470,7 +470,9 @@ INT Csocketclient::FinishCachedFile(Download& download, ULONGLONG received, ULON
                     received, total);
         return DiscardFile(download);
     }
-    // The cached transfer does not apply the file time.
+    // The cached transfer does not apply the file time. It may have taken long: the
+    // destination is looked at again.
+    download.file.ExamineAgainBeforePlacing();
     return PutInPlace(*this, download.file, download.path, 0, &m_systemError) ? 1 : 0;
 }
 

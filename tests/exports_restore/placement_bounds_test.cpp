@@ -232,6 +232,27 @@ TEST_F(PlacementBoundsTest, AccessListsAndAttributesAreKeptInEitherForm)
     EXPECT_EQ(Folder().size(), 1u);
 }
 
+// What the user does to the file during a long transfer counts: a file that got a second
+// name and a private mode meanwhile keeps both, with the new bytes under each name.
+TEST_F(PlacementBoundsTest, ANameAndAModeGivenDuringTheTransferAreKept)
+{
+    Serve(contents, Form::Cached);
+    bool changed = false;
+    host.decide = [&](const HostCallback::Event& event) {
+        if (event.code == kDataDone && !changed) {
+            changed = true;
+            std::filesystem::create_hard_link(target, folder / "other-name.doc");
+            chmod(target.c_str(), 0600);
+        }
+        return 0;
+    };
+    EXPECT_EQ(RestoreFile(target.u16string()), 1);
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(Read(target) == contents);
+    EXPECT_TRUE(Read(folder / "other-name.doc") == contents);
+    EXPECT_EQ(Status(target).st_mode & 07777, 0600u);
+}
+
 // An append-only file refuses to be cut or written over, which the mode does not show: it is
 // refused before the server is asked anything, as an immutable one is.
 TEST_F(PlacementBoundsTest, AnAppendOnlyFileIsRefusedBeforeAnyRequest)
