@@ -84,9 +84,9 @@ DWORD CHelloAnswer::TakeBody(const BYTE* bytes, DWORD count)
 // A record of another type than handshake (an alert, say) ends the greeting as well.
 void CHelloAnswer::EndRecord()
 {
-    const bool helloDone = m_bodyLength >= sizeof kServerHelloDone &&
-                           std::memcmp(m_bodyEnd, kServerHelloDone, sizeof kServerHelloDone) == 0;
-    if (m_header[0] != kHandshakeRecord || helloDone)
+    m_helloDone = m_header[0] == kHandshakeRecord && m_bodyLength >= sizeof kServerHelloDone &&
+                  std::memcmp(m_bodyEnd, kServerHelloDone, sizeof kServerHelloDone) == 0;
+    if (m_header[0] != kHandshakeRecord || m_helloDone)
         m_state = State::Complete;
     m_headerFill = 0;
     std::memset(m_bodyEnd, 0, sizeof m_bodyEnd);

@@ -18,6 +18,12 @@ public:
     State GetState() const { return m_state; }
     // Bytes taken so far.
     DWORD Length() const { return m_length; }
+    // Whether more of the peer's answer may follow what was taken: it is no greeting, or it
+    // ended on another record than the one with ServerHelloDone.
+    bool MayGoOn() const
+    {
+        return m_state == State::NotGreeting || (m_state == State::Complete && !m_helloDone);
+    }
     // How many bytes the record (or record header) being read still lacks, so that a reader
     // asks for no byte past the greeting.
     DWORD Missing() const;
@@ -35,6 +41,7 @@ private:
     DWORD m_headerFill = 0;
     DWORD m_bodyLength = 0;
     DWORD m_bodyLeft = 0;
+    bool m_helloDone = false;
     // The last four body bytes of the record being read.
     BYTE m_bodyEnd[4] = {};
 };

@@ -23,6 +23,8 @@ constexpr INT kTunnelOpened = 200;
 // How long a read after the first of the set-up waits for more: a peer that has sent part of
 // an answer and then nothing for this long has said what it had to say.
 constexpr ULONGLONG kAnswerGraceSeconds = 2;
+// The longest pause between the segments of an answer that may go on after it ended.
+constexpr ULONGLONG kAnswerPauseMilliseconds = 250;
 // The most of the server's answer to the hello that is read. A greeting that has not ended by
 // then never will, and what is left of it must not be taken for frames.
 constexpr DWORD kHelloAnswerLimit = 0x10000;
@@ -707,7 +709,36 @@ bool CTransportSocket::ReceiveHelloAnswer()
         // read: whatever it brought past a greeting is more of the server's answer.
         answer.Take(reinterpret_cast<const BYTE*>(first), static_cast<DWORD>(received));
     }
-    return ReceiveRestOfGreeting(answer, deadline);
+    if (!ReceiveRestOfGreeting(answer, deadline))
+        return false;
+    if (answer.MayGoOn())
+        DiscardRestOfAnswer(answer.Length(), deadline);
+    return true;
+}
+
+// An answer that is no greeting, or that ended on another record than ServerHelloDone, may
+// have more segments on their way (the rest of a later protocol's flight, the body of an HTTP
+// answer): left in the socket, they would be taken for the first frame, whose wait would run
+// to the time-out. They are discarded as long as they follow each other closely, up to the
+// answer's bound and the deadline. Bytes that came with the proxy's header stay as they are,
+// and so does an end of the connection, which the frame reader then meets.
+void CTransportSocket::DiscardRestOfAnswer(DWORD taken, ULONGLONG deadline)
+{
+    char piece[kHelloReceiveSize];
+    while (m_aheadOffset == m_aheadLength && taken < kHelloAnswerLimit) {
+        ULONGLONG now;
+        GetTimestamp(&now);
+        const ULONGLONG pauseEnd = now + kAnswerPauseMilliseconds * m_timerFrequency / 1000;
+        DWORD selectFailed = 0;
+        if (now >= deadline ||
+            !WaitUntil(m_socket, WaitFor::Reading, m_waitTimeout, now,
+                       std::min(deadline, pauseEnd), &selectFailed))
+            return;
+        const int received = recv(m_socket, piece, static_cast<int>(sizeof piece), 0);
+        if (received <= 0)
+            return;
+        taken += static_cast<DWORD>(received);
+    }
 }
 
 bool CTransportSocket::ReceiveRestOfGreeting(CHelloAnswer& answer, ULONGLONG deadline)

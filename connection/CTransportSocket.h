@@ -159,6 +159,7 @@ private:
     // Reads on while the answer is an unfinished greeting, each read asking only for the
     // bytes its record lacks and waiting at most the grace.
     bool ReceiveRestOfGreeting(CHelloAnswer& answer, ULONGLONG deadline);
+    void DiscardRestOfAnswer(DWORD taken, ULONGLONG deadline);
     // What a read after the first of the set-up found.
     enum class Arrival {
         Received,  // bytes

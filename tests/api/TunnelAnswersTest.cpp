@@ -189,7 +189,14 @@ INSTANTIATE_TEST_SUITE_P(
                  Whole(Join({kShortestGreeting, {0xFF, 0xFF, 0xFF, 0xFF}}))},
         HelloRow{"AGreetingThenEightZeroBytes", Whole(Join({kShortestGreeting, Bytes(8, 0x00)}))},
         HelloRow{"TwoAlerts", Whole(Join({kAlert, kAlert}))},
-        HelloRow{"ALaterVersionFlight", Whole(LaterVersionFlight())}),
+        HelloRow{"ALaterVersionFlight", Whole(LaterVersionFlight())},
+        // Answers that end before their last segment came: the rest is no frame either.
+        HelloRow{"ALaterVersionFlightInSegmentsOf1400Bytes",
+                 InPieces(Join({LaterVersionFlight(), LaterVersionFlight()}), 1400, 5)},
+        HelloRow{"AServerHelloThenAnHttpAnswer",
+                 Segments{{0, Record(0x16, kServerHello)},
+                          {30, Bytes{'H', 'T', 'T', 'P', '/', '1', '.', '1', ' ', '4', '0', '0',
+                                     '\r', '\n', '\r', '\n'}}}}),
     [](const testing::TestParamInfo<HelloRow>& info) { return info.param.name; });
 
 // A greeting that never ends is read up to a bound, and the connection is then given up at
