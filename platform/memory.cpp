@@ -165,31 +165,21 @@ uintptr_t TakeKeptBlock(size_t length)
     return address;
 }
 
-// Makes pages [first, end) of a freed block read as zeros: those within the first `kept`
-// pages are cleared and stay in memory for the next use, the others go back to the kernel,
-// which maps fresh zero pages when they are touched again (or, should it refuse, as for
-// locked memory, they are cleared too).
-void ZeroPages(uintptr_t address, size_t first, size_t end, size_t kept)
-{
-    const size_t page = PageSize();
-    const size_t split = std::clamp(kept, first, end);
-    if (end > split &&
-        madvise(reinterpret_cast<void*>(address + split * page), (end - split) * page,
-                MADV_DONTNEED) != 0)
-        std::memset(reinterpret_cast<void*>(address + split * page), 0, (end - split) * page);
-    if (split > first)
-        std::memset(reinterpret_cast<void*>(address + first * page), 0, (split - first) * page);
-}
-
 // Zero-fills a freed block: the pages that its last holder said it wrote (all of them unless
-// told otherwise) are cleared, every page past them is given back. A page written past what
-// the holder said reads as zeros all the same once given back: the hint decides the cost,
-// never what the next holder reads. So a block used a little after being used much costs
-// little again, where clearing the pages left in memory would cost much for ever.
+// told otherwise) are cleared and stay in memory for the next use; every page past them goes
+// back to the kernel, which maps fresh zero pages when they are touched again (or, should it
+// refuse, as for locked memory, they are cleared too). A page written past what the holder
+// said reads as zeros all the same once given back: the hint decides the cost, never what the
+// next holder reads. So a block used a little after being used much costs little again, where
+// clearing the pages left in memory would cost much for ever.
 void ClearWrittenPages(uintptr_t address, size_t length, size_t written)
 {
     const size_t page = PageSize();
-    ZeroPages(address, 0, length / page, (written + page - 1) / page);
+    const size_t split = std::min(length, (written + page - 1) / page * page);
+    void* rest = reinterpret_cast<void*>(address + split);
+    if (length > split && madvise(rest, length - split, MADV_DONTNEED) != 0)
+        std::memset(rest, 0, length - split);
+    std::memset(reinterpret_cast<void*>(address), 0, split);
 }
 
 // Whether some byte of [begin, end) lies in a kept block. The caller holds g_lock.

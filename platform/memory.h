@@ -4,8 +4,8 @@
 // the inflate buffer of a single-reply download come and go without a page fault. A release
 // clears the pages its holder says it wrote (SetWrittenLength; all of them unless told) and
 // gives the rest back to the kernel: the 5 MiB inflate buffer of a 4 KiB file costs a page,
-// not 5 MiB. A block in the cache counts
-// as freed: VirtualFree refuses it and the pointer checks call it bad.
+// not 5 MiB. A block in the cache counts as freed: VirtualFree refuses it and the pointer
+// checks call it bad.
 #pragma once
 
 #include <cstddef>
@@ -25,8 +25,9 @@ BOOL IsBadWritePtr(LPVOID pointer, UINT_PTR size);
 // since it was handed out. When it is freed into the cache, those pages are cleared and the
 // pages past them go back to the kernel, which gives fresh zero pages when they are touched
 // again: the release costs what was written, and a block used a little after being used much
-// costs little again. A hint for the cost only: a freed block reads as zeros whatever it says. FALSE when address is not the base of
-// an allocation (487) or written exceeds its length (87).
+// costs little again. A hint for the cost only: a freed block reads as zeros whatever it
+// says. FALSE when address is not the base of an allocation (487) or written exceeds its
+// length (87).
 BOOL SetWrittenLength(LPVOID address, SIZE_T written);
 
 // The most bytes of freed allocations the cache keeps unless told otherwise.

@@ -333,7 +333,7 @@ bool CTransferFile::CopyInPlace(int32_t fileTime, const WCHAR** failedStep)
     if (fileTime > 0)
         Cutil::SetFileTime(out.get(), fileTime);
     // The writes cleared the set-id bits; they come back where the process may set them.
-    if (m_exists && m_securityKnown && (m_security.mode & kSetIdBits) != 0)
+    if (m_securityKnown && (m_security.mode & kSetIdBits) != 0)
         SetFileSecurityByHandle(out.get(), m_security, kSecurityMode);
     if (!FlushFileBuffers(out.get()))
         return false;

@@ -524,13 +524,6 @@ uint32_t Cutil::CreateDirectoryTree(const WCHAR* path)
     return 1;
 }
 
-void Cutil::CloseKeepingLastError(HANDLE file)
-{
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    SetLastError(error);
-}
-
 uint32_t Cutil::SetFileTime(const WCHAR* path, int32_t time)
 {
     const OwnedHandle file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -75,8 +75,6 @@ public:
     uint32_t GetCrc32Disk(const WCHAR* path, uint32_t* crc, uint32_t unused, uint32_t* systemError,
                           uint32_t* step, int32_t report, int32_t logErrors);
     static uint32_t CreateDirectoryTree(const WCHAR* path);
-    // Closes a handle without disturbing the thread's last error.
-    static void CloseKeepingLastError(HANDLE file);
     // Sets the creation, access and write times to the instant given in seconds since
     // 1970-01-01 UTC; a time of 0 or less leaves them alone.
     static uint32_t SetFileTime(const WCHAR* path, int32_t time);
