@@ -77,11 +77,6 @@ bool HideUnnamedFiles()
 
 }  // namespace
 
-bool CanRunAsOtherUser()
-{
-    return geteuid() == 0;
-}
-
 bool CanMountInANamespace()
 {
     const pid_t child = fork();

@@ -9,9 +9,8 @@
 #include <filesystem>
 #include <string>
 
-// The user id (and group id) that restores run as where the case needs a user who is not
-// root: "nobody".
-constexpr uid_t kOtherUser = 65534;
+#include "support/OtherUser.h"
+
 
 // What the host restoring in a child process runs under.
 struct HostConditions {
@@ -31,8 +30,6 @@ struct HostConditions {
     bool withoutUnnamedFiles = false;
 };
 
-// Whether the test may run a host as kOtherUser: only root may switch users.
-bool CanRunAsOtherUser();
 // Whether a child process may have a mount namespace of its own and mount in it.
 bool CanMountInANamespace();
 

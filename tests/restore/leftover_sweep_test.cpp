@@ -15,19 +15,12 @@
 #include "restore/LeftoverSweep.h"
 #include "support/FileText.h"
 #include "support/LockHolder.h"
+#include "support/OtherUser.h"
 #include "support/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The user "nobody" owns what another user planted.
-constexpr uid_t kOtherUser = 65534;
-
-bool IsRoot()
-{
-    return geteuid() == 0;
-}
 
 void GiveToOtherUser(const fs::path& path)
 {
@@ -94,7 +87,7 @@ TEST_F(LeftoverSweepTest, TheSweepRemovesTheListedEntryAndNothingItsNameLeadsTo)
     const fs::path planted = folder / ("..\\victim\\" + name);
     WriteText(victim, "the victim's file");
     WriteText(planted, "planted");
-    if (IsRoot()) {
+    if (CanRunAsOtherUser()) {
         GiveToOtherUser(victim);
         GiveToOtherUser(victimFolder);
         fs::permissions(victimFolder, fs::perms::owner_all);
@@ -103,7 +96,7 @@ TEST_F(LeftoverSweepTest, TheSweepRemovesTheListedEntryAndNothingItsNameLeadsTo)
     ASSERT_TRUE(Sweep());
     EXPECT_EQ(ReadText(victim), "the victim's file");
     // The planted entry itself goes only when it is this user's own abandoned file.
-    EXPECT_EQ(fs::exists(planted), IsRoot());
+    EXPECT_EQ(fs::exists(planted), CanRunAsOtherUser());
 }
 
 // A link, a pipe (which the sweep must not wait on) and a file with a second name are not
@@ -133,7 +126,7 @@ TEST_F(LeftoverSweepTest, OnlyRegularFilesOfThisUserWithOneNameGo)
 // them: their files of the same pattern are theirs.
 TEST_F(LeftoverSweepTest, AnotherUsersFileOfThePatternStays)
 {
-    if (!IsRoot())
+    if (!CanRunAsOtherUser())
         GTEST_SKIP() << "needs root to give a file to another user";
     const fs::path theirs = folder / Name("theirs");
     const fs::path ours = folder / Name("ours");
