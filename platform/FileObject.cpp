@@ -74,7 +74,7 @@ FileObject::~FileObject()
     if (m_shared)
         Unshare();
     if (!m_deletePath.empty())
-        DeleteIfStillThis();
+        RemoveName(m_deletePath);
     close(m_fd);
 }
 
@@ -199,12 +199,16 @@ void FileObject::Unshare()
         ShareTable().erase(found);
 }
 
-void FileObject::DeleteIfStillThis()
+bool FileObject::RemoveName(const std::string& path) const
 {
     struct stat status;
-    if (lstat(m_deletePath.c_str(), &status) == 0 &&
-        FileIdentity{status.st_dev, status.st_ino} == m_identity)
-        unlink(m_deletePath.c_str());
+    if (lstat(path.c_str(), &status) != 0)
+        return false;
+    if (!(FileIdentity{status.st_dev, status.st_ino} == m_identity)) {
+        errno = ENOENT;
+        return false;
+    }
+    return unlink(path.c_str()) == 0;
 }
 
 HANDLE RegisterFile(int fd, unsigned kinds, DWORD shareMode, const struct stat& status,

@@ -57,11 +57,12 @@ public:
     BOOL Flush() override;
     // Moves the position; false with the last error set on failure.
     bool Seek(int64_t distance, DWORD moveMethod, int64_t* position);
+    // Removes the name path (the last link not followed) only while it names the file this
+    // handle has open; false with errno otherwise (ENOENT when it names another file).
+    bool RemoveName(const std::string& path) const;
 
 private:
     void Unshare();
-    // Removes the name only while it still names the file this handle has open.
-    void DeleteIfStillThis();
 
     int m_fd;
     ShareEntry m_share;

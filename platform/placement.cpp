@@ -299,18 +299,7 @@ BOOL RemoveFileNameW(HANDLE file, LPCWSTR name)
     std::string native;
     if (object == nullptr || !ToNative(name, &native))
         return FALSE;
-    struct stat named;
-    struct stat open;
-    if (lstat(native.c_str(), &named) != 0)
-        return SetErrorForPath(native), FALSE;
-    if (fstat(object->fd(), &open) != 0)
-        return SetLastErrorFromErrno(), FALSE;
-    if (named.st_dev != open.st_dev || named.st_ino != open.st_ino) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> lock(g_shareLock);
-    if (unlink(native.c_str()) != 0)
+    if (!object->RemoveName(native))
         return SetErrorForPath(native), FALSE;
     return TRUE;
 }
