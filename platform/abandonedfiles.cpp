@@ -48,10 +48,10 @@ bool ReadCandidateNames(DIR* listing,
 
 // Removes the entry name of the folder open on folder when it is an abandoned file of this
 // user. It is looked at before it is opened (a device or a pipe is never opened), opened
-// without following a link or waiting, and locked shared: a lock that conflicts with a
-// writer's exclusive one both ways, and needs only reading. Between the last look and the
-// removal, the name can be given to another file only by someone who may remove that file
-// from this folder himself.
+// without following a link or waiting, for reading only, and locked against every holder:
+// a writer's exclusive lock, this process's own included, keeps it, and so does any lock that
+// another program holds on it. Between the last look and the removal, the name can be given
+// to another file only by someone who may remove that file from this folder himself.
 void RemoveIfAbandoned(int folder, const char* name)
 {
     struct stat listed;
@@ -63,7 +63,7 @@ void RemoveIfAbandoned(int folder, const char* name)
     struct stat opened;
     struct stat named;
     if (fstat(fd, &opened) == 0 && IsSameFile(opened, listed) && IsSingleNamedFileOfUser(opened) &&
-        LockDescriptor(fd, F_RDLCK, 0, 0, false) &&
+        LockAgainstEveryHolder(fd) &&
         fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && IsSameFile(named, opened))
         unlinkat(folder, name, 0);
     close(fd);  // releases the lock, after the removal

@@ -15,7 +15,9 @@
 //   process's effective user, with this one name;
 // - that no writer holds: writers lock such files (LockFileEx, exclusive) from their creation
 //   to their close, and an entry is removed only while this call holds a lock on it that it
-//   took without waiting; an entry it cannot lock, for whatever reason, stays;
+//   took without waiting; an entry it cannot lock, for whatever reason, stays, and so does
+//   one on which any other open or process holds a lock of either of the system's families
+//   (flock, fcntl), shared or exclusive;
 // - that the name still names, just before the removal, the file that was locked.
 // The lock is seen in other PID namespaces and, where the file system passes locks on (NFS),
 // on other machines. A writer locks its file right after creating it, without waiting; when

@@ -1,5 +1,6 @@
 // Locks of an open file description (F_OFD_SETLK): what LockFileEx, the removal of abandoned
-// files and the copy of a move share. Not for code above the layer.
+// files and the copy of a move share, and the test of the removal against every lock of
+// either of the system's families. Not for code above the layer.
 //
 // Such a lock belongs to one open of a file, not to a process: two opens conflict even in one
 // process, a lock lives until its last descriptor is closed, and it is seen by every process
@@ -17,3 +18,14 @@
 // allow the lock (a shared lock needs reading, an exclusive one writing), ENOLCK where the
 // file system keeps no locks or no more of them.
 bool LockDescriptor(int fd, short type, off_t start, off_t length, bool wait);
+
+// Takes, without waiting, what no lock of another open or process on the file allows, so that
+// any lock another holds, in either of the system's families, makes it fail: an exclusive
+// flock, and of the fcntl family (locks of open file descriptions and of processes, which see
+// each other) a shared lock on the whole file, which keeps every write lock off, with the test
+// that no other holds a read lock. It needs only read access: an exclusive lock of the fcntl
+// family would need write access, which a file its owner may only read does not give. Where
+// the file system makes flock locks fcntl locks (NFS), an exclusive one needs write access too,
+// and the fcntl test has seen them. False with errno (EAGAIN when another holds a lock); the
+// descriptor's close lets go of what it took.
+bool LockAgainstEveryHolder(int fd);

@@ -100,15 +100,19 @@ TEST_F(LeftoverSweepTest, TheSweepRemovesTheListedEntryAndNothingItsNameLeadsTo)
 }
 
 // A link, a pipe (which the sweep must not wait on) and a file with a second name are not
-// what a writer of transfer files leaves: they stay, and so does what the link points to.
+// what a writer of transfer files leaves: they stay, and so does what the link points to. A
+// file that its owner may only read (given a read-only file's mode before its rename) goes.
 TEST_F(LeftoverSweepTest, OnlyRegularFilesOfThisUserWithOneNameGo)
 {
     const fs::path abandoned = folder / Name("report.doc");
+    const fs::path readOnly = folder / Name("read-only.doc");
     const fs::path link = folder / Name("link");
     const fs::path pipe = folder / Name("pipe");
     const fs::path linked = folder / Name("linked");
     const fs::path target = dir.path() / "target.txt";
     WriteText(abandoned, "left by a crash");
+    WriteText(readOnly, "left by a crash");
+    fs::permissions(readOnly, fs::perms::owner_read);
     WriteText(target, "the link's target");
     WriteText(linked, "a file of two names");
     fs::create_symlink(target, link);
@@ -116,6 +120,7 @@ TEST_F(LeftoverSweepTest, OnlyRegularFilesOfThisUserWithOneNameGo)
     fs::create_hard_link(linked, dir.path() / "second name");
     ASSERT_TRUE(Sweep());
     EXPECT_FALSE(fs::exists(abandoned));
+    EXPECT_FALSE(fs::exists(readOnly));
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(ReadText(target), "the link's target");
     EXPECT_TRUE(fs::is_fifo(pipe));
@@ -140,18 +145,31 @@ TEST_F(LeftoverSweepTest, AnotherUsersFileOfThePatternStays)
 
 // A transfer file whose process does not run here (another PID namespace, another machine on
 // the same shared folder) is still written while its writer holds its lock; it goes only once
-// the writer has ended.
+// the writer has ended. So is a file that another program holds locked in any of the system's
+// ways, shared or exclusive.
 TEST_F(LeftoverSweepTest, AFileLockedByALiveWriterStaysUntilTheWriterEnds)
 {
-    const fs::path written = folder / Name("report.doc");
-    WriteText(written, "still being written");
-    LockHolder writer(written);
-    ASSERT_TRUE(writer.Holds());
-    ASSERT_TRUE(Sweep());
-    EXPECT_EQ(ReadText(written), "still being written");
-    writer.LetGo();
-    ASSERT_TRUE(Sweep());
-    EXPECT_FALSE(fs::exists(written));
+    using Kind = LockHolder::Kind;
+    const struct {
+        Kind kind;
+        const char* name;
+    } holders[] = {{Kind::Writer, "writer"},
+                   {Kind::FlockShared, "flock shared"},
+                   {Kind::FlockExclusive, "flock exclusive"},
+                   {Kind::ProcessRead, "fcntl read lock"},
+                   {Kind::ProcessWrite, "fcntl write lock"},
+                   {Kind::OpenRead, "open file description read lock"}};
+    for (const auto& holder : holders) {
+        const fs::path written = folder / Name("report.doc");
+        WriteText(written, "still being written");
+        LockHolder writer(written, holder.kind);
+        ASSERT_TRUE(writer.Holds()) << holder.name;
+        ASSERT_TRUE(Sweep());
+        EXPECT_EQ(ReadText(written), "still being written") << holder.name;
+        writer.LetGo();
+        ASSERT_TRUE(Sweep());
+        EXPECT_FALSE(fs::exists(written)) << holder.name;
+    }
 }
 
 }  // namespace
