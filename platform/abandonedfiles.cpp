@@ -17,11 +17,6 @@
 
 namespace {
 
-bool IsSameFile(const struct stat& one, const struct stat& other)
-{
-    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
-}
-
 // What an abandoned file of this process's kind is: a regular file of the effective user with
 // one name. A second name is the user's own doing, which removing this one would undo.
 bool IsSingleNamedFileOfUser(const struct stat& status)

@@ -1,6 +1,8 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -204,18 +206,48 @@ void FillInformation(const struct stat& status, BY_HANDLE_FILE_INFORMATION* info
     information->nFileIndexLow = static_cast<DWORD>(index);
 }
 
-// stat(2) of native, links followed, and whether the file is append-only or immutable (which
-// its mode does not show); false with errno when it cannot be examined.
+// Whether the regular file that status describes, at native, is append-only or immutable, from
+// its flags (FS_IOC_GETFLAGS), which only an open file gives. The name is opened as a path
+// alone, which opens nothing, and the file it leads to is opened for reading through that
+// path's entry under /proc only while it is still the file examined: a pipe or a device that
+// took the name meanwhile is never opened. The open does not wait, nor take a terminal.
+// False where the flags cannot be read (a file system without them, a file this process may
+// not read, no /proc): an open for writing then tells.
+bool FlagsKeepBytes(const std::string& native, const struct stat& status)
+{
+    // Cancellation points that make descriptors: a cancellation inside would leave them open.
+    CancellationHold hold;
+    const int path = open(native.c_str(), O_PATH | O_CLOEXEC);
+    if (path < 0)
+        return false;
+    struct stat named;
+    int flags = 0;
+    const int fd = fstat(path, &named) == 0 && IsSameFile(named, status)
+                       ? open(("/proc/self/fd/" + std::to_string(path)).c_str(),
+                              O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+                       : -1;
+    const bool kept = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                      (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+    if (fd >= 0)
+        close(fd);
+    close(path);
+    return kept;
+}
+
+// stat(2) of native, links followed, and, unless keepsBytes is null, whether the file is
+// append-only or immutable (which its mode does not show); false with errno when it cannot be
+// examined.
 bool StatWithFlags(const std::string& native, struct stat* status, bool* keepsBytes)
 {
     struct statx extended;
     if (statx(AT_FDCWD, native.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &extended) != 0) {
         // A kernel or a system-call filter without statx (older container runtimes refuse it
-        // with EPERM): the file's flags stay unknown, and an open for writing tells them.
-        if (errno != ENOSYS && errno != EPERM)
+        // with EPERM): the flags are read from a regular file itself.
+        if ((errno != ENOSYS && errno != EPERM) || stat(native.c_str(), status) != 0)
             return false;
-        *keepsBytes = false;
-        return stat(native.c_str(), status) == 0;
+        if (keepsBytes != nullptr)
+            *keepsBytes = S_ISREG(status->st_mode) && FlagsKeepBytes(native, *status);
+        return true;
     }
     *status = {};
     status->st_dev = makedev(extended.stx_dev_major, extended.stx_dev_minor);
@@ -227,7 +259,8 @@ bool StatWithFlags(const std::string& native, struct stat* status, bool* keepsBy
     status->st_size = static_cast<off_t>(extended.stx_size);
     status->st_atim = {extended.stx_atime.tv_sec, extended.stx_atime.tv_nsec};
     status->st_mtim = {extended.stx_mtime.tv_sec, extended.stx_mtime.tv_nsec};
-    *keepsBytes = (extended.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+    if (keepsBytes != nullptr)
+        *keepsBytes = (extended.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
     return true;
 }
 
@@ -621,15 +654,15 @@ BOOL CheckFileAccessW(LPCWSTR path, DWORD access, BY_HANDLE_FILE_INFORMATION* in
     // A file that the name led to as it was being replaced has no name left: the name holds
     // the file that replaced it, which an open now would meet.
     constexpr int kReplacedFileAttempts = 8;
+    const unsigned kinds = AccessKinds(access, 0);
     struct stat status;
     bool keepsBytes = false;
     for (int attempt = 0;; ++attempt) {
-        if (!StatWithFlags(native, &status, &keepsBytes))
+        if (!StatWithFlags(native, &status, (kinds & kWriteAccess) ? &keepsBytes : nullptr))
             return SetErrorForPath(native), FALSE;
         if (status.st_nlink != 0 || !S_ISREG(status.st_mode) || attempt == kReplacedFileAttempts)
             break;
     }
-    const unsigned kinds = AccessKinds(access, 0);
     // An append-only or immutable file refuses an open for writing that the mode allows.
     if (S_ISDIR(status.st_mode) || ((kinds & kWriteAccess) && keepsBytes)) {
         SetLastError(ERROR_ACCESS_DENIED);

@@ -26,6 +26,11 @@ FILETIME FileTimeFromTimespec(const struct timespec& time);
 // The attributes Windows would give the file: folder, read-only or normal file, and device
 // for everything that is neither a folder nor a regular file.
 DWORD AttributesFromStatus(const struct stat& status);
+// Whether two statuses are of one file.
+inline bool IsSameFile(const struct stat& one, const struct stat& other)
+{
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
 // open(2), tried again when a signal interrupts it, and, for an open that must not wait,
 // while a lease on the file is being broken.
 int OpenOrRetry(const char* path, int flags, mode_t mode);

@@ -245,7 +245,8 @@ TEST_F(PlacementBoundsTest, ANameAndAModeGivenDuringTheTransferAreKept)
 }
 
 // An append-only file refuses to be cut or written over, which the mode does not show: it is
-// refused before the server is asked anything, as an immutable one is.
+// refused before the server is asked anything, as an immutable one is, also where the system
+// refuses statx (the system-call filters of older container runtimes).
 TEST_F(PlacementBoundsTest, AnAppendOnlyFileIsRefusedBeforeAnyRequest)
 {
     const int file = open(target.c_str(), O_RDONLY | O_CLOEXEC);
@@ -259,6 +260,7 @@ TEST_F(PlacementBoundsTest, AnAppendOnlyFileIsRefusedBeforeAnyRequest)
     }
     Serve(contents, Form::Single);
     EXPECT_EQ(RestoreFile(target.u16string()), 0);
+    EXPECT_EQ(RestoreInHost(target, {.withoutUnnamedFiles = true}), 0);
     EXPECT_EQ(FileRequests(), 0u);
     attributes &= ~FS_APPEND_FL;
     EXPECT_EQ(ioctl(file, FS_IOC_SETFLAGS, &attributes), 0);
