@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <iterator>
 #include <vector>
 
 #include "RestoreFixture.h"
@@ -46,9 +47,18 @@ const ReachableHost& HostForOtherUser()
     return host;
 }
 
+// Installs a system-call filter on the calling thread and what it runs. Only calls that are
+// safe between fork and exec.
+bool InstallFilter(sock_filter* filter, size_t length)
+{
+    const sock_fprog program{static_cast<unsigned short>(length), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 // Makes every later open that asks for an unnamed file fail as a file system without them
 // fails it (EOPNOTSUPP), and statx fail as the system-call filters of older container
-// runtimes fail it (EPERM). Only calls that are safe between fork and exec.
+// runtimes fail it (EPERM).
 bool HideUnnamedFiles()
 {
 #if defined(__x86_64__)
@@ -66,10 +76,28 @@ bool HideUnnamedFiles()
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
     };
-    const sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]),
-                             filter};
-    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+    return InstallFilter(filter, std::size(filter));
+#else
+    return false;
+#endif
+}
+
+// Makes every later link of a file by its descriptor alone (linkat with AT_EMPTY_PATH) fail
+// as kernels before 6.10 fail it for a process without CAP_DAC_READ_SEARCH (ENOENT).
+bool RefuseLinksByDescriptor()
+{
+#if defined(__x86_64__)
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 0, 5),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_linkat, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4])),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, AT_EMPTY_PATH, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOENT & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    return InstallFilter(filter, std::size(filter));
 #else
     return false;
 #endif
@@ -142,7 +170,8 @@ HostRestore::HostRestore(const std::string& server, const std::filesystem::path&
             (setgroups(0, nullptr) != 0 || setresgid(kOtherUser, kOtherUser, kOtherUser) != 0 ||
              setresuid(kOtherUser, kOtherUser, kOtherUser) != 0))
             _exit(126);
-        if (conditions.withoutUnnamedFiles && !HideUnnamedFiles())
+        if ((conditions.withoutUnnamedFiles && !HideUnnamedFiles()) ||
+            (conditions.withoutLinksByDescriptor && !RefuseLinksByDescriptor()))
             _exit(126);
         if (chdir(directory.c_str()) == 0)
             execv(argv[0], argv.data());

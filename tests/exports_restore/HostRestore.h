@@ -1,6 +1,6 @@
 // kelvane-host restoring the restore fixture's file version, as a child process of the test's
 // own that can be limited (a file size limit, another user, a mount namespace, a file system
-// without unnamed files) or killed, and whose standard output the test reads line by line.
+// without unnamed files, a kernel without links by descriptor) or killed, and whose standard output the test reads line by line.
 #pragma once
 
 #include <sys/resource.h>
@@ -28,6 +28,10 @@ struct HostConditions {
     // most FUSE file systems have none, and the system look as if it had no statx, as under
     // the system-call filters of older container runtimes.
     bool withoutUnnamedFiles = false;
+    // Makes the system refuse to link a file by its descriptor alone (linkat with
+    // AT_EMPTY_PATH) as kernels before 6.10 refuse it to a process that may not read every
+    // folder (ENOENT).
+    bool withoutLinksByDescriptor = false;
 };
 
 // Whether a child process may have a mount namespace of its own and mount in it.

@@ -368,18 +368,23 @@ TEST_F(PlacementBoundsTest, AMountedFileInAStickyFolderIsWrittenInPlace)
 
 // Where the file system has no unnamed files (NFS, FAT, FUSE), the transfer file has a name
 // from the start; the restore still replaces an existing file, keeping its mode, creates a new
-// one, and leaves no transfer file behind. The files are examined without statx.
+// one, and leaves no transfer file behind. The files are examined without statx. So it does
+// where the kernel links no file by its descriptor alone (before 6.10, for a user who is not
+// root), and an unnamed file is given its name through its /proc entry.
 TEST_F(PlacementBoundsTest, AFileSystemWithoutUnnamedFilesGetsTheFilesAllTheSame)
 {
     ASSERT_EQ(chmod(target.c_str(), 0604), 0);
-    for (Form form : {Form::Single, Form::Cached}) {
-        Serve(contents, form);
-        for (const std::filesystem::path& path : {target, folder / "new.doc"}) {
-            EXPECT_EQ(RestoreInHost(path, {.withoutUnnamedFiles = true}), 1) << path;
-            EXPECT_TRUE(Read(path) == contents) << path;
+    for (const HostConditions& conditions : {HostConditions{.withoutUnnamedFiles = true},
+                                             HostConditions{.withoutLinksByDescriptor = true}}) {
+        for (Form form : {Form::Single, Form::Cached}) {
+            Serve(contents, form);
+            for (const std::filesystem::path& path : {target, folder / "new.doc"}) {
+                EXPECT_EQ(RestoreInHost(path, conditions), 1) << path;
+                EXPECT_TRUE(Read(path) == contents) << path;
+            }
+            EXPECT_EQ(Status(target).st_mode & 07777, 0604u);
+            EXPECT_EQ(Folder().size(), 2u);
+            std::filesystem::remove(folder / "new.doc");
         }
-        EXPECT_EQ(Status(target).st_mode & 07777, 0604u);
-        EXPECT_EQ(Folder().size(), 2u);
-        std::filesystem::remove(folder / "new.doc");
     }
 }
