@@ -280,6 +280,12 @@ DWORD CopyPathOut(const std::u16string& text, DWORD capacity, Char* buffer)
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile)
 {
+    return CreateFileWithMode(path, access, shareMode, disposition, flagsAndAttributes, 0666);
+}
+
+HANDLE CreateFileWithMode(LPCWSTR path, DWORD access, DWORD shareMode, DWORD disposition,
+                          DWORD flagsAndAttributes, mode_t creationMode)
+{
     // open is a cancellation point that can act after it has made the descriptor: until the
     // handle is registered, nothing would own it.
     CancellationHold hold;
@@ -294,7 +300,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
     if (!ToNative(path, &native))
         return INVALID_HANDLE_VALUE;
     unsigned kinds = AccessKinds(access, flagsAndAttributes);
-    mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    mode_t mode = creationMode & ((flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666);
     bool backup = (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
 
     std::lock_guard<std::mutex> lock(g_shareLock);

@@ -31,6 +31,10 @@ inline bool IsSameFile(const struct stat& one, const struct stat& other)
 {
     return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
+// CreateFileW, but a file it creates gets at most creationMode (less the umask, or what the
+// folder's default access list takes away) rather than 0666.
+HANDLE CreateFileWithMode(LPCWSTR path, DWORD access, DWORD shareMode, DWORD disposition,
+                          DWORD flagsAndAttributes, mode_t creationMode);
 // open(2), tried again when a signal interrupts it, and, for an open that must not wait,
 // while a lease on the file is being broken.
 int OpenOrRetry(const char* path, int flags, mode_t mode);

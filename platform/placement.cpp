@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/FileObject.h"
 #include "platform/error.h"
+#include "platform/file.h"
 #include "platform/filelock.h"
 #include "platform/nativefile.h"
 #include "platform/sync.h"
@@ -103,6 +106,60 @@ bool ReadAttribute(const std::string& native, const std::string& name, std::stri
         }
         return false;
     }
+}
+
+// The mode that a folder's default access list, in the system's form (a version word, then
+// entries of a 16-bit tag, 16-bit permissions and a 32-bit id), gives a file created with
+// 0666: the owner's, the mask's (else the owning group's) and the others' permissions. False
+// for a list without them.
+bool ModeFromDefaultList(const std::string& list, mode_t* mode)
+{
+    constexpr size_t kVersionSize = 4;
+    constexpr size_t kEntrySize = 8;
+    constexpr uint16_t kOwner = 0x01;
+    constexpr uint16_t kOwningGroup = 0x04;
+    constexpr uint16_t kMask = 0x10;
+    constexpr uint16_t kOthers = 0x20;
+    if (list.size() < kVersionSize || (list.size() - kVersionSize) % kEntrySize != 0)
+        return false;
+    int owner = -1;
+    int group = -1;
+    int mask = -1;
+    int others = -1;
+    for (size_t at = kVersionSize; at < list.size(); at += kEntrySize) {
+        uint16_t tag = 0;
+        uint16_t permissions = 0;
+        std::memcpy(&tag, list.data() + at, sizeof tag);
+        std::memcpy(&permissions, list.data() + at + sizeof tag, sizeof permissions);
+        const int granted = permissions & 07;
+        if (tag == kOwner)
+            owner = granted;
+        else if (tag == kOwningGroup)
+            group = granted;
+        else if (tag == kMask)
+            mask = granted;
+        else if (tag == kOthers)
+            others = granted;
+    }
+    if (owner < 0 || group < 0 || others < 0)
+        return false;
+    *mode = 0666 & ((owner << 6) | ((mask >= 0 ? mask : group) << 3) | others);
+    return true;
+}
+
+// The process's umask, as the system tells it: it cannot be read without being changed.
+bool ReadUmask(mode_t* mask)
+{
+    std::string status;
+    if (!ReadWholeFile("/proc/self/status", &status))
+        return false;
+    const size_t line = status.find("\nUmask:");
+    if (line == std::string::npos) {
+        errno = ENOTSUP;
+        return false;
+    }
+    *mask = static_cast<mode_t>(std::strtoul(status.c_str() + line + 7, nullptr, 8)) & 0777;
+    return true;
 }
 
 // Removes from the open file the extended attributes it has of its own that security does not
@@ -238,6 +295,34 @@ HANDLE CreateUnnamedFileW(LPCWSTR folder, DWORD shareMode, DWORD flagsAndAttribu
     SetLastError(ERROR_SUCCESS);
     return RegisterFile(fd, kReadAccess | kWriteAccess, shareMode, status, flagsAndAttributes,
                         std::string());
+}
+
+HANDLE CreatePrivateFileW(LPCWSTR path, DWORD shareMode, DWORD flagsAndAttributes)
+{
+    return CreateFileWithMode(path, GENERIC_READ | GENERIC_WRITE, shareMode, CREATE_NEW,
+                              flagsAndAttributes, 0600);
+}
+
+BOOL GetNewFileModeW(LPCWSTR folder, DWORD* mode)
+{
+    std::string native;
+    if (!ToNative(folder, &native))
+        return FALSE;
+    std::string list;
+    mode_t created = 0;
+    if (ReadAttribute(native, "system.posix_acl_default", &list)) {
+        if (!ModeFromDefaultList(list, &created)) {
+            SetLastError(ERROR_INVALID_DATA);
+            return FALSE;
+        }
+    } else {
+        mode_t mask = 0;
+        if ((errno != ENODATA && errno != ENOTSUP) || !ReadUmask(&mask))
+            return SetErrorForPath(native), FALSE;
+        created = 0666 & ~mask;
+    }
+    *mode = created;
+    return TRUE;
 }
 
 BOOL LinkFileW(HANDLE file, LPCWSTR name)

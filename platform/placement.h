@@ -14,6 +14,14 @@
 // the folder's file system has no unnamed files; otherwise the errors of creating a file
 // there (3, 5, 112, ...).
 HANDLE CreateUnnamedFileW(LPCWSTR folder, DWORD shareMode, DWORD flagsAndAttributes);
+// Creates a new file at path (CREATE_NEW), open for reading and writing with the share mode
+// given, that no one but its owner may open from the moment it exists (mode 0600 at most): a
+// file whose name others can see while its data arrives. The errors of CreateFileW.
+HANDLE CreatePrivateFileW(LPCWSTR path, DWORD shareMode, DWORD flagsAndAttributes);
+// The mode a file that CreateFileW makes in folder gets: 0666 less what the folder's default
+// access list takes away where it has one, else less the process's umask. FALSE with the
+// error of a folder whose default list cannot be read, or where the umask cannot be told.
+BOOL GetNewFileModeW(LPCWSTR folder, DWORD* mode);
 // Gives an open file one more name, in the same file system (CreateHardLinkW by handle): the
 // name of an unnamed file. An existing name is never replaced (ERROR_ALREADY_EXISTS).
 BOOL LinkFileW(HANDLE file, LPCWSTR name);

@@ -167,11 +167,12 @@ bool CTransferFile::CreateIn(const std::u16string& folder, const std::u16string&
     m_file = CreateUnnamedFileW(folder.c_str(), kShareAll, kTransferFlags);
     if (m_file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_NOT_SUPPORTED)
         return m_file != INVALID_HANDLE_VALUE;
-    const bool created = ClaimName(
+    return ClaimName(
         stem, kTransferNameEnd,
         [this](const std::u16string& name) {
-            m_file = CreateFileW(name.c_str(), kReadWrite, kShareAll, nullptr, CREATE_NEW,
-                                 kTransferFlags, nullptr);
+            // Reachable by its name while the data arrives, it is no one else's to open from
+            // the moment it exists.
+            m_file = CreatePrivateFileW(name.c_str(), kShareAll, kTransferFlags);
             if (m_file == INVALID_HANDLE_VALUE)
                 return false;
             m_locked = LockAgainstRemoval(m_file);
@@ -183,11 +184,6 @@ bool CTransferFile::CreateIn(const std::u16string& folder, const std::u16string&
             return false;
         },
         &m_name);
-    // Reachable by its name while the data arrives, it is no more readable than the file it
-    // replaces will be; a new file is as readable as any new file.
-    if (created && m_exists)
-        SetFileSecurityByHandle(m_file, FileSecurity{0600, 0, 0, {}}, kSecurityMode);
-    return created;
 }
 
 bool CTransferFile::CreateInTemporaryFolder()
@@ -252,13 +248,19 @@ void CTransferFile::GiveSecurity()
 
 // Whether a rename can put the file in the target's place and keep what the target is: the
 // file is beside it, and the target is missing, or has one name only and a security that the
-// file was given.
+// file was given. A file that was private under a name of its own while its data arrived, and
+// takes a free name, is given the mode of any new file there (where that cannot be told, it
+// stays private).
 bool CTransferFile::CanRename()
 {
     if (!m_beside)
         return false;
-    if (!m_exists)
+    if (!m_exists) {
+        FileSecurity created;
+        if (!m_name.empty() && GetNewFileModeW(m_folder.c_str(), &created.mode))
+            SetFileSecurityByHandle(m_file, created, kSecurityMode);
         return true;
+    }
     if (m_securityGiven == Giving::NotTried)
         GiveSecurity();
     if (m_securityGiven != Giving::Given)

@@ -74,21 +74,43 @@ TEST_F(LocalFilesTest, TheOldFileIsReplacedInOneStepInEitherForm)
     }
 }
 
+// A host killed in the middle of a cached transfer leaves the old file. Where the file system
+// has no unnamed files, the transfer file has a name from the start, and no one but its owner
+// may open it at any time, whatever mode the umask would give a new file, and whether or not
+// the file it is for exists.
 TEST_F(LocalFilesTest, AHostKilledInTheMiddleOfACachedTransferLeavesTheOldFile)
 {
-    Serve(contents, Form::Cached);
-    // One chunk, then a server that keeps preparing: the transfer cannot end before the kill.
-    std::vector<PacketAction> actions{PacketAction::Data};
-    actions.resize(10000, PacketAction::Preparing);
-    files.QueuePacketActions(actions);
-    HostRestore restore(server.Address(), target, cwd);
-    ASSERT_TRUE(restore.Started());
-    // The host's first progress line: a chunk is in the transfer file.
-    ASSERT_TRUE(restore.WaitForLine(" MiB/s "));
-    restore.Kill();
-    EXPECT_TRUE(Read(target) == old);
-    // The transfer file had no name yet: nothing of it is left.
-    EXPECT_EQ(Folder(), (std::map<std::string, std::string>{{"report.doc", Fingerprint(old)}}));
+    const mode_t umaskBefore = umask(0);
+    for (const bool unnamed : {true, false}) {
+        for (const std::filesystem::path& path : {target, folder / "new.doc"}) {
+            Serve(contents, Form::Cached);
+            // A chunk, then a server that keeps preparing: the transfer cannot end before the
+            // kill. A second chunk goes first, since the last request of the host killed before
+            // may still take one answer.
+            std::vector<PacketAction> actions{PacketAction::Data, PacketAction::Data};
+            actions.resize(10000, PacketAction::Preparing);
+            files.QueuePacketActions(actions);
+            HostRestore restore(server.Address(), path, cwd, {.withoutUnnamedFiles = !unnamed});
+            ASSERT_TRUE(restore.Started());
+            // The host's first progress line: a chunk is in the transfer file.
+            ASSERT_TRUE(restore.WaitForLine(" MiB/s "));
+            std::vector<std::filesystem::path> transferFiles;
+            for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+                if (entry.path() != target)
+                    transferFiles.push_back(entry.path());
+            }
+            for (const std::filesystem::path& transferFile : transferFiles)
+                EXPECT_EQ(Status(transferFile).st_mode & 077, 0u) << transferFile;
+            restore.Kill();
+            EXPECT_TRUE(Read(target) == old);
+            EXPECT_FALSE(Exists(folder / "new.doc"));
+            // Without a name, nothing of it is left; with one, it is what is left.
+            EXPECT_EQ(transferFiles.size(), unnamed ? 0u : 1u) << path;
+            for (const std::filesystem::path& transferFile : transferFiles)
+                std::filesystem::remove(transferFile);
+        }
+    }
+    umask(umaskBefore);
 }
 
 TEST_F(LocalFilesTest, ANameAtTheFileSystemsLimitIsRestoredInEitherForm)

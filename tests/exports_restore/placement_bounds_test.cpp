@@ -368,23 +368,39 @@ TEST_F(PlacementBoundsTest, AMountedFileInAStickyFolderIsWrittenInPlace)
 
 // Where the file system has no unnamed files (NFS, FAT, FUSE), the transfer file has a name
 // from the start; the restore still replaces an existing file, keeping its mode, creates a new
-// one, and leaves no transfer file behind. The files are examined without statx. So it does
-// where the kernel links no file by its descriptor alone (before 6.10, for a user who is not
-// root), and an unnamed file is given its name through its /proc entry.
+// one with the mode any new file gets there (the umask's, or that of the folder's default
+// access list), and leaves no transfer file behind. The files are examined without statx. So
+// it does where the kernel links no file by its descriptor alone (before 6.10, for a user who
+// is not root), and an unnamed file is given its name through its /proc entry.
 TEST_F(PlacementBoundsTest, AFileSystemWithoutUnnamedFilesGetsTheFilesAllTheSame)
 {
     ASSERT_EQ(chmod(target.c_str(), 0604), 0);
-    for (const HostConditions& conditions : {HostConditions{.withoutUnnamedFiles = true},
-                                             HostConditions{.withoutLinksByDescriptor = true}}) {
-        for (Form form : {Form::Single, Form::Cached}) {
-            Serve(contents, form);
-            for (const std::filesystem::path& path : {target, folder / "new.doc"}) {
-                EXPECT_EQ(RestoreInHost(path, conditions), 1) << path;
-                EXPECT_TRUE(Read(path) == contents) << path;
+    const std::filesystem::path created = folder / "new.doc";
+    const std::filesystem::path reference = folder / "made-here.doc";
+    for (const bool listed : {false, true}) {
+        const std::string list = AccessListGrantingUser1234(0750);
+        if (listed && setxattr(folder.c_str(), "system.posix_acl_default", list.data(),
+                               list.size(), 0) != 0)
+            GTEST_SKIP() << "the temporary folder's file system keeps no access lists: "
+                         << std::strerror(errno);
+        Write(reference, "");
+        for (const HostConditions& conditions :
+             {HostConditions{.withoutUnnamedFiles = true},
+              HostConditions{.withoutLinksByDescriptor = true}}) {
+            for (Form form : {Form::Single, Form::Cached}) {
+                Serve(contents, form);
+                for (const std::filesystem::path& path : {target, created}) {
+                    EXPECT_EQ(RestoreInHost(path, conditions), 1) << path;
+                    EXPECT_TRUE(Read(path) == contents) << path;
+                }
+                EXPECT_EQ(Status(target).st_mode & 07777, 0604u);
+                EXPECT_EQ(Status(created).st_mode, Status(reference).st_mode) << listed;
+                EXPECT_EQ(Attribute(created, "system.posix_acl_access"),
+                          Attribute(reference, "system.posix_acl_access"));
+                EXPECT_EQ(Folder().size(), 3u);
+                std::filesystem::remove(created);
             }
-            EXPECT_EQ(Status(target).st_mode & 07777, 0604u);
-            EXPECT_EQ(Folder().size(), 2u);
-            std::filesystem::remove(folder / "new.doc");
         }
+        std::filesystem::remove(reference);
     }
 }

@@ -50,7 +50,7 @@ void DownloadHandlers::SetBehaviour(const Behaviour& behaviour)
 void DownloadHandlers::QueuePacketActions(const std::vector<PacketAction>& actions)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_actions.insert(m_actions.end(), actions.begin(), actions.end());
+    m_actions.assign(actions.begin(), actions.end());
 }
 
 std::vector<DownloadHandlers::PacketRequest> DownloadHandlers::PacketRequests() const

@@ -96,7 +96,8 @@ public:
     void AddFile(const FileCodes& codes, std::shared_ptr<const ServedFile> contents,
                  DWORD fileTime);
     void SetBehaviour(const Behaviour& behaviour);
-    // The answers to the next packet requests, in order; after them, data.
+    // The answers to the next packet requests, in order, in place of those still queued (a
+    // transfer that was cut off leaves some); after them, data.
     void QueuePacketActions(const std::vector<PacketAction>& actions);
 
     std::vector<PacketRequest> PacketRequests() const;
