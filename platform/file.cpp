@@ -450,6 +450,46 @@ BOOL SetEndOfFile(HANDLE file)
     return TRUE;
 }
 
+namespace {
+
+bool operator!=(const struct timespec& one, const struct timespec& other)
+{
+    return one.tv_sec != other.tv_sec || one.tv_nsec != other.tv_nsec;
+}
+
+// Undoes what the system marks on a file whose bytes a reservation or a cut at its own end
+// left as they were: it gives the file a new write time and, unless the process may keep
+// them, clears its set-id bits. Only the bits the system cleared come back, and only while
+// the file has the owner and group it had.
+void KeepAsItWas(int fd, const struct stat& before)
+{
+    constexpr mode_t kSetIdBits = S_ISUID | S_ISGID;
+    struct stat now;
+    if (fstat(fd, &now) != 0)
+        return;
+    if (now.st_mtim != before.st_mtim) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+        futimens(fd, times);
+    }
+    if ((now.st_mode & kSetIdBits) != (before.st_mode & kSetIdBits) &&
+        (now.st_mode & 0777) == (before.st_mode & 0777) && now.st_uid == before.st_uid &&
+        now.st_gid == before.st_gid)
+        fchmod(fd, (now.st_mode & 07777) | (before.st_mode & kSetIdBits));
+}
+
+// Frees what a file holds past its end by cutting it at its own size (ext4 and XFS keep the
+// blocks that a reservation took there until then), and keeps it as it was.
+bool CutAtOwnEnd(int fd, const struct stat& status)
+{
+    const bool cut = ftruncate(fd, status.st_size) == 0;
+    const int error = errno;
+    KeepAsItWas(fd, status);
+    errno = error;
+    return cut;
+}
+
+}  // namespace
+
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, void* info,
                                 DWORD size)
 {
@@ -463,7 +503,7 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass
         return FALSE;
     }
     const int64_t wanted = static_cast<const FILE_ALLOCATION_INFO*>(info)->AllocationSize.QuadPart;
-    if (wanted < status.st_size) {
+    if (wanted < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -473,26 +513,54 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass
         SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
-    if (wanted == 0 || fallocate(object->fd(), FALLOC_FL_KEEP_SIZE, 0, wanted) == 0)
+    if (wanted == 0)
         return TRUE;
-    if (errno != EOPNOTSUPP && errno != ENOSYS) {
-        // A reservation that ran out part-way keeps what it took past the file's end (ext4,
-        // XFS) and would leave the disk full: cutting the file at its own size frees it.
-        const int error = errno;
-        ftruncate(object->fd(), status.st_size);
-        SetLastError(error == EFBIG ? ERROR_DISK_FULL : Win32ErrorFromErrno(error));
-        return FALSE;
-    }
-    // No reservation here: what the file still lacks must fit the room left.
+    // What the file lacks at most: the size less the blocks it holds (some may lie past that
+    // size, or hold the file's own bookkeeping, so it may lack more). Room the file system
+    // does not have is refused before anything is taken; one that tells no size at all
+    // (ramfs, some FUSE file systems: no blocks, none free) cannot be judged full.
     struct statvfs volume;
-    const int64_t held = static_cast<int64_t>(status.st_blocks) * 512;
     if (fstatvfs(object->fd(), &volume) != 0)
         return SetLastErrorFromErrno(), FALSE;
-    if (wanted > held && static_cast<uint64_t>(wanted - held) >
-                             static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize) {
+    const uint64_t held = static_cast<uint64_t>(status.st_blocks) * 512;
+    const uint64_t lacking = static_cast<uint64_t>(wanted) > held ? wanted - held : 0;
+    const bool sized = volume.f_blocks != 0;
+    if (sized && lacking > static_cast<uint64_t>(volume.f_bfree) * volume.f_frsize) {
         SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
+    if (fallocate(object->fd(), FALLOC_FL_KEEP_SIZE, 0, wanted) == 0) {
+        KeepAsItWas(object->fd(), status);
+        return TRUE;
+    }
+    if (errno != EOPNOTSUPP && errno != ENOSYS) {
+        // A reservation that ran out part-way keeps what it took past the file's end (ext4,
+        // XFS) and would leave the disk full.
+        const int error = errno;
+        CutAtOwnEnd(object->fd(), status);
+        SetLastError(error == EFBIG ? ERROR_DISK_FULL : Win32ErrorFromErrno(error));
+        return FALSE;
+    }
+    // No reservation here: what the file lacks must fit the room left to this process.
+    if (sized && lacking > static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FreeReservedRoom(HANDLE file)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    struct stat status;
+    if (!object->canWrite() || fstat(object->fd(), &status) != 0) {
+        SetLastError(object->canWrite() ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!CutAtOwnEnd(object->fd(), status))
+        return SetLastErrorFromErrno(), FALSE;
     return TRUE;
 }
 

@@ -31,16 +31,20 @@ enum FILE_INFO_BY_HANDLE_CLASS { FileAllocationInfo = 5 };
 struct FILE_ALLOCATION_INFO {
     LARGE_INTEGER AllocationSize;
 };
-// FileAllocationInfo only: reserves room on the disk for the file to hold AllocationSize
-// bytes, without changing its size, so that writes up to that size cannot run out of room
-// (but on a file system that writes every change to new blocks, btrfs for one, overwriting
-// the bytes the file has needs room of its own, which nothing reserves). Where the file
-// system cannot reserve, the room still free must cover what the file lacks.
-// ERROR_DISK_FULL when the room is not there, or when the size is past what this process or
-// the file system allows a file; nothing is written or kept then. A size below the file's
-// own is ERROR_INVALID_PARAMETER (Windows would cut the file).
+// FileAllocationInfo only: reserves room on the disk for the file's first AllocationSize
+// bytes, past its end and in the holes of a sparse file, without changing its size, so that
+// writes up to that size cannot run out of room (but on a file system that writes every change
+// to new blocks, btrfs for one, overwriting the bytes the file has needs room of its own, which
+// nothing reserves). Where the file system cannot reserve, the room still free must cover what
+// the file lacks; a file system that tells no size (ramfs) is taken to have it. Unlike Windows
+// it never cuts a file longer than AllocationSize. ERROR_DISK_FULL when the room is not there,
+// or when the size is past what this process or the file system allows a file; nothing is kept
+// then. Reserving leaves the file's bytes, size, write time and mode as they were.
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, void* info,
                                 DWORD size);
+// Gives back the room a reservation took past the file's end, once no write is to use it:
+// the file keeps its size, bytes, write time and mode.
+BOOL FreeReservedRoom(HANDLE file);
 BOOL FlushFileBuffers(HANDLE file);
 DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
 BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);

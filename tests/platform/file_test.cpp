@@ -468,8 +468,10 @@ TEST_F(Files, WritesAndEndsBeyondFourGigabytesStaySparse)
 
 // --- names: move, folders, attributes, searches -------------------------------------------
 
-// A reservation that runs out of room part-way keeps, on ext4, the blocks it took past the
-// file's end: the disk would stay full.
+// A reservation that cannot have its room takes nothing, whether the file system has too
+// little free and it is refused at once, or it runs out part-way (ext4 keeps back some of what
+// it reports free), where ext4 keeps the blocks it took past the file's end and would leave the
+// disk full. The file keeps its bytes and its times.
 TEST_F(Files, AReservationThatRunsOutOfRoomKeepsNothing)
 {
     const std::filesystem::path point = dir.path() / "small";
@@ -479,20 +481,29 @@ TEST_F(Files, AReservationThatRunsOutOfRoomKeepsNothing)
         GTEST_SKIP() << "needs root to mount an ext4 image in a namespace of its own";
     const std::filesystem::path path = disk.Path(point / "f.bin");
     WriteText(path, std::string(4096, 'k'));
+    const struct timespec time[2] = {{1300000000, 0}, {1300000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), time, 0), 0);
     const HANDLE opened = Open(path.u16string(), kReadWrite, kShareAll, OPEN_EXISTING);
     ASSERT_NE(opened, INVALID_HANDLE_VALUE);
     struct statvfs before;
     ASSERT_EQ(statvfs(path.c_str(), &before), 0);
-    FILE_ALLOCATION_INFO room{};
-    room.AllocationSize.QuadPart = 64 << 20;
-    EXPECT_FALSE(SetFileInformationByHandle(opened, FileAllocationInfo, &room, sizeof room));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    for (const uint64_t wanted : {uint64_t{64} << 20, before.f_bfree * before.f_frsize + 4096}) {
+        FILE_ALLOCATION_INFO room{};
+        room.AllocationSize.QuadPart = static_cast<LONGLONG>(wanted);
+        EXPECT_FALSE(SetFileInformationByHandle(opened, FileAllocationInfo, &room, sizeof room));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+        // Up to a block or two of the file's own bookkeeping may stay.
+        struct statvfs after;
+        ASSERT_EQ(statvfs(path.c_str(), &after), 0);
+        EXPECT_LT((before.f_bavail - std::min(before.f_bavail, after.f_bavail)) * after.f_frsize,
+                  64u << 10)
+            << wanted;
+        struct stat status;
+        ASSERT_EQ(stat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mtim.tv_sec, time[1].tv_sec) << wanted;
+        EXPECT_EQ(status.st_mtim.tv_nsec, time[1].tv_nsec) << wanted;
+    }
     CloseHandle(opened);
-    // Up to a block or two of the file's own bookkeeping may stay.
-    struct statvfs after;
-    ASSERT_EQ(statvfs(path.c_str(), &after), 0);
-    EXPECT_LT((before.f_bavail - std::min(before.f_bavail, after.f_bavail)) * after.f_frsize,
-              64u << 10);
     EXPECT_EQ(ReadText(path), std::string(4096, 'k'));
 }
 
