@@ -357,6 +357,18 @@ BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security)
     return TRUE;
 }
 
+BOOL GetFileModeByHandle(HANDLE file, FileSecurity* security)
+{
+    std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);
+    if (object == nullptr)
+        return FALSE;
+    struct stat status;
+    if (fstat(object->fd(), &status) != 0)
+        return SetLastErrorFromErrno(), FALSE;
+    *security = FileSecurity{status.st_mode & 07777, status.st_uid, status.st_gid, {}};
+    return TRUE;
+}
+
 BOOL SetFileSecurityByHandle(HANDLE file, const FileSecurity& security, DWORD parts)
 {
     std::shared_ptr<FileObject> object = ReferenceHandle<FileObject>(file);

@@ -42,6 +42,8 @@ struct FileSecurity {
 // Reads the security of the file at path, links followed. FALSE with the error of a missing
 // file, or of an attribute that cannot be read.
 BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security);
+// Reads the mode, owner and group of the open file (not its attributes).
+BOOL GetFileModeByHandle(HANDLE file, FileSecurity* security);
 // The parts of a FileSecurity that SetFileSecurityByHandle gives.
 constexpr DWORD kSecurityOwner = 1;  // owner and group
 constexpr DWORD kSecurityMode = 2;

@@ -10,6 +10,7 @@
 #include "platform/module.h"
 #include "platform/path.h"
 #include "platform/placement.h"
+#include "platform/sync.h"
 #include "restore/LeftoverSweep.h"
 #include "util/Cutil.h"
 
@@ -198,7 +199,7 @@ bool CTransferFile::CreateInTemporaryFolder()
 }
 
 bool CTransferFile::PutInPlace(const WCHAR* destination, int32_t fileTime,
-                               const WCHAR** failedStep)
+                               const WCHAR** failedStep, const std::function<void()>& beforeCopy)
 {
     // A single reply may go elsewhere than where the download was checked: to a path whose
     // folders it has just created.
@@ -225,7 +226,7 @@ bool CTransferFile::PutInPlace(const WCHAR* destination, int32_t fileTime,
     // nothing to keep in place.
     if (renames && Rename(failedStep))
         return true;
-    return m_exists && CopyInPlace(fileTime, failedStep);
+    return m_exists && CopyInPlace(fileTime, failedStep, beforeCopy);
 }
 
 void CTransferFile::Prepare()
@@ -303,9 +304,12 @@ bool CTransferFile::Rename(const WCHAR** failedStep)
 
 // Writes the whole file into the target from its start, cuts the target there and flushes it.
 // Nothing is written before the room for it is reserved and the complete file has a name of
-// its own (KeptName), which goes only once the copy is on the disk.
-bool CTransferFile::CopyInPlace(int32_t fileTime, const WCHAR** failedStep)
+// its own (KeptName), which goes only once the copy is on the disk. Once begun, the copy is
+// not cancelled part-way: a cancellation of the thread acts when it is done.
+bool CTransferFile::CopyInPlace(int32_t fileTime, const WCHAR** failedStep,
+                                const std::function<void()>& beforeCopy)
 {
+    const CancellationHold hold;
     *failedStep = u"copy in place";
     const OwnedHandle out(OpenExaminedTarget());
     if (out.get() == INVALID_HANDLE_VALUE)
@@ -313,6 +317,19 @@ bool CTransferFile::CopyInPlace(int32_t fileTime, const WCHAR** failedStep)
     *failedStep = u"reserve room";
     if (!ReserveRoom(out.get()))
         return false;
+    if (CopyIntoReserved(out.get(), fileTime, failedStep, beforeCopy))
+        return true;
+    // What the reservation took past the target's end is not left to fill the disk.
+    const DWORD error = GetLastError();
+    FreeReservedRoom(out.get());
+    SetLastError(error);
+    return false;
+}
+
+// The copy in place once the target has room for the new file.
+bool CTransferFile::CopyIntoReserved(HANDLE out, int32_t fileTime, const WCHAR** failedStep,
+                                     const std::function<void()>& beforeCopy)
+{
     *failedStep = u"LinkFile";
     std::u16string kept;
     // A file with a transfer name (a rename refused, or a file system without unnamed files)
@@ -330,19 +347,34 @@ bool CTransferFile::CopyInPlace(int32_t fileTime, const WCHAR** failedStep)
     m_name.clear();
     m_kept = kept;
     *failedStep = u"copy in place";
-    if (!CopyData(out.get()) || !SetEndOfFile(out.get()))
+    beforeCopy();
+    // What the target is right before the first write, which clears its set-id bits: it may
+    // have been given to another owner, or made private, while the data travelled.
+    FileSecurity before;
+    GetFileModeByHandle(out, &before);
+    if (!CopyData(out) || !SetEndOfFile(out))
         return false;
     if (fileTime > 0)
-        Cutil::SetFileTime(out.get(), fileTime);
-    // The writes cleared the set-id bits; they come back where the process may set them.
-    if (m_securityKnown && (m_security.mode & kSetIdBits) != 0)
-        SetFileSecurityByHandle(out.get(), m_security, kSecurityMode);
-    if (!FlushFileBuffers(out.get()))
+        Cutil::SetFileTime(out, fileTime);
+    GiveSetIdBitsBack(out, before);
+    if (!FlushFileBuffers(out))
         return false;
     RemoveFileNameW(m_file, m_kept.c_str());
     m_kept.clear();
     Discard();
     return true;
+}
+
+// Gives the target back the set-id bits it had before the copy's writes cleared them, where
+// the process may set them, as long as it still has the owner and group it had then.
+void CTransferFile::GiveSetIdBitsBack(HANDLE out, const FileSecurity& before)
+{
+    FileSecurity now;
+    if ((before.mode & kSetIdBits) == 0 || !GetFileModeByHandle(out, &now) ||
+        now.owner != before.owner || now.group != before.group)
+        return;
+    now.mode |= before.mode & kSetIdBits;
+    SetFileSecurityByHandle(out, now, kSecurityMode);
 }
 
 // Opens the target for the copy in place, but only while it is still the file that Check
@@ -377,16 +409,14 @@ bool CTransferFile::KeepPrivate()
     return true;
 }
 
-// Reserves the room the target needs to grow to the file's size, so that the copy cannot run
-// out of it after overwriting old bytes.
+// Reserves the room the target needs to hold the file's bytes, so that the copy cannot run
+// out of it after overwriting old bytes: past the target's end, and in its holes when it is
+// sparse, whether the new file is larger than the target or not.
 bool CTransferFile::ReserveRoom(HANDLE out)
 {
     LARGE_INTEGER size;
-    LARGE_INTEGER present;
-    if (!GetFileSizeEx(m_file, &size) || !GetFileSizeEx(out, &present))
+    if (!GetFileSizeEx(m_file, &size))
         return false;
-    if (size.QuadPart <= present.QuadPart)
-        return true;
     FILE_ALLOCATION_INFO room{size};
     return SetFileInformationByHandle(out, FileAllocationInfo, &room, sizeof room) != FALSE;
 }

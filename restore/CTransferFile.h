@@ -6,20 +6,23 @@
 // the file it points to is restored. What the destination is besides its bytes (mode, owner,
 // extended attributes) is read then, once. The transfer file is made beside that file, without
 // a name where the file system allows, so that nothing the user has is opened, cut or removed
-// while the data arrives, and a crash leaves nothing behind.
+// while the data arrives, and a crash leaves nothing behind; one that must have a name is no
+// one else's to open from the moment it exists.
 //
 // The destination's security is given to a transfer file without a name while the request
-// travels, to a named one once its data is complete; either way what a write takes away
-// (set-id bits, capabilities) is given again after the last write. The complete file is given
-// the destination's time, written through to the disk, and takes the destination's place by
-// one rename; until then the destination
-// keeps its bytes. Where a rename would not keep the file as it was (more than one name, an
-// owner or attribute the process cannot give, a folder that takes no new file, a mount point,
-// a rename the folder refuses), the data is copied into the destination in place instead,
-// once room for it is reserved; the complete new file then has a name of its own until the
-// copy is on the disk, so that a copy that fails or dies part-way loses neither version.
+// travels, to a named one once its data is complete (a new file gets the mode of any new file
+// there); either way what a write takes away (set-id bits, capabilities) is given again after
+// the last write. The complete file is given the destination's time, written through to the
+// disk, and takes the destination's place by one rename; until then the destination keeps its
+// bytes. Where a rename would not keep the file as it was (more than one name, an owner or
+// attribute the process cannot give, a folder that takes no new file, a mount point, a rename
+// the folder refuses), the data is copied into the destination in place instead, once room for
+// all of it is reserved; the complete new file then has a name of its own, logged before the
+// first byte is copied, until the copy is on the disk, so that a copy that fails or dies
+// part-way loses neither version. A cancellation of the thread waits for the copy's end.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/file.h"
@@ -52,8 +55,11 @@ public:
     // Gives the complete file the time (seconds since 1970-01-01 UTC; 0 leaves it), writes it
     // through to the disk and puts it in destination's place. False, with the last error and
     // *failedStep naming the step, when it did not get there: the destination then keeps its
-    // bytes, unless a copy in place failed part-way, which KeptName tells.
-    bool PutInPlace(const WCHAR* destination, int32_t fileTime, const WCHAR** failedStep);
+    // bytes, unless a copy in place failed part-way, which KeptName tells. A copy in place
+    // calls beforeCopy once KeptName holds the whole file, right before its first byte is
+    // written into the destination.
+    bool PutInPlace(const WCHAR* destination, int32_t fileTime, const WCHAR** failedStep,
+                    const std::function<void()>& beforeCopy);
     // The name under which the complete new file was left when a copy into the destination
     // failed part-way (the destination then holds part of it); empty otherwise.
     const std::u16string& KeptName() const { return m_kept; }
@@ -68,7 +74,11 @@ private:
     void GiveSecurity();
     bool CanRename();
     bool Rename(const WCHAR** failedStep);
-    bool CopyInPlace(int32_t fileTime, const WCHAR** failedStep);
+    bool CopyInPlace(int32_t fileTime, const WCHAR** failedStep,
+                     const std::function<void()>& beforeCopy);
+    bool CopyIntoReserved(HANDLE out, int32_t fileTime, const WCHAR** failedStep,
+                          const std::function<void()>& beforeCopy);
+    static void GiveSetIdBitsBack(HANDLE out, const FileSecurity& before);
     HANDLE OpenExaminedTarget();
     bool KeepPrivate();
     bool ReserveRoom(HANDLE out);

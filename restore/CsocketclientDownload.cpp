@@ -68,13 +68,19 @@ void LogDownload(Csocketclient& channel, INT type, const WCHAR* format, const Ar
 
 // Puts the complete file in destination's place, with the file time when it is not 0. On
 // failure the file is removed and destination keeps its bytes, unless the copy into it in
-// place failed part-way: the complete file then keeps the name that the log line gives. The
-// system error goes to *systemError.
+// place failed part-way: the complete file then keeps the name that the log line gives. That
+// name is logged before the copy's first byte too, so that a process killed during the copy
+// leaves word of it. The system error goes to *systemError.
 bool PutInPlace(Csocketclient& channel, CTransferFile& file, const WCHAR* destination,
                 DWORD fileTime, DWORD* systemError)
 {
     const WCHAR* failedStep = nullptr;
-    if (file.PutInPlace(destination, static_cast<int32_t>(fileTime), &failedStep))
+    const auto announceCopy = [&] {
+        LogDownload(channel, Csocketclient::kTypeInformation,
+                    u"GetFile the restored file is whole in (%s) while it is copied into (%s)",
+                    file.KeptName().c_str(), destination);
+    };
+    if (file.PutInPlace(destination, static_cast<int32_t>(fileTime), &failedStep, announceCopy))
         return true;
     *systemError = GetLastError();
     LogDownload(channel, Csocketclient::kTypeError, u"GetFile %s failed win32error (%ld) on (%s)",

@@ -4,6 +4,7 @@
 // before any request, and a "Log.txt" that is not a regular file holds nothing up.
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -13,7 +14,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <thread>
 
 #include "HostRestore.h"
@@ -69,12 +73,40 @@ protected:
         return own;
     }
 
+    // Runs act once, when the first data has been written into the transfer file; *ran tells
+    // whether it did.
+    void DuringTheTransfer(const std::function<void()>& act, bool* ran)
+    {
+        *ran = false;
+        host.decide = [act, ran](const HostCallback::Event& event) {
+            if (event.code == kDataDone && !*ran) {
+                *ran = true;
+                act();
+            }
+            return 0;
+        };
+    }
+
     static void Own(const std::filesystem::path& path, uid_t owner, mode_t mode)
     {
         ASSERT_EQ(chown(path.c_str(), owner, owner), 0);
         ASSERT_EQ(chmod(path.c_str(), mode), 0);
     }
 };
+
+// Sets (on) or clears one of the file's flags (FS_APPEND_FL, FS_IMMUTABLE_FL, ...); false where
+// the file system keeps none, or the process may not change them.
+bool SetFileFlag(const std::filesystem::path& path, int flag, bool on)
+{
+    const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    const bool set = file >= 0 && ioctl(file, FS_IOC_GETFLAGS, &flags) == 0 &&
+                     (flags = on ? flags | flag : flags & ~flag,
+                      ioctl(file, FS_IOC_SETFLAGS, &flags) == 0);
+    if (file >= 0)
+        close(file);
+    return set;
+}
 
 // The value of an extended attribute, or "<none>".
 std::string Attribute(const std::filesystem::path& path, const char* name)
@@ -107,32 +139,73 @@ std::string AccessListGrantingUser1234(mode_t mode)
 
 } // namespace
 
-// Two names of one 2 MiB file on an 11 MiB file system take an 8 MiB version: the transfer file
-// fills the room that the copy into the file would need. The restore either completes, or
-// fails with the old bytes under both names and nothing left behind.
+// Two names of one file on a small file system take a new version that is copied into the
+// file. The room the copy needs is reserved first, the holes of a sparse file included, whether
+// the version is larger than the file or not: where the transfer file leaves too little, the
+// restore fails with the old bytes under both names, the file's time and room as they were,
+// and nothing left behind. A file system that tells no size (ramfs) is not taken for a full one.
 TEST_F(PlacementBoundsTest, AFullDiskDuringACopyInPlaceLosesNeitherVersion)
 {
     if (!CanRunAsOtherUser() || !CanMountInANamespace())
         GTEST_SKIP() << "needs root and a mount namespace of its own";
+    constexpr int kEither = -1;
+    const struct {
+        const char* name;
+        // "ext4" is made in an image file of that size.
+        const char* type;
+        size_t size;
+        // The old file's first 2 MiB hold data; past them, up to its size, it has a hole.
+        size_t oldSize;
+        size_t newSize;
+        int result;
+    } cases[] = {
+        {"a file of 2 MiB on tmpfs", "tmpfs", 11 * kMiB, 2 * kMiB, 8 * kMiB, kEither},
+        {"a sparse file on tmpfs", "tmpfs", 11 * kMiB, 8 * kMiB, 8 * kMiB, kEither},
+        {"a sparse file on ext4", "ext4", 16 * kMiB, 8 * kMiB, 8 * kMiB, kEither},
+        {"a sparse file and a smaller version", "ext4", 16 * kMiB, 8 * kMiB, 6 * kMiB, 1},
+        {"a file on ramfs", "ramfs", 0, 2 * kMiB, 8 * kMiB, 1},
+    };
     const std::filesystem::path small = dir.path() / "small";
     std::filesystem::create_directory(small);
-    const SmallFileSystem system(small, 11 * kMiB);
-    ASSERT_TRUE(system.Mounted());
-    const std::string oldBytes = Noise(2 * kMiB, 11);
-    const std::string newBytes = Noise(8 * kMiB, 12);
-    Write(system.Path(small / "report.doc"), oldBytes);
-    std::filesystem::create_hard_link(system.Path(small / "report.doc"),
-                                      system.Path(small / "copy.doc"));
-    Serve(newBytes, Form::Cached);
-    const int result = RestoreInHost(small / "report.doc", {.mountNamespaceOf = system.Holder()});
-    ASSERT_NE(result, -1);
-    const std::string& expected = result == 1 ? newBytes : oldBytes;
-    EXPECT_TRUE(Read(system.Path(small / "report.doc")) == expected) << "result " << result;
-    EXPECT_TRUE(Read(system.Path(small / "copy.doc")) == expected) << "result " << result;
-    size_t entries = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(system.Path(small)))
-        entries += entry.is_regular_file() ? 1 : 0;
-    EXPECT_EQ(entries, 2u);
+    const std::string data = Noise(2 * kMiB, 11);
+    for (const auto& row : cases) {
+        std::optional<SmallFileSystem> system;
+        if (std::string_view(row.type) == "ext4")
+            system.emplace(small, dir.path() / "disk.img", row.size);
+        else
+            system.emplace(small, row.size, row.type);
+        ASSERT_TRUE(system->Mounted()) << row.name;
+        const std::filesystem::path file = system->Path(small / "report.doc");
+        const std::filesystem::path second = system->Path(small / "copy.doc");
+        Write(file, data);
+        std::filesystem::resize_file(file, row.oldSize);
+        std::filesystem::create_hard_link(file, second);
+        const struct timespec time[2] = {{1300000000, 0}, {1300000000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), time, 0), 0);
+        const struct stat before = Status(file);
+        const std::string oldBytes = data + std::string(row.oldSize - data.size(), '\0');
+        const std::string newBytes = Noise(row.newSize, 12);
+        Serve(newBytes, Form::Cached);
+        const int result =
+            RestoreInHost(small / "report.doc", {.mountNamespaceOf = system->Holder()});
+        ASSERT_NE(result, -1) << row.name;
+        if (row.result != kEither) {
+            EXPECT_EQ(result, row.result) << row.name;
+        }
+        const std::string& expected = result == 1 ? newBytes : oldBytes;
+        EXPECT_TRUE(Read(file) == expected) << row.name << ", result " << result;
+        EXPECT_TRUE(Read(second) == expected) << row.name << ", result " << result;
+        if (result == 0) {
+            const struct stat after = Status(file);
+            EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec) << row.name;
+            EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << row.name;
+            EXPECT_EQ(after.st_blocks, before.st_blocks) << row.name;
+        }
+        size_t entries = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(system->Path(small)))
+            entries += entry.is_regular_file() ? 1 : 0;
+        EXPECT_EQ(entries, 2u) << row.name;
+    }
 }
 
 // A host killed while it copies the new version into a private file of two names: the new
@@ -167,28 +240,101 @@ TEST_F(PlacementBoundsTest, AHostKilledDuringACopyInPlaceLeavesTheNewVersionWhol
     }
 }
 
-// A file of two names is written in place once the transfer is done. Its name became a link to
-// another file meanwhile (in a folder that others may write, it could be anyone's): the copy
-// does not write through the link, and the file keeps its bytes.
-TEST_F(PlacementBoundsTest, ANameThatBecameALinkDuringTheDownloadIsNotWrittenThrough)
+// A thread of the host cancelled while it copies the new version into a file of two names: the
+// copy is not stopped part-way, both names end with the whole new version and nothing is left
+// beside them; the name that held the new version meanwhile was logged before the copy began.
+TEST_F(PlacementBoundsTest, AThreadCancelledDuringACopyInPlaceFinishesTheCopy)
 {
+    ReopenChannelWithLogLevel(30);
+    const std::string newBytes = Noise(48 * kMiB, 13);
     std::filesystem::create_hard_link(target, folder / "other-name.doc");
+    Serve(newBytes, Form::Cached);
+    std::function<void()> restore = [&] { RestoreFile(target.u16string()); };
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, nullptr,
+                  [](void* code) -> void* {
+                      (*static_cast<std::function<void()>*>(code))();
+                      pthread_testcancel();
+                      return nullptr;
+                  },
+                  &restore),
+              0);
+    const bool copying = WaitForKeptName(folder);
+    pthread_cancel(thread);
+    void* result = nullptr;
+    pthread_join(thread, &result);
+    ASSERT_TRUE(copying);
+    EXPECT_EQ(result, PTHREAD_CANCELED);
+    // One file under both names: reading it once is enough.
+    EXPECT_TRUE(Read(target) == newBytes);
+    EXPECT_EQ(Status(folder / "other-name.doc").st_ino, Status(target).st_ino);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              2);
+    EXPECT_TRUE(Logged("GetFile the restored file is whole in ("));
+}
+
+// A file of two names is written in place once the transfer is done. What became of its place
+// meanwhile is not written through: a name that is now a link to another file, or that another
+// file took (in a folder that others may write, either could be anyone's), or a folder that
+// takes no new name, where the new file could have none of its own during the copy. The file
+// keeps its bytes, its time and its room on the disk, the other file its bytes, and nothing is
+// left beside them.
+TEST_F(PlacementBoundsTest, WhatBefellTheFilesPlaceDuringTheDownloadIsNotWrittenThrough)
+{
+    const std::filesystem::path second = folder / "other-name.doc";
     const std::filesystem::path victim = dir.path() / "victim.doc";
-    Write(victim, "not to be written");
-    Serve(contents, Form::Cached);
-    bool swapped = false;
-    host.decide = [&](const HostCallback::Event& event) {
-        if (event.code == kDataDone && !swapped) {
-            swapped = true;
-            std::filesystem::remove(target);
-            std::filesystem::create_symlink(victim, target);
-        }
-        return 0;
+    const std::string planted = "not to be written";
+    Write(victim, planted);
+    const bool canFreeze = SetFileFlag(folder, FS_IMMUTABLE_FL, true) &&
+                           SetFileFlag(folder, FS_IMMUTABLE_FL, false);
+    const struct {
+        const char* name;
+        std::function<void()> befall;
+        bool plantedAtTheName;
+    } cases[] = {
+        {"a link to another file",
+         [&] {
+             std::filesystem::remove(target);
+             std::filesystem::create_symlink(victim, target);
+         },
+         true},
+        {"another file",
+         [&] {
+             Write(folder / "planted", planted);
+             std::filesystem::rename(folder / "planted", target);
+         },
+         true},
+        {"a folder that takes no new name",
+         [&] { EXPECT_TRUE(SetFileFlag(folder, FS_IMMUTABLE_FL, true)); }, false},
     };
-    EXPECT_EQ(RestoreFile(target.u16string()), 0);
-    EXPECT_TRUE(swapped);
-    EXPECT_EQ(Read(victim), "not to be written");
-    EXPECT_TRUE(Read(folder / "other-name.doc") == old);
+    std::filesystem::create_hard_link(target, second);
+    const struct timespec time[2] = {{1300000000, 0}, {1300000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, target.c_str(), time, 0), 0);
+    const struct stat before = Status(target);
+    for (const auto& row : cases) {
+        if (!row.plantedAtTheName && !canFreeze)
+            continue;
+        for (Form form : {Form::Single, Form::Cached}) {
+            Serve(contents, form);
+            bool befell = false;
+            DuringTheTransfer(row.befall, &befell);
+            EXPECT_EQ(RestoreFile(target.u16string()), 0) << row.name;
+            SetFileFlag(folder, FS_IMMUTABLE_FL, false);
+            EXPECT_TRUE(befell) << row.name;
+            EXPECT_EQ(Read(victim), planted) << row.name;
+            EXPECT_TRUE(Read(target) == (row.plantedAtTheName ? planted : old)) << row.name;
+            EXPECT_TRUE(Read(second) == old) << row.name;
+            const struct stat after = Status(second);
+            EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec) << row.name;
+            EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << row.name;
+            EXPECT_EQ(after.st_blocks, before.st_blocks) << row.name;
+            EXPECT_EQ(Folder().size(), 2u) << row.name;
+            std::filesystem::remove(target);
+            std::filesystem::create_hard_link(second, target);
+        }
+    }
 }
 
 // A file with an access list (user 1234 may read and write) and a user attribute: the restored
@@ -223,25 +369,54 @@ TEST_F(PlacementBoundsTest, AccessListsAndAttributesAreKeptInEitherForm)
     EXPECT_EQ(Folder().size(), 1u);
 }
 
-// What the user does to the file during a long transfer counts: a file that got a second
-// name and a private mode meanwhile keeps both, with the new bytes under each name.
+// What the user does to the file during a long transfer counts: a file that got a second name
+// and a private mode meanwhile keeps both, with the new bytes under each name. A set-user-id
+// file of two names, which a single reply is copied into, gets back the set-id bits it had
+// right before the copy, not those it had when the restore began: none once it was given to
+// another owner (root), and its private mode once its owner made it private.
 TEST_F(PlacementBoundsTest, ANameAndAModeGivenDuringTheTransferAreKept)
 {
-    Serve(contents, Form::Cached);
-    bool changed = false;
-    host.decide = [&](const HostCallback::Event& event) {
-        if (event.code == kDataDone && !changed) {
-            changed = true;
-            std::filesystem::create_hard_link(target, folder / "other-name.doc");
-            chmod(target.c_str(), 0600);
-        }
-        return 0;
+    const std::filesystem::path second = folder / "other-name.doc";
+    const uid_t user = geteuid();
+    const struct {
+        const char* name;
+        Form form;
+        uid_t owner;
+        mode_t mode;
+        std::function<void()> change;
+        uid_t ownerAfter;
+        mode_t modeAfter;
+    } cases[] = {
+        {"a second name and a private mode", Form::Cached, user, 0644,
+         [&] {
+             std::filesystem::create_hard_link(target, second);
+             chmod(target.c_str(), 0600);
+         },
+         user, 0600},
+        {"made private", Form::Single, user, 04755, [&] { chmod(target.c_str(), 04700); }, user,
+         04700},
+        {"given to root", Form::Single, kOtherUser, 04755,
+         [&] { EXPECT_EQ(chown(target.c_str(), 0, 0), 0); }, 0, 0755},
     };
-    EXPECT_EQ(RestoreFile(target.u16string()), 1);
-    EXPECT_TRUE(changed);
-    EXPECT_TRUE(Read(target) == contents);
-    EXPECT_TRUE(Read(folder / "other-name.doc") == contents);
-    EXPECT_EQ(Status(target).st_mode & 07777, 0600u);
+    for (const auto& row : cases) {
+        if ((row.owner != user || row.ownerAfter != user) && !CanRunAsOtherUser())
+            continue;
+        Write(target, old);
+        Own(target, row.owner, row.mode);
+        std::filesystem::remove(second);
+        if (row.form == Form::Single)
+            std::filesystem::create_hard_link(target, second);
+        Serve(contents, row.form);
+        bool changed = false;
+        DuringTheTransfer(row.change, &changed);
+        EXPECT_EQ(RestoreFile(target.u16string()), 1) << row.name;
+        EXPECT_TRUE(changed) << row.name;
+        EXPECT_TRUE(Read(target) == contents) << row.name;
+        EXPECT_TRUE(Read(second) == contents) << row.name;
+        const struct stat status = Status(target);
+        EXPECT_EQ(status.st_mode & 07777, row.modeAfter) << row.name;
+        EXPECT_EQ(status.st_uid, row.ownerAfter) << row.name;
+    }
 }
 
 // An append-only file refuses to be cut or written over, which the mode does not show: it is
@@ -249,22 +424,13 @@ TEST_F(PlacementBoundsTest, ANameAndAModeGivenDuringTheTransferAreKept)
 // refuses statx (the system-call filters of older container runtimes).
 TEST_F(PlacementBoundsTest, AnAppendOnlyFileIsRefusedBeforeAnyRequest)
 {
-    const int file = open(target.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(file, 0);
-    int attributes = 0;
-    const bool flagged = ioctl(file, FS_IOC_GETFLAGS, &attributes) == 0 &&
-                         (attributes |= FS_APPEND_FL, ioctl(file, FS_IOC_SETFLAGS, &attributes) == 0);
-    if (!flagged) {
-        close(file);
+    if (!SetFileFlag(target, FS_APPEND_FL, true))
         GTEST_SKIP() << "cannot make a file append-only here: " << std::strerror(errno);
-    }
     Serve(contents, Form::Single);
     EXPECT_EQ(RestoreFile(target.u16string()), 0);
     EXPECT_EQ(RestoreInHost(target, {.withoutUnnamedFiles = true}), 0);
     EXPECT_EQ(FileRequests(), 0u);
-    attributes &= ~FS_APPEND_FL;
-    EXPECT_EQ(ioctl(file, FS_IOC_SETFLAGS, &attributes), 0);
-    close(file);
+    EXPECT_TRUE(SetFileFlag(target, FS_APPEND_FL, false));
     EXPECT_TRUE(Read(target) == old);
 }
 

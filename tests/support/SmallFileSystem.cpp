@@ -26,11 +26,12 @@ bool Run(const char* const* words)
 
 }  // namespace
 
-SmallFileSystem::SmallFileSystem(const std::filesystem::path& mountPoint, size_t bytes)
+SmallFileSystem::SmallFileSystem(const std::filesystem::path& mountPoint, size_t bytes,
+                                 const char* type)
 {
     const std::string point = mountPoint.string();
     const std::string options = "size=" + std::to_string(bytes);
-    Hold([&] { return mount("tmpfs", point.c_str(), "tmpfs", 0, options.c_str()) == 0; });
+    Hold([&] { return mount(type, point.c_str(), type, 0, options.c_str()) == 0; });
 }
 
 SmallFileSystem::SmallFileSystem(const std::filesystem::path& mountPoint,
