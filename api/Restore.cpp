@@ -58,17 +58,18 @@ InstalledCallback InstallHostCallback(Csocketclient& channel, TransportCallback 
 
 // Downloads the file version: a cached transfer ends at path, a single reply at finalPath.
 // The download writes a file of its own beside path and replaces the destination only with
-// the complete file, so a download that fails leaves the destination as it was. 1 when the
-// file is there.
+// the complete file, so a download that fails leaves the destination as it was. The
+// preparation runs once in the download, while the echo that tests the connection travels.
+// 1 when the file is there.
 INT Download(Csocketclient& channel, const FileCodes& codes, const WCHAR* path,
-             const WCHAR* finalPath)
+             const WCHAR* finalPath, const Csocketclient::Preparation& preparation = {})
 {
     DWORD word = 0;
     DWORD done = 0;
     DWORD fileTime = 0;
     return channel.RequestFile(codes[0], codes[1], codes[2], codes[3], codes[4], codes[5],
                                codes[6], codes[7], codes[8], codes[9], path, finalPath, 0, &word,
-                               &done, &fileTime);
+                               &done, &fileTime, preparation);
 }
 
 // Whether both paths name one file, however each is spelt. Two paths that name existing files
@@ -193,14 +194,12 @@ int32_t RestoreFile(Csocketclient* channel, uint32_t code1Low, uint32_t code1Hig
         const FileCodes codes{code1Low, code1High, code2Low, code2High, code3Low,
                               code3High, code4Low, code4High, code5Low, code5High};
         InstalledCallback installed = InstallHostCallback(*channel, callback);
-        // The note is written while the echo that tests the connection travels (its log
-        // lines reach the host's callback, as those of the download do); the channel takes
-        // its answer before it sends anything else.
-        channel->StartConnectionCheck();
-        const OwnedHandle note = WriteRestoreNote(text, localPath);
-        const INT result = Download(*channel, codes, localPath, localPath);
-        // Taken here when the download ended before its session check.
-        channel->FinishConnectionCheck();
+        // The note is written once the download has checked the local path, while the echo
+        // that tests the connection travels (its log lines reach the host's callback, as
+        // those of the download do); a path the download refuses still gets it.
+        OwnedHandle note;
+        const INT result = Download(*channel, codes, localPath, localPath,
+                                    [&] { note = WriteRestoreNote(text, localPath); });
         installed.reset();
         return frame.Return(u"655", result);
     });

@@ -5,6 +5,7 @@
 // destructor), so no class derives from it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -66,15 +67,24 @@ public:
     // Connects, fetches a command index and logs in as far as the channel's automatic session
     // (or force) asks; false when the command must not be sent.
     virtual BOOL EnsureSession(DWORD needAuth, DWORD force);
-    // Sends the echo that tests a live connection when EnsureSession would, so that a command
-    // can be prepared while it travels: the next EnsureSession takes its answer as its test,
-    // and any other request takes it before it is sent. The call that sends it takes the
-    // answer before it returns, by its session check or FinishConnectionCheck, so that an
-    // answer never stands for the test of a later call.
-    void StartConnectionCheck();
-    // Takes the answer to that echo now, if it is still due, and closes the connection when
-    // it is wrong or missing.
-    void FinishConnectionCheck();
+    // The echo that tests a live connection, sent ahead when EnsureSession would send it, so
+    // that a command can be prepared while it travels: the next EnsureSession takes its
+    // answer as its test, and any other request takes it before it is sent. An answer still
+    // due when the scope that sent the echo ends (a failure before the session check, an
+    // exception) is never waited for: the connection goes with it, abortively, and the next
+    // session check connects anew. So an answer never stands for the test of a later call.
+    class ConnectionCheckAhead {
+    public:
+        explicit ConnectionCheckAhead(Csocketclient& channel);
+        ~ConnectionCheckAhead();
+        ConnectionCheckAhead(const ConnectionCheckAhead&) = delete;
+        ConnectionCheckAhead& operator=(const ConnectionCheckAhead&) = delete;
+
+    private:
+        Csocketclient& m_channel;
+        // This scope sent the echo (none was due yet).
+        bool m_sent;
+    };
     DWORD AuthenticateUser(DWORD* sequence, char* userName, char* password, char* loginText,
                            DWORD* status, LoginReply* fields);
     DWORD MachineAuthentication(const char* machineKey, DWORD* sequence, char* loginText,
@@ -189,16 +199,22 @@ public:
     // File download (restore/CsocketclientDownload.cpp)
     // The cache name of a cached transfer, its terminator included.
     static constexpr size_t kDownloadNameSize = 2048;
+    // Work of the caller's that a download runs once, whatever becomes of it: after path is
+    // checked and before anything but the echo that tests the connection is sent, so that it
+    // takes none of the time of the echo's round trip.
+    using Preparation = std::function<void()>;
     // Builds the file request from its eleven words and runs GetFile with it; 0 when the
     // request cannot be built (the out-values are then untouched).
     INT RequestFile(DWORD w1, DWORD w2, DWORD w3, DWORD w4, DWORD w5, DWORD w6, DWORD w7,
                     DWORD w8, DWORD w9, DWORD w10, const WCHAR* path, const WCHAR* finalPath,
-                    DWORD w11, DWORD* word, DWORD* done, DWORD* fileTime);
+                    DWORD w11, DWORD* word, DWORD* done, DWORD* fileTime,
+                    const Preparation& preparation = {});
     // Sends a file request (and releases it in every case), then receives the file as one
     // compressed reply written to finalPath or as a cached transfer written to path. Gives 1
-    // when the file is there; on 0 the file it was writing is deleted.
+    // when the file is there; on 0 the file it was writing is deleted. A path that the
+    // download refuses is refused before anything is sent.
     INT GetFile(DWORD requestLength, void* request, const WCHAR* path, const WCHAR* finalPath,
-                DWORD* word, DWORD* done, DWORD* fileTime);
+                DWORD* word, DWORD* done, DWORD* fileTime, const Preparation& preparation = {});
 
 private:
     friend class ChannelProbe;
@@ -220,6 +236,12 @@ private:
                          DWORD* lockedout);
     // Tests a live connection and closes it when it no longer answers.
     void CheckConnection();
+    // Sends the echo of ConnectionCheckAhead when the session check would test the connection
+    // with one and none is due yet; true when it did. A failed send closes the connection.
+    bool StartConnectionCheck();
+    // Takes the answer to that echo now, if it is still due, and closes the connection when
+    // it is wrong or missing.
+    void FinishConnectionCheck();
     bool SendEcho(DWORD size);
     bool ReceiveEcho();
 
@@ -334,6 +356,7 @@ private:
     char m_cacheName[kDownloadNameSize] = {};
     // The system error of the download's last failed folder creation or file write.
     DWORD m_systemError = 0;
-    // An echo sent by StartConnectionCheck whose answer is still to be taken.
+    // An echo sent ahead whose answer is still to be taken; set before the echo is sent, so
+    // that nothing on the way out of its sending leaves it unsettled.
     bool m_echoPending = false;
 };

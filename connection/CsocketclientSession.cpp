@@ -28,11 +28,10 @@ DWORD RefuseSettings(Csocketclient& channel)
 
 BOOL Csocketclient::SendPacket(void* packet, DWORD length)
 {
+    const PacketBuffer owned(packet);
     // An echo's answer still on its way would be read as this request's reply.
     FinishConnectionCheck();
-    const BOOL sent = SendMsg(packet, length, nullptr);
-    Cutil::FreePacket(packet);
-    return sent;
+    return SendMsg(packet, length, nullptr);
 }
 
 BOOL Csocketclient::ReadReplyString(const void* payload, DWORD length, DWORD* offset,
@@ -268,13 +267,15 @@ void Csocketclient::CheckConnection()
         CloseSocket(1);
 }
 
-void Csocketclient::StartConnectionCheck()
+bool Csocketclient::StartConnectionCheck()
 {
     if (m_echoPending || m_autoSession == 0 || !m_connected || m_keepAliveMode != 1)
-        return;
-    m_echoPending = SendEcho(kEchoSize);
-    if (!m_echoPending)
+        return false;
+    // Due from before the send: whatever leaves the sending may leave the echo on the wire.
+    m_echoPending = true;
+    if (!SendEcho(kEchoSize))
         CloseSocket(1);
+    return true;
 }
 
 void Csocketclient::FinishConnectionCheck()
@@ -286,21 +287,46 @@ void Csocketclient::FinishConnectionCheck()
         CloseSocket(1);
 }
 
+Csocketclient::ConnectionCheckAhead::ConnectionCheckAhead(Csocketclient& channel)
+    : m_channel(channel), m_sent(false)
+{
+    try {
+        m_sent = channel.StartConnectionCheck();
+    } catch (...) {
+        // Out of the echo's own sending, which may have put it on the wire: no destructor
+        // settles it.
+        if (channel.m_echoPending)
+            channel.CloseSocket(1);
+        throw;
+    }
+}
+
+Csocketclient::ConnectionCheckAhead::~ConnectionCheckAhead()
+{
+    // Waiting for the answer could take the whole wait time-out on a connection gone quiet.
+    if (m_sent && m_channel.m_echoPending)
+        m_channel.CloseSocket(1);
+}
+
 DWORD Csocketclient::EchoTest(DWORD size)
 {
+    FinishConnectionCheck();
     return SendEcho(size) && ReceiveEcho();
 }
 
+// Sent only when no answer is due before it (an echo sent ahead counts its own as due before
+// it goes).
 bool Csocketclient::SendEcho(DWORD size)
 {
     m_cancel = 0;
     void* packet = nullptr;
     const DWORD length = m_createpacket.EchoTest(&packet, size);
+    const PacketBuffer owned(packet);
     if (length == 0) {
         LogA(kTypeError, 30, "EchoTest m_createpacket failed");
         return false;
     }
-    if (!SendPacket(packet, length)) {
+    if (!SendMsg(packet, length, nullptr)) {
         LogA(kTypeError, 30, "EchoTest failed to Send Msg");
         return false;
     }

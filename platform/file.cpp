@@ -757,6 +757,19 @@ BOOL CheckFileAccessW(LPCWSTR path, DWORD access, BY_HANDLE_FILE_INFORMATION* in
     return TRUE;
 }
 
+BOOL CheckFolderAccessW(LPCWSTR path)
+{
+    std::string native;
+    if (!ToNative(path, &native))
+        return FALSE;
+    // The kernel's check for writing refuses an immutable folder and a read-only file system
+    // too, which the mode does not show.
+    if (faccessat(AT_FDCWD, native.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return SetErrorForPath(native), FALSE;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
 BOOL DeleteFileW(LPCWSTR path)
 {
     return RemoveEntry(path, false);

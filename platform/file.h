@@ -107,6 +107,10 @@ BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
 // missing, 5 for a folder or a file the process may not open so, 32 when an open of this
 // process does not share that access.
 BOOL CheckFileAccessW(LPCWSTR path, DWORD access, BY_HANDLE_FILE_INFORMATION* information);
+// Whether a new file can be made in the existing folder at path, found without making one:
+// TRUE, or FALSE with the error CreateFileW would give there (5 for a folder the process may
+// not write into, an immutable one, or one on a read-only file system).
+BOOL CheckFolderAccessW(LPCWSTR path);
 
 BOOL DeleteFileW(LPCWSTR path);
 BOOL CreateDirectoryW(LPCWSTR path, void* security);

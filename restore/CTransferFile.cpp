@@ -114,7 +114,10 @@ bool CTransferFile::Check(const WCHAR* destination)
     m_kept.clear();
     m_examineAgain = false;
     m_destination = destination;
-    return ResolveLinksW(destination, &m_target) && Examine();
+    // A missing file is made in its folder, which must take one; an existing one can still
+    // be written in place.
+    return ResolveLinksW(destination, &m_target) && Examine() &&
+           (m_exists || CheckFolderAccessW(FolderOf(m_target).c_str()));
 }
 
 bool CTransferFile::Create()

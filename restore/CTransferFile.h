@@ -37,7 +37,8 @@ public:
     // Removes the file unless it took its destination's place.
     ~CTransferFile() { Discard(); }
 
-    // Checks destination. False, with the last error of the check, when it cannot be written.
+    // Checks destination. False, with the last error of the check, when it cannot be written,
+    // or is missing in a folder that takes no new file.
     bool Check(const WCHAR* destination);
     // Creates the transfer file for the destination that Check accepted. False, with the last
     // error, when no file can be made; nothing has been changed then.

@@ -66,6 +66,21 @@ void LogDownload(Csocketclient& channel, INT type, const WCHAR* format, const Ar
     channel.LogW(type, kLogLevel, FormatString(format, args...).c_str());
 }
 
+// Runs the caller's work, if there is any.
+void Prepare(const Csocketclient::Preparation& preparation)
+{
+    if (preparation)
+        preparation();
+}
+
+// A download that cannot write path, for the system error given; gives 0.
+INT RefuseFile(Csocketclient& channel, const WCHAR* path, DWORD error)
+{
+    LogDownload(channel, Csocketclient::kTypeError,
+                u"Csocketzip::GetFile CreateFile failed on (%s) win32error (%d)", path, error);
+    return 0;
+}
+
 // Puts the complete file in destination's place, with the file time when it is not 0. On
 // failure the file is removed and destination keeps its bytes, unless the copy into it in
 // place failed part-way: the complete file then keeps the name that the log line gives. That
@@ -139,18 +154,21 @@ struct Csocketclient::CachePacket {
 INT Csocketclient::RequestFile(DWORD w1, DWORD w2, DWORD w3, DWORD w4, DWORD w5, DWORD w6,
                                DWORD w7, DWORD w8, DWORD w9, DWORD w10, const WCHAR* path,
                                const WCHAR* finalPath, DWORD w11, DWORD* word, DWORD* done,
-                               DWORD* fileTime)
+                               DWORD* fileTime, const Preparation& preparation)
 {
     void* request = nullptr;
     const DWORD length =
         m_createpacket.GetFile(&request, w1, w2, w3, w4, w5, w6, w7, w8, w9, w10, w11);
-    if (length == 0)
+    if (length == 0) {
+        Prepare(preparation);
         return 0;
-    return GetFile(length, request, path, finalPath, word, done, fileTime);
+    }
+    return GetFile(length, request, path, finalPath, word, done, fileTime, preparation);
 }
 
 INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path,
-                           const WCHAR* finalPath, DWORD* word, DWORD* done, DWORD* fileTime)
+                           const WCHAR* finalPath, DWORD* word, DWORD* done, DWORD* fileTime,
+                           const Preparation& preparation)
 {
     PacketBuffer ownedRequest(request);
     *fileTime = 0;
@@ -160,22 +178,21 @@ INT Csocketclient::GetFile(DWORD requestLength, void* request, const WCHAR* path
     LogDownload(*this, kTypeInformation, u"GetFile %s", finalPath);
 
     // The data goes to a file of the download's own; path itself gets it only once it is
-    // complete. What an open of path for writing would refuse is refused here, before the
-    // server is asked anything. The echo that tests the connection travels while the file is
-    // made, so that its round trip costs no time of its own.
+    // complete. What an open of path for writing would refuse, or a folder in which no file
+    // of the download's can be made, is refused here, before anything is sent: a refusal
+    // neither asks the server nor waits for it.
     Download download{path, finalPath, word, done, fileTime, {}};
-    bool created = download.file.Check(path);
-    if (created) {
-        StartConnectionCheck();
-        created = download.file.Create();
-    }
-    if (!created) {
+    if (!download.file.Check(path)) {
         const DWORD error = GetLastError();
-        FinishConnectionCheck();
-        LogDownload(*this, kTypeError,
-                    u"Csocketzip::GetFile CreateFile failed on (%s) win32error (%d)", path, error);
-        return 0;
+        Prepare(preparation);
+        return RefuseFile(*this, path, error);
     }
+    // The echo that tests the connection travels while the caller's work is done and the
+    // file is made, so that its round trip costs no time of its own.
+    const ConnectionCheckAhead echo(*this);
+    Prepare(preparation);
+    if (!download.file.Create())
+        return RefuseFile(*this, path, GetLastError());
     if (!EnsureSession(1, 0))
         return DiscardFile(download);
     if (!SendPacket(ownedRequest.release(), requestLength))

@@ -53,12 +53,13 @@ protected:
     }
 
     // RequestFile for kCodes into path (final path finalPath, the target by default).
-    INT Restore(const std::u16string& path, const std::u16string& finalPath)
+    INT Restore(const std::u16string& path, const std::u16string& finalPath,
+                const Csocketclient::Preparation& preparation = {})
     {
         return channel.RequestFile(Low(kCodes[0]), High(kCodes[0]), Low(kCodes[1]), High(kCodes[1]),
                                    Low(kCodes[2]), High(kCodes[2]), Low(kCodes[3]), High(kCodes[3]),
                                    Low(kCodes[4]), High(kCodes[4]), path.c_str(), finalPath.c_str(),
-                                   0, &word, &done, &fileTime);
+                                   0, &word, &done, &fileTime, preparation);
     }
     INT Restore() { return Restore(target, target); }
 

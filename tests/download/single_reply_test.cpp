@@ -1,8 +1,12 @@
 // Downloads answered with one compressed reply.
+#include <chrono>
+#include <new>
+#include <optional>
 #include <vector>
 
 #include "DownloadFixture.h"
 #include "restore/Cunzip.h"
+#include "support/ClosedFolder.h"
 #include "util/ScopedTimeZone.h"
 
 namespace {
@@ -161,4 +165,44 @@ TEST_F(SingleReply, FailsWithoutARequestWhenTheFileCannotBeCreated)
     EXPECT_TRUE(host.Logged("Csocketzip::GetFile CreateFile failed on (" + Utf16ToUtf8(missing) +
                             ") win32error (3)"));
     EXPECT_TRUE(server->Log().Requests().empty());
+}
+
+// A download that fails while its echo travels, before its session check took the answer (an
+// exception, or a file that cannot be made after all), takes the connection with the echo:
+// nothing waits for the answer that a quiet server never gives, and the next download
+// connects anew.
+TEST_F(SingleReply, AFailureWhileTheEchoTravelsTakesTheConnectionWithIt)
+{
+    constexpr ULONGLONG kWaitTimeout = 30;
+    probe.SetWaitTimeout(kWaitTimeout);
+    Serve("data", Form::Single);
+    const std::filesystem::path folder = dir.path();
+    if (!ClosedFolder(folder).Closed())
+        GTEST_SKIP() << "cannot close a folder to new files here";
+    std::optional<ClosedFolder> closing;
+    const Csocketclient::Preparation failures[] = {
+        [] { throw std::bad_alloc(); },
+        [&] { closing.emplace(folder); },
+    };
+    for (const Csocketclient::Preparation& failure : failures) {
+        server->SetFault(ServerFault{});
+        ASSERT_EQ(Restore(), 1);
+        std::filesystem::remove(std::filesystem::path(target));
+        server->SetFault(ServerFault{FaultKind::NoAnswer, CCreatePacket::kEchoTest});
+        const size_t echoes = server->Log().Requests(CCreatePacket::kEchoTest).size();
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            EXPECT_EQ(Restore(target, target, failure), 0);
+        } catch (const std::bad_alloc&) {
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(kWaitTimeout));
+        EXPECT_TRUE(server->Log().WaitForRequests(CCreatePacket::kEchoTest, echoes + 1,
+                                                  std::chrono::seconds(kWaitTimeout)));
+        EXPECT_EQ(channel.IsConnected(), 0u);
+        EXPECT_FALSE(Exists(target));
+        closing.reset();
+    }
+    server->SetFault(ServerFault{});
+    EXPECT_EQ(Restore(), 1);
+    EXPECT_EQ(ReadFile(target), "data");
 }

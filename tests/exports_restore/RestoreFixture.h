@@ -7,12 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "HostCallback.h"
 #include "connection/CCreatePacket.h"
+#include "connection/ChannelProbe.h"
 #include "support/KelvaneLibrary.h"
 #include "support/LoginServer.h"
 #include "support/Noise.h"
@@ -107,6 +109,37 @@ protected:
     }
 
     size_t FileRequests() const { return server.RequestCount(CCreatePacket::kGetFile); }
+    // Every request that channels sent on the connection they were opened on, once open (an
+    // opening ends with the settings request), but their farewells: what restores sent, the
+    // echo that tests the connection included. Whatever a restore does starts there.
+    size_t RestoreRequests()
+    {
+        const std::vector<RecordedRequest> requests = server.Server().Log().Requests();
+        std::map<size_t, size_t> opened;
+        for (size_t i = 0; i < requests.size(); ++i) {
+            if (requests[i].code == CCreatePacket::kGetSettings)
+                opened.emplace(requests[i].connection, i);
+        }
+        size_t count = 0;
+        for (size_t i = 0; i < requests.size(); ++i) {
+            const auto opening = opened.find(requests[i].connection);
+            count += opening != opened.end() && i > opening->second &&
+                     requests[i].code != CCreatePacket::kDisconnect;
+        }
+        return count;
+    }
+    // A server that has stopped answering the echo that tests the connection, and a channel
+    // whose waits end after timeout: the channel is made to connect anew (the server drops
+    // the connection at an echo), so that its socket's own limits come from timeout too.
+    void StopAnsweringEchoes(ULONGLONG timeout)
+    {
+        ChannelProbe(*channel).SetWaitTimeout(timeout);
+        server.Server().SetFault(ServerFault{FaultKind::CloseMidMessage, CCreatePacket::kEchoTest});
+        char dataServer[KELVANE_DATA_SERVER_SIZE] = {};
+        uint32_t maintenance = 0;
+        ASSERT_TRUE(library.VerifyServer(channel, dataServer, &maintenance));
+        server.Server().SetFault(ServerFault{FaultKind::NoAnswer, CCreatePacket::kEchoTest});
+    }
     std::vector<DWORD> RemovalReasons()
     {
         std::vector<DWORD> reasons;

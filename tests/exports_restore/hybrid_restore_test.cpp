@@ -2,9 +2,11 @@
 // a temporary file beside the block file, the block file's records applied onto it, and the
 // result moved to its destination; and every way in which that fails.
 #include <algorithm>
+#include <chrono>
 
 #include "RestoreFixture.h"
 #include "support/BlockFileWriter.h"
+#include "support/ClosedFolder.h"
 
 namespace {
 
@@ -176,7 +178,7 @@ TEST_F(HybridRestoreTest, OverlongPathsFailBeforeAnyRequest)
     EXPECT_EQ(RestoreHybridFile(deep.u16string(), u"blocks.dat", destination.u16string()), 0);
     EXPECT_EQ(RestoreHybridFile(deep.u16string(), Utf8ToUtf16(longName), destination.u16string()),
               0);
-    EXPECT_EQ(FileRequests(), 0u);
+    EXPECT_EQ(RestoreRequests(), 0u);
     EXPECT_FALSE(Exists(destination));
 }
 
@@ -198,6 +200,26 @@ TEST_F(HybridRestoreTest, NullArgumentsAreRefused)
     EXPECT_EQ(FileRequests(), 0u);
     EXPECT_EQ(call(channel, f.c_str(), u"blocks.dat", d.c_str()), 1);
     EXPECT_EQ(Read(destination), "COPY");
+}
+
+// A folder that takes no temporary file fails the download before anything is sent: the
+// refusal waits for nothing, not even on a connection that has gone quiet.
+TEST_F(HybridRestoreTest, AFolderThatTakesNoTemporaryFileFailsBeforeAnyRequest)
+{
+    Serve(Noise(5000));
+    BlockFileWriter(5000, 0).Save(folder / "blocks.dat");
+    const ClosedFolder closing(folder);
+    if (!closing.Closed())
+        GTEST_SKIP() << "cannot close a folder to new files here";
+    constexpr ULONGLONG kWaitTimeout = 30;
+    StopAnsweringEchoes(kWaitTimeout);
+    const size_t before = RestoreRequests();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Restore(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(kWaitTimeout));
+    EXPECT_EQ(RestoreRequests(), before);
+    EXPECT_FALSE(Exists(temporary));
+    EXPECT_FALSE(Exists(destination));
 }
 
 // A block file or destination that already goes by the temporary file's name is the host's

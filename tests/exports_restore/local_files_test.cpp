@@ -7,11 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
+#include <vector>
 
 #include "HostRestore.h"
 #include "LocalFilesFixture.h"
 #include "platform/text.h"
+#include "support/ClosedFolder.h"
 #include "support/FolderWatch.h"
 #include "support/HostProgram.h"
 
@@ -276,33 +279,45 @@ TEST_F(LocalFilesTest, AUserWhoMayNotWriteTheFileIsRefusedBeforeAnyRequest)
     EXPECT_TRUE(Read(readOnly) == old);
     EXPECT_EQ(Status(readOnly).st_mode & 07777, 0444u);
     EXPECT_EQ(Folder().size(), 1u);
-    EXPECT_EQ(FileRequests(), 0u);
+    EXPECT_EQ(RestoreRequests(), 0u);
 }
 
-// What an open for reading and writing refuses fails as that open fails, with the same log
-// line and error, before the server is asked anything.
+// What an open for reading and writing refuses, or a missing file in a folder that takes no
+// new one, fails as that open fails, with the same log line and error, before anything is
+// sent: the refusal waits for nothing, not even on a connection that has gone quiet.
 TEST_F(LocalFilesTest, DestinationsAnOpenForWritingRefusesFailBeforeAnyRequest)
 {
     ReopenChannelWithLogLevel(30);
     Serve(contents, Form::Single);
     ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0644), 0);
-    const struct {
+    const std::filesystem::path closed = dir.path() / "closed";
+    std::filesystem::create_directory(closed);
+    struct Refused {
         std::u16string path;
         DWORD error;
-    } refused[] = {
+    };
+    std::vector<Refused> refused{
         {folder.u16string(), ERROR_ACCESS_DENIED},
         {u"", ERROR_PATH_NOT_FOUND},
         {(folder / std::string(256, 'n')).u16string(), ERROR_FILENAME_EXCED_RANGE},
         {(folder / "pipe").u16string(), ERROR_INVALID_PARAMETER},
     };
-    for (const auto& destination : refused) {
+    const ClosedFolder closing(closed);
+    if (closing.Closed())
+        refused.push_back({(closed / "new.doc").u16string(), ERROR_ACCESS_DENIED});
+    constexpr ULONGLONG kWaitTimeout = 30;
+    StopAnsweringEchoes(kWaitTimeout);
+    const size_t before = RestoreRequests();
+    for (const Refused& destination : refused) {
+        const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(RestoreFile(destination.path), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(kWaitTimeout));
         EXPECT_TRUE(Logged("Csocketzip::GetFile CreateFile failed on (" +
                            Utf16ToUtf8(destination.path) + ") win32error (" +
                            std::to_string(destination.error) + ")"))
             << Utf16ToUtf8(destination.path);
     }
-    EXPECT_EQ(FileRequests(), 0u);
+    EXPECT_EQ(RestoreRequests(), before);
     EXPECT_EQ(std::filesystem::status(folder / "pipe").type(), std::filesystem::file_type::fifo);
 }
 

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <pthread.h>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -22,6 +21,7 @@
 
 #include "HostRestore.h"
 #include "LocalFilesFixture.h"
+#include "support/FileFlag.h"
 #include "support/SmallFileSystem.h"
 #include "support/TempDir.h"
 
@@ -93,20 +93,6 @@ protected:
         ASSERT_EQ(chmod(path.c_str(), mode), 0);
     }
 };
-
-// Sets (on) or clears one of the file's flags (FS_APPEND_FL, FS_IMMUTABLE_FL, ...); false where
-// the file system keeps none, or the process may not change them.
-bool SetFileFlag(const std::filesystem::path& path, int flag, bool on)
-{
-    const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    int flags = 0;
-    const bool set = file >= 0 && ioctl(file, FS_IOC_GETFLAGS, &flags) == 0 &&
-                     (flags = on ? flags | flag : flags & ~flag,
-                      ioctl(file, FS_IOC_SETFLAGS, &flags) == 0);
-    if (file >= 0)
-        close(file);
-    return set;
-}
 
 // The value of an extended attribute, or "<none>".
 std::string Attribute(const std::filesystem::path& path, const char* name)
@@ -429,7 +415,7 @@ TEST_F(PlacementBoundsTest, AnAppendOnlyFileIsRefusedBeforeAnyRequest)
     Serve(contents, Form::Single);
     EXPECT_EQ(RestoreFile(target.u16string()), 0);
     EXPECT_EQ(RestoreInHost(target, {.withoutUnnamedFiles = true}), 0);
-    EXPECT_EQ(FileRequests(), 0u);
+    EXPECT_EQ(RestoreRequests(), 0u);
     EXPECT_TRUE(SetFileFlag(target, FS_APPEND_FL, false));
     EXPECT_TRUE(Read(target) == old);
 }

@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <new>
 #include <numeric>
 #include <thread>
 
@@ -135,8 +136,34 @@ TEST_F(RestoreFileTest, NullChannelAndTextsAreRefusedBeforeAnyRequest)
     EXPECT_EQ(restore(channel, 2, 1, 3, 0, 0, 0, 0, 0, 7, 0, path.c_str(), 0, 0, nullptr,
                       nullptr),
               0);
-    EXPECT_EQ(FileRequests(), 0u);
+    EXPECT_EQ(RestoreRequests(), 0u);
     EXPECT_FALSE(Exists(cwd / "Log.txt"));
+}
+
+// An allocation failure that ends a restore after its echo went out (here where the host is
+// told that the echo was sent) takes the echo with the connection: the next restore does not
+// take the answer, given before the server dropped the connection, as its test, but connects
+// anew and succeeds.
+TEST_F(RestoreFileTest, AFailureAfterTheEchoWentOutLeavesNoAnswerToTheNextCall)
+{
+    Serve("contents");
+    server.Server().Commands().Set(CCreatePacket::kEchoTest,
+                                   [](RequestReader&, ReplyWriter& reply, ServerModel&) {
+                                       reply.PutU32(1);
+                                       reply.PutU32(0);
+                                       reply.CloseConnection();
+                                   });
+    constexpr uint32_t kMessageSent = 10;
+    constexpr uint64_t kEchoLength = 20;
+    host.decide = [](const HostCallback::Event& event) -> int32_t {
+        if (event.code == kMessageSent && event.value == kEchoLength)
+            throw std::bad_alloc();
+        return 0;
+    };
+    EXPECT_EQ(RestoreFile(target.u16string()), 0);
+    host.decide = nullptr;
+    EXPECT_EQ(RestoreFile(target.u16string()), 1);
+    EXPECT_EQ(Read(target), "contents");
 }
 
 TEST_F(RestoreFileTest, LogNoteHoldsTextThenPathAsUtf16)

@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -302,20 +303,32 @@ TEST_F(Session, SessionCheckLogsInAgainAfterTheServerDroppedTheConnection)
     EXPECT_EQ(RequestCount(CCreatePacket::kEchoTest), 1u);
     EXPECT_EQ(server->Log().ConnectionCount(), 1u);
 
+    // The server drops the connection instead of answering the echo, whether the check sent
+    // it or it was sent ahead of the check.
     ServerFault drop;
     drop.kind = FaultKind::CloseMidMessage;
     drop.command = CCreatePacket::kEchoTest;
-    server->SetFault(drop);
-    ASSERT_EQ(channel.EnsureSession(1, 0), 1);
-    server->SetFault(ServerFault{});
+    ULONGLONG lastIndex = firstIndex;
+    for (const bool ahead : {false, true}) {
+        SCOPED_TRACE(ahead ? "echo sent ahead" : "echo sent by the check");
+        server->SetFault(drop);
+        {
+            std::optional<Csocketclient::ConnectionCheckAhead> echo;
+            if (ahead)
+                echo.emplace(channel);
+            ASSERT_EQ(channel.EnsureSession(1, 0), 1);
+        }
+        server->SetFault(ServerFault{});
 
-    EXPECT_EQ(server->Log().ConnectionCount(), 2u);
-    EXPECT_EQ(channel.IsAuthenticated(), 1u);
-    EXPECT_NE(probe.CommandIndex(), firstIndex);
-    const auto logins = service.Logins();
-    ASSERT_EQ(logins.size(), 2u);
-    EXPECT_TRUE(logins[1].accepted);
-    EXPECT_EQ(logins[1].commandIndex, probe.CommandIndex());
+        EXPECT_EQ(channel.IsAuthenticated(), 1u);
+        EXPECT_NE(probe.CommandIndex(), lastIndex);
+        lastIndex = probe.CommandIndex();
+        const auto logins = service.Logins();
+        EXPECT_TRUE(logins.back().accepted);
+        EXPECT_EQ(logins.back().commandIndex, probe.CommandIndex());
+    }
+    EXPECT_EQ(server->Log().ConnectionCount(), 3u);
+    EXPECT_EQ(service.Logins().size(), 3u);
 }
 
 // An echo sent ahead while a command is prepared: the session check takes its answer as its
@@ -325,8 +338,10 @@ TEST_F(Session, AnEchoSentAheadIsAnsweredBeforeAnythingElseIsSent)
 {
     channel.SetAutoSession(1);
     ASSERT_EQ(channel.EnsureSession(1, 0), 1);
-    channel.StartConnectionCheck();
-    ASSERT_EQ(channel.EnsureSession(1, 0), 1);
+    {
+        const Csocketclient::ConnectionCheckAhead echo(channel);
+        ASSERT_EQ(channel.EnsureSession(1, 0), 1);
+    }
     EXPECT_EQ(RequestCount(CCreatePacket::kEchoTest), 1u);
 
     // The statistics skip the session check.
@@ -335,8 +350,8 @@ TEST_F(Session, AnEchoSentAheadIsAnsweredBeforeAnythingElseIsSent)
                                for (DWORD word = 1; word <= 5; ++word)
                                    reply.PutU32(word);
                            });
-    channel.StartConnectionCheck();
-    channel.StartConnectionCheck();
+    const Csocketclient::ConnectionCheckAhead first(channel);
+    const Csocketclient::ConnectionCheckAhead second(channel);
     for (int round = 0; round < 2; ++round) {
         void* stats = nullptr;
         DWORD length = 0;
@@ -359,7 +374,7 @@ TEST_F(Session, ClosingWithAnEchoStillDueWaitsForNoAnswer)
     ASSERT_EQ(channel.EnsureSession(1, 0), 1);
     probe.SetWaitTimeout(3);
     server->SetFault(ServerFault{FaultKind::NoAnswer, CCreatePacket::kEchoTest});
-    channel.StartConnectionCheck();
+    const Csocketclient::ConnectionCheckAhead echo(channel);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(channel.Disconnect(1), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
