@@ -711,46 +711,57 @@ bool CTransportSocket::ReceiveHelloAnswer()
     }
     if (!ReceiveRestOfGreeting(answer, deadline))
         return false;
-    if (answer.MayGoOn())
-        DiscardRestOfAnswer(answer.Length(), deadline);
-    return true;
+    return !answer.MayGoOn() || DiscardRestOfAnswer(answer.Length(), deadline);
 }
 
 // An answer that is no greeting, or that ended on another record than ServerHelloDone, may
 // have more segments on their way (the rest of a later protocol's flight, the body of an HTTP
 // answer): left in the socket, they would be taken for the first frame, whose wait would run
-// to the time-out. They are discarded as long as they follow each other closely, up to the
-// answer's bound and the deadline. Bytes that came with the proxy's header stay as they are,
-// and so does an end of the connection, which the frame reader then meets.
-void CTransportSocket::DiscardRestOfAnswer(DWORD taken, ULONGLONG deadline)
+// to the time-out. They are discarded as long as they follow each other closely. An answer
+// still coming at its bound or at the deadline closes the connection, as a greeting does,
+// so that none of it is read as a frame. Bytes that came with the proxy's header stay as they
+// are, and so does an end of the connection, which the frame reader then meets.
+bool CTransportSocket::DiscardRestOfAnswer(DWORD taken, ULONGLONG deadline)
 {
+    if (m_aheadOffset < m_aheadLength)
+        return true;
     char piece[kHelloReceiveSize];
-    while (m_aheadOffset == m_aheadLength && taken < kHelloAnswerLimit) {
+    for (;;) {
         ULONGLONG now;
         GetTimestamp(&now);
         const ULONGLONG pauseEnd = now + kAnswerPauseMilliseconds * m_timerFrequency / 1000;
         DWORD selectFailed = 0;
-        if (now >= deadline ||
-            !WaitUntil(m_socket, WaitFor::Reading, m_waitTimeout, now,
-                       std::min(deadline, pauseEnd), &selectFailed))
-            return;
+        if (now >= deadline || !WaitUntil(m_socket, WaitFor::Reading, m_waitTimeout, now,
+                                          std::min(deadline, pauseEnd), &selectFailed)) {
+            // A pause that the deadline cut short shows nothing of a peer that is done.
+            const bool overdue = now >= deadline || (deadline < pauseEnd && !selectFailed);
+            if (overdue)
+                FailSetUpRead(0);
+            return !overdue;
+        }
+        if (taken >= kHelloAnswerLimit)
+            return RefuseLongAnswer();
         const int received = recv(m_socket, piece, static_cast<int>(sizeof piece), 0);
         if (received <= 0)
-            return;
+            return true;
         taken += static_cast<DWORD>(received);
     }
+}
+
+bool CTransportSocket::RefuseLongAnswer()
+{
+    LogFormatA(kTypeError, 30, "TryProxyConnect: sslhello answer longer than %lu bytes",
+               kHelloAnswerLimit);
+    CloseSocket(0);
+    return false;
 }
 
 bool CTransportSocket::ReceiveRestOfGreeting(CHelloAnswer& answer, ULONGLONG deadline)
 {
     char piece[kHelloReceiveSize];
     while (answer.GetState() == CHelloAnswer::State::Unfinished) {
-        if (answer.Length() >= kHelloAnswerLimit) {
-            LogFormatA(kTypeError, 30, "TryProxyConnect: sslhello answer longer than %lu bytes",
-                       kHelloAnswerLimit);
-            CloseSocket(0);
-            return false;
-        }
+        if (answer.Length() >= kHelloAnswerLimit)
+            return RefuseLongAnswer();
         const DWORD wanted = std::min({answer.Missing(), DWORD{sizeof piece},
                                        kHelloAnswerLimit - answer.Length()});
         INT received = 0;

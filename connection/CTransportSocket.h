@@ -159,7 +159,11 @@ private:
     // Reads on while the answer is an unfinished greeting, each read asking only for the
     // bytes its record lacks and waiting at most the grace.
     bool ReceiveRestOfGreeting(CHelloAnswer& answer, ULONGLONG deadline);
-    void DiscardRestOfAnswer(DWORD taken, ULONGLONG deadline);
+    // Discards what more of an answer that may go on is coming; false when it was still
+    // coming at the answer's bound or the deadline, which closes the connection.
+    bool DiscardRestOfAnswer(DWORD taken, ULONGLONG deadline);
+    // Closes the connection of an answer that has reached its bound; gives false.
+    bool RefuseLongAnswer();
     // What a read after the first of the set-up found.
     enum class Arrival {
         Received,  // bytes

@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "connection/CCreatePacket.h"
+#include "connection/ChannelProbe.h"
 #include "platform/text.h"
 #include "support/KelvaneLibrary.h"
 #include "support/LoginServer.h"
+#include "support/RegistryFile.h"
 #include "support/ScriptedProxy.h"
 #include "support/Tinyproxy.h"
 #include "tools/server/HelloAnswer.h"
@@ -196,7 +198,10 @@ INSTANTIATE_TEST_SUITE_P(
         HelloRow{"AServerHelloThenAnHttpAnswer",
                  Segments{{0, Record(0x16, kServerHello)},
                           {30, Bytes{'H', 'T', 'T', 'P', '/', '1', '.', '1', ' ', '4', '0', '0',
-                                     '\r', '\n', '\r', '\n'}}}}),
+                                     '\r', '\n', '\r', '\n'}}}},
+        // An answer that reaches the bound and ends there has been read whole.
+        HelloRow{"AnOkThenUpToTheBound",
+                 InPieces(Join({{'O', 'K'}, Bytes(0x10000, 0x61)}), 1400, 5)}),
     [](const testing::TestParamInfo<HelloRow>& info) { return info.param.name; });
 
 // A greeting that never ends is read up to a bound, and the connection is then given up at
@@ -212,6 +217,59 @@ TEST_F(HelloAnswers, AGreetingThatNeverEndsFailsAtOnce)
     EXPECT_LT(elapsed, kPromptly);
     EXPECT_EQ(server.RequestCount(CCreatePacket::kGetCommandIndex), 0u);
 }
+
+namespace {
+
+// Answers that may go on, still coming when the set-up's deadline or the answer's bound
+// comes: the connection closes then, so that none of what keeps coming is read as a frame.
+class HelloAnswersStillComing : public HelloAnswers {
+protected:
+    static constexpr ULONGLONG kWaitTimeout = 2;
+
+    RegistryFile registry;
+    Csocketclient channel;
+    ChannelProbe probe{channel};
+};
+
+// After the answer, one byte every 100 to 200 ms, for far longer than the deadline.
+Segments ThenAByteAtATime(const Bytes& answer)
+{
+    Segments segments = Whole(answer);
+    for (DWORD byte = 0; byte < 60; ++byte)
+        segments.push_back({100 + byte % 3 * 50, {0x61}});
+    return segments;
+}
+
+}  // namespace
+
+TEST_P(HelloAnswersStillComing, CloseTheConnection)
+{
+    server.Server().SetHelloAnswer(HelloAnswer(GetParam().answer));
+    channel.SetServer(server.Address16().c_str(), StandinServer::kDefaultPort);
+    channel.SetUseProxy(1);
+    channel.SetProxy(u"127.0.0.1", proxy.Port());
+    channel.SetRecvSleep(0);
+    probe.SetWaitTimeout(kWaitTimeout);
+    WCHAR errText[CTransportSocket::kErrorTextCapacity] = {};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(channel.Connect(errText), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::seconds(kWaitTimeout) + std::chrono::seconds(1));
+    EXPECT_EQ(Utf16ToUtf8(errText).rfind("GetCommandIndex: Sendmsg failed (700)", 0), 0u)
+        << Utf16ToUtf8(errText);
+    EXPECT_FALSE(probe.HasSocket());
+    EXPECT_EQ(server.RequestCount(CCreatePacket::kGetCommandIndex), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PastTheDeadlineOrTheBound, HelloAnswersStillComing,
+    testing::Values(
+        HelloRow{"AnOkThenAByteAtATime", ThenAByteAtATime({'O', 'K'})},
+        HelloRow{"AnAlertThenAByteAtATime", ThenAByteAtATime(kAlert)},
+        HelloRow{"ALaterVersionFlightThenAByteAtATime", ThenAByteAtATime(LaterVersionFlight())},
+        HelloRow{"AnOkThenMoreThanTheBound",
+                 InPieces(Join({{'O', 'K'}, Bytes(0x12000, 0x61)}), 1400, 5)}),
+    [](const testing::TestParamInfo<HelloRow>& info) { return info.param.name; });
 
 namespace {
 
