@@ -163,7 +163,7 @@ bool CTransferFile::ExamineAgain()
 // of its own made from stem.
 bool CTransferFile::CreateIn(const std::u16string& folder, const std::u16string& stem)
 {
-    RemoveLeftovers(folder);
+    RemoveLeftovers(folder, folder == FolderOf(m_target) ? NameOf(m_target) : std::u16string());
     m_folder = folder;
     m_locked = false;
     // Shared with every open: once renamed, the file is the destination, which another

@@ -56,14 +56,17 @@ std::set<std::u16string> g_clearedFolders;
 // an older version of the system. Only what is provably such a file goes: the entry itself,
 // a regular file of this user that no writer holds locked, as every transfer file is while
 // it is written. The test of the name's process keeps an older version's running transfer,
-// which was not locked, on this machine. Once per folder and process: the folder is read
-// whole, and a host may restore many files into one folder.
-void RemoveLeftovers(const std::u16string& folder)
+// which was not locked, on this machine. A user's file may have such a name too: the one a
+// restore is for is kept. Once per folder and process: the folder is read whole, and a host
+// may restore many files into one folder.
+void RemoveLeftovers(const std::u16string& folder, const std::u16string& kept)
 {
     {
         std::lock_guard<std::mutex> lock(g_clearedLock);
         if (!g_clearedFolders.insert(folder).second)
             return;
     }
-    DeleteAbandonedFilesW(folder.c_str(), IsTransferNameOfEndedProcess);
+    DeleteAbandonedFilesW(folder.c_str(), [&kept](const std::u16string& name) {
+        return name != kept && IsTransferNameOfEndedProcess(name);
+    });
 }

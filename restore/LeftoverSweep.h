@@ -9,5 +9,6 @@ constexpr char16_t kTransferNameEnd[] = u".tmp";
 
 // Removes from folder (given with its trailing separator) the named transfer files that
 // processes which no longer run left there, once per folder and process: only regular files
-// of this user that no running transfer holds locked (DeleteAbandonedFilesW).
-void RemoveLeftovers(const std::u16string& folder);
+// of this user that no running transfer holds locked (DeleteAbandonedFilesW), and never the
+// one named kept (a file a restore is about to write, whatever its name).
+void RemoveLeftovers(const std::u16string& folder, const std::u16string& kept);

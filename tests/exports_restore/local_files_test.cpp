@@ -341,7 +341,8 @@ TEST_F(LocalFilesTest, ASingleReplyGetsItsTimeBeforeItTakesTheDestinationsPlace)
 
 // Transfer files that a process left under a name (where the file system has no unnamed
 // files, or from before) are removed at the first restore of a process into their folder once
-// that process has ended; those of running processes, and the user's own files, stay.
+// that process has ended; those of running processes, and the user's own files, stay. So does
+// the file restored, whatever its name: one named like them is the user's to restore.
 TEST_F(LocalFilesTest, TransferFilesOfEndedProcessesGoAtTheFirstRestoreIntoTheirFolder)
 {
     const pid_t ended = fork();
@@ -351,14 +352,16 @@ TEST_F(LocalFilesTest, TransferFilesOfEndedProcessesGoAtTheFirstRestoreIntoTheir
     ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
     const std::string gone = std::to_string(ended);
     const std::string running = std::to_string(getpid());
+    const std::string restored = "notes.kelvane-" + gone + "-6.tmp";
     for (const std::string& name : {"report.doc.kelvane-" + gone + "-7.tmp",
                                     ".kelvane-" + gone + "-8.tmp",
                                     "notes.txt.kelvane-" + running + "-9.tmp",
-                                    std::string("report.doc.kelvane-draft.tmp")})
+                                    std::string("report.doc.kelvane-draft.tmp"), restored})
         Write(folder / name, name);
     Serve(contents, Form::Single);
-    EXPECT_EQ(RestoreFile(target.u16string()), 1);
-    std::map<std::string, std::string> expected{{"report.doc", Fingerprint(contents)}};
+    EXPECT_EQ(RestoreFile((folder / restored).u16string()), 1);
+    std::map<std::string, std::string> expected{{"report.doc", Fingerprint(old)},
+                                                {restored, Fingerprint(contents)}};
     for (const std::string& kept : {"notes.txt.kelvane-" + running + "-9.tmp",
                                     std::string("report.doc.kelvane-draft.tmp")})
         expected[kept] = Fingerprint(kept);

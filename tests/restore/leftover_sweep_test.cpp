@@ -54,7 +54,7 @@ protected:
     {
         const pid_t child = fork();
         if (child == 0) {
-            RemoveLeftovers(folder.u16string() + u"/");
+            RemoveLeftovers(folder.u16string() + u"/", u"");
             _exit(0);
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
