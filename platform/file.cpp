@@ -239,28 +239,31 @@ bool FlagsKeepBytes(const std::string& native, const struct stat& status)
 // examined.
 bool StatWithFlags(const std::string& native, struct stat* status, bool* keepsBytes)
 {
-    struct statx extended;
-    if (statx(AT_FDCWD, native.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &extended) != 0) {
+    constexpr uint64_t kKeepingBytes = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+    struct statx extended {};
+    if (statx(AT_FDCWD, native.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &extended) == 0) {
+        *status = {};
+        status->st_dev = makedev(extended.stx_dev_major, extended.stx_dev_minor);
+        status->st_ino = extended.stx_ino;
+        status->st_mode = extended.stx_mode;
+        status->st_nlink = extended.stx_nlink;
+        status->st_uid = extended.stx_uid;
+        status->st_gid = extended.stx_gid;
+        status->st_size = static_cast<off_t>(extended.stx_size);
+        status->st_atim = {extended.stx_atime.tv_sec, extended.stx_atime.tv_nsec};
+        status->st_mtim = {extended.stx_mtime.tv_sec, extended.stx_mtime.tv_nsec};
+    } else if ((errno != ENOSYS && errno != EPERM) || stat(native.c_str(), status) != 0) {
         // A kernel or a system-call filter without statx (older container runtimes refuse it
-        // with EPERM): the flags are read from a regular file itself.
-        if ((errno != ENOSYS && errno != EPERM) || stat(native.c_str(), status) != 0)
-            return false;
-        if (keepsBytes != nullptr)
-            *keepsBytes = S_ISREG(status->st_mode) && FlagsKeepBytes(native, *status);
-        return true;
+        // with EPERM) leaves stat.
+        return false;
     }
-    *status = {};
-    status->st_dev = makedev(extended.stx_dev_major, extended.stx_dev_minor);
-    status->st_ino = extended.stx_ino;
-    status->st_mode = extended.stx_mode;
-    status->st_nlink = extended.stx_nlink;
-    status->st_uid = extended.stx_uid;
-    status->st_gid = extended.stx_gid;
-    status->st_size = static_cast<off_t>(extended.stx_size);
-    status->st_atim = {extended.stx_atime.tv_sec, extended.stx_atime.tv_nsec};
-    status->st_mtim = {extended.stx_mtime.tv_sec, extended.stx_mtime.tv_nsec};
+    // Where statx does not tell those attributes (a file system that does not report them,
+    // or the C library's stand-in for a kernel without statx, which knows none), the flags
+    // are read from a regular file itself.
     if (keepsBytes != nullptr)
-        *keepsBytes = (extended.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+        *keepsBytes = (extended.stx_attributes_mask & kKeepingBytes) == kKeepingBytes
+                          ? (extended.stx_attributes & kKeepingBytes) != 0
+                          : S_ISREG(status->st_mode) && FlagsKeepBytes(native, *status);
     return true;
 }
 

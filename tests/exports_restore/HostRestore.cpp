@@ -57,9 +57,8 @@ bool InstallFilter(sock_filter* filter, size_t length)
 }
 
 // Makes every later open that asks for an unnamed file fail as a file system without them
-// fails it (EOPNOTSUPP), and statx fail as the system-call filters of older container
-// runtimes fail it (EPERM).
-bool HideUnnamedFiles()
+// fails it (EOPNOTSUPP), and statx fail with statxError.
+bool HideUnnamedFiles(int statxError)
 {
 #if defined(__x86_64__)
     constexpr uint32_t kUnnamedFlag = 020000000;  // __O_TMPFILE
@@ -74,7 +73,8 @@ bool HideUnnamedFiles()
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kUnnamedFlag, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EOPNOTSUPP & SECCOMP_RET_DATA)),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K,
+                 SECCOMP_RET_ERRNO | (static_cast<uint32_t>(statxError) & SECCOMP_RET_DATA)),
     };
     return InstallFilter(filter, std::size(filter));
 #else
@@ -170,7 +170,7 @@ HostRestore::HostRestore(const std::string& server, const std::filesystem::path&
             (setgroups(0, nullptr) != 0 || setresgid(kOtherUser, kOtherUser, kOtherUser) != 0 ||
              setresuid(kOtherUser, kOtherUser, kOtherUser) != 0))
             _exit(126);
-        if ((conditions.withoutUnnamedFiles && !HideUnnamedFiles()) ||
+        if ((conditions.withoutUnnamedFiles && !HideUnnamedFiles(conditions.statxError)) ||
             (conditions.withoutLinksByDescriptor && !RefuseLinksByDescriptor()))
             _exit(126);
         if (chdir(directory.c_str()) == 0)

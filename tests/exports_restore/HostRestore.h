@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
@@ -28,6 +29,9 @@ struct HostConditions {
     // most FUSE file systems have none, and the system look as if it had no statx, as under
     // the system-call filters of older container runtimes.
     bool withoutUnnamedFiles = false;
+    // What statx fails with then: EPERM, or ENOSYS as on a kernel without it, which the C
+    // library answers in its stead, with stat and without the attributes only statx tells.
+    int statxError = EPERM;
     // Makes the system refuse to link a file by its descriptor alone (linkat with
     // AT_EMPTY_PATH) as kernels before 6.10 refuse it to a process that may not read every
     // folder (ENOENT).
