@@ -1,11 +1,13 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -491,6 +493,78 @@ bool CutAtOwnEnd(int fd, const struct stat& status)
     return cut;
 }
 
+// Calls visit(start, length) for each range of the file's first wanted bytes that holds no
+// block of it: its holes below that size, as the file system tells them (one that tells
+// none shows no hole), and all that lies past its end (size). A visit that gives false ends
+// the walk. The file's position is kept.
+template <typename Visit>
+void ForEachRangeWithoutBlocks(int fd, off_t size, off_t wanted, Visit visit)
+{
+    const off_t position = lseek(fd, 0, SEEK_CUR);
+    const off_t end = std::min(size, wanted);
+    bool going = true;
+    for (off_t offset = 0; going && offset < end;) {
+        // A file cut meanwhile, or a file system that finds no holes, ends the walk.
+        const off_t hole = lseek(fd, offset, SEEK_HOLE);
+        if (hole < 0 || hole >= end)
+            break;
+        const off_t data = lseek(fd, hole, SEEK_DATA);
+        offset = data < 0 ? end : std::min(data, end);
+        // A hole that a writer filled in between is none.
+        going = offset == hole || visit(hole, offset - hole);
+    }
+    if (going && wanted > size)
+        visit(size, wanted - size);
+    lseek(fd, position, SEEK_SET);
+}
+
+// Whether the process may fill the room a file system keeps back for root (ext4's reserved
+// blocks): the kernel lets a process with CAP_SYS_RESOURCE, as root has it, fill it.
+bool MayFillReservedRoom()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3]{};
+    return syscall(SYS_capget, &header, sets) == 0 &&
+           (sets[CAP_TO_INDEX(CAP_SYS_RESOURCE)].effective & CAP_TO_MASK(CAP_SYS_RESOURCE)) != 0;
+}
+
+// The bytes that this process may still fill on the file system of fd; as many as a number
+// holds where the file system tells no size at all (ramfs, some FUSE file systems: no
+// blocks, none free), which cannot be judged full. False with errno.
+bool GetRoomForProcess(int fd, uint64_t* room)
+{
+    struct statvfs volume;
+    if (fstatvfs(fd, &volume) != 0)
+        return false;
+    const uint64_t blocks = MayFillReservedRoom() ? volume.f_bfree : volume.f_bavail;
+    *room = volume.f_blocks == 0 ? UINT64_MAX : blocks * volume.f_frsize;
+    return true;
+}
+
+// Reserves the ranges of the file's first wanted bytes that hold no block of it, and keeps
+// the file as status found it. Where the file system cannot reserve, the room weighed before
+// must do. A reservation that runs out all the same (blocks
+// of the file system's own bookkeeping, a writer elsewhere) keeps the holes it filled, which
+// read as zeros as before, but gives back what it took past the file's end: a hole punched
+// again could take a concurrent writer's bytes with it.
+bool ReserveRangesWithoutBlocks(int fd, const struct stat& status, off_t wanted)
+{
+    int error = 0;
+    ForEachRangeWithoutBlocks(fd, status.st_size, wanted, [&](off_t start, off_t length) {
+        if (fallocate(fd, FALLOC_FL_KEEP_SIZE, start, length) == 0)
+            return true;
+        error = errno == EOPNOTSUPP || errno == ENOSYS ? 0 : errno;
+        return false;
+    });
+    if (error == 0) {
+        KeepAsItWas(fd, status);
+        return true;
+    }
+    CutAtOwnEnd(fd, status);
+    SetLastError(error == EFBIG ? ERROR_DISK_FULL : Win32ErrorFromErrno(error));
+    return false;
+}
+
 }  // namespace
 
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, void* info,
@@ -516,40 +590,22 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass
         SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
-    if (wanted == 0)
-        return TRUE;
-    // What the file lacks at most: the size less the blocks it holds (some may lie past that
-    // size, or hold the file's own bookkeeping, so it may lack more). Room the file system
-    // does not have is refused before anything is taken; one that tells no size at all
-    // (ramfs, some FUSE file systems: no blocks, none free) cannot be judged full.
-    struct statvfs volume;
-    if (fstatvfs(object->fd(), &volume) != 0)
+    // Exactly what the file lacks is weighed against the room this process may fill before
+    // anything is taken, so that a refusal changes nothing; a file that lacks nothing is not
+    // touched at all (XFS would reserve its blocks over again).
+    uint64_t lacking = 0;
+    ForEachRangeWithoutBlocks(object->fd(), status.st_size, wanted, [&](off_t, off_t length) {
+        lacking += static_cast<uint64_t>(length);
+        return true;
+    });
+    uint64_t room = 0;
+    if (!GetRoomForProcess(object->fd(), &room))
         return SetLastErrorFromErrno(), FALSE;
-    const uint64_t held = static_cast<uint64_t>(status.st_blocks) * 512;
-    const uint64_t lacking = static_cast<uint64_t>(wanted) > held ? wanted - held : 0;
-    const bool sized = volume.f_blocks != 0;
-    if (sized && lacking > static_cast<uint64_t>(volume.f_bfree) * volume.f_frsize) {
+    if (lacking > room) {
         SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
-    if (fallocate(object->fd(), FALLOC_FL_KEEP_SIZE, 0, wanted) == 0) {
-        KeepAsItWas(object->fd(), status);
-        return TRUE;
-    }
-    if (errno != EOPNOTSUPP && errno != ENOSYS) {
-        // A reservation that ran out part-way keeps what it took past the file's end (ext4,
-        // XFS) and would leave the disk full.
-        const int error = errno;
-        CutAtOwnEnd(object->fd(), status);
-        SetLastError(error == EFBIG ? ERROR_DISK_FULL : Win32ErrorFromErrno(error));
-        return FALSE;
-    }
-    // No reservation here: what the file lacks must fit the room left to this process.
-    if (sized && lacking > static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize) {
-        SetLastError(ERROR_DISK_FULL);
-        return FALSE;
-    }
-    return TRUE;
+    return lacking == 0 || ReserveRangesWithoutBlocks(object->fd(), status, wanted) ? TRUE : FALSE;
 }
 
 BOOL FreeReservedRoom(HANDLE file)

@@ -32,14 +32,20 @@ struct FILE_ALLOCATION_INFO {
     LARGE_INTEGER AllocationSize;
 };
 // FileAllocationInfo only: reserves room on the disk for the file's first AllocationSize
-// bytes, past its end and in the holes of a sparse file, without changing its size, so that
-// writes up to that size cannot run out of room (but on a file system that writes every change
-// to new blocks, btrfs for one, overwriting the bytes the file has needs room of its own, which
-// nothing reserves). Where the file system cannot reserve, the room still free must cover what
-// the file lacks; a file system that tells no size (ramfs) is taken to have it. Unlike Windows
-// it never cuts a file longer than AllocationSize. ERROR_DISK_FULL when the room is not there,
-// or when the size is past what this process or the file system allows a file; nothing is kept
-// then. Reserving leaves the file's bytes, size, write time and mode as they were.
+// bytes, in the holes of a sparse file below that size and past its end, without changing
+// its size, so that writes up to that size cannot run out of room (but on a file system that
+// writes every change to new blocks, btrfs for one, overwriting the bytes the file has needs
+// room of its own, which nothing reserves). Only the ranges that hold no block are reserved
+// (where the file system tells no holes, only the part past the end): a file that has them
+// all is left untouched. What they come to must fit the room this process may fill (the room
+// kept back for root only with CAP_SYS_RESOURCE); a file system that tells no size (ramfs) is
+// taken to have it. Unlike Windows it never cuts a file longer than AllocationSize.
+// ERROR_DISK_FULL when the room is not there, or when the size is past what this process or
+// the file system allows a file; nothing is taken then. Reserving leaves the file's bytes,
+// size, write time and mode as they were (as far as the process may set them again: another
+// user's file loses its set-id bits and write time to a reservation, as to a write). A
+// reservation that runs out all the same (the file system's own bookkeeping, a writer
+// elsewhere) keeps the holes it filled, which read as zeros, and gives back the rest.
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, void* info,
                                 DWORD size);
 // Gives back the room a reservation took past the file's end, once no write is to use it:

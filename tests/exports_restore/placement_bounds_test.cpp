@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -92,6 +93,20 @@ protected:
         ASSERT_EQ(chown(path.c_str(), owner, owner), 0);
         ASSERT_EQ(chmod(path.c_str(), mode), 0);
     }
+
+    // Fills the file system of folder, which it creates, until free bytes are left in it (for
+    // root: ext4 keeps a part of them from other users).
+    static void FillUntilFree(const std::filesystem::path& folder, size_t free)
+    {
+        std::filesystem::create_directory(folder);
+        struct statvfs volume;
+        ASSERT_EQ(statvfs(folder.c_str(), &volume), 0);
+        const uint64_t filled = volume.f_bfree * volume.f_frsize - free;
+        const int fd = open((folder / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(fallocate(fd, 0, 0, static_cast<off_t>(filled)), 0) << std::strerror(errno);
+        close(fd);
+    }
 };
 
 // The value of an extended attribute, or "<none>".
@@ -128,8 +143,11 @@ std::string AccessListGrantingUser1234(mode_t mode)
 // Two names of one file on a small file system take a new version that is copied into the
 // file. The room the copy needs is reserved first, the holes of a sparse file included, whether
 // the version is larger than the file or not: where the transfer file leaves too little, the
-// restore fails with the old bytes under both names, the file's time and room as they were,
-// and nothing left behind. A file system that tells no size (ramfs) is not taken for a full one.
+// restore fails with the old bytes under both names, the file's time, mode and room as they
+// were, and nothing left behind. Only what the file lacks counts (not blocks past the new
+// version's end), and only the room the restoring user may fill (not ext4's room for root): a
+// file that lacks nothing is written on a nearly full disk, where XFS would refuse to reserve
+// its blocks over again. A file system that tells no size (ramfs) is not taken for a full one.
 TEST_F(PlacementBoundsTest, AFullDiskDuringACopyInPlaceLosesNeitherVersion)
 {
     if (!CanRunAsOtherUser() || !CanMountInANamespace())
@@ -137,43 +155,70 @@ TEST_F(PlacementBoundsTest, AFullDiskDuringACopyInPlaceLosesNeitherVersion)
     constexpr int kEither = -1;
     const struct {
         const char* name;
-        // "ext4" is made in an image file of that size.
+        // "ext4" and "xfs" are made in an image file of that size.
         const char* type;
         size_t size;
-        // The old file's first 2 MiB hold data; past them, up to its size, it has a hole.
         size_t oldSize;
+        // Where the old file holds data; the rest, up to its size, is a hole.
+        size_t dataAt;
+        size_t dataSize;
         size_t newSize;
+        // The disk is filled until that much is free (0: not filled).
+        size_t free;
+        // The file is root's, set-id and writable by all, and restored by kOtherUser.
+        bool byAnotherUser;
         int result;
     } cases[] = {
-        {"a file of 2 MiB on tmpfs", "tmpfs", 11 * kMiB, 2 * kMiB, 8 * kMiB, kEither},
-        {"a sparse file on tmpfs", "tmpfs", 11 * kMiB, 8 * kMiB, 8 * kMiB, kEither},
-        {"a sparse file on ext4", "ext4", 16 * kMiB, 8 * kMiB, 8 * kMiB, kEither},
-        {"a sparse file and a smaller version", "ext4", 16 * kMiB, 8 * kMiB, 6 * kMiB, 1},
-        {"a file on ramfs", "ramfs", 0, 2 * kMiB, 8 * kMiB, 1},
+        {"a file of 2 MiB on tmpfs", "tmpfs", 11 * kMiB, 2 * kMiB, 0, 2 * kMiB, 8 * kMiB, 0,
+         false, kEither},
+        {"a sparse file on tmpfs", "tmpfs", 11 * kMiB, 8 * kMiB, 0, 2 * kMiB, 8 * kMiB, 0, false,
+         kEither},
+        {"a sparse file on ext4", "ext4", 16 * kMiB, 8 * kMiB, 0, 2 * kMiB, 8 * kMiB, 0, false,
+         kEither},
+        {"a sparse file and a smaller version", "ext4", 16 * kMiB, 8 * kMiB, 0, 2 * kMiB,
+         6 * kMiB, 0, false, 1},
+        {"a file on ramfs", "ramfs", 0, 2 * kMiB, 0, 2 * kMiB, 8 * kMiB, 0, false, 1},
+        {"data past the new version's end", "ext4", 32 * kMiB, 8 * kMiB, 6 * kMiB, 2 * kMiB,
+         6 * kMiB, 11 * kMiB, false, 0},
+        {"another user's sparse file", "ext4", 32 * kMiB, 8 * kMiB, 0, 2 * kMiB, 8 * kMiB,
+         7 * kMiB, true, 0},
+        {"a written file and a smaller version", "ext4", 32 * kMiB, 8 * kMiB, 0, 8 * kMiB,
+         6 * kMiB, 7 * kMiB, false, 1},
+        {"a written file on XFS", "xfs", 300 * kMiB, 8 * kMiB, 0, 8 * kMiB, 8 * kMiB, 11 * kMiB,
+         false, 1},
     };
+    OpenToOtherUser();
     const std::filesystem::path small = dir.path() / "small";
     std::filesystem::create_directory(small);
-    const std::string data = Noise(2 * kMiB, 11);
     for (const auto& row : cases) {
         std::optional<SmallFileSystem> system;
-        if (std::string_view(row.type) == "ext4")
-            system.emplace(small, dir.path() / "disk.img", row.size);
+        if (std::string_view(row.type) == "ext4" || std::string_view(row.type) == "xfs")
+            system.emplace(small, dir.path() / "disk.img", row.size, row.type);
         else
             system.emplace(small, row.size, row.type);
+        if (std::string_view(row.type) == "xfs" && !system->Mounted())
+            continue;  // no mkfs.xfs, or no XFS in the kernel
         ASSERT_TRUE(system->Mounted()) << row.name;
         const std::filesystem::path file = system->Path(small / "report.doc");
         const std::filesystem::path second = system->Path(small / "copy.doc");
-        Write(file, data);
+        const std::string data = Noise(row.dataSize, 11);
+        std::ofstream(file, std::ios::binary).seekp(row.dataAt).write(data.data(), data.size());
         std::filesystem::resize_file(file, row.oldSize);
         std::filesystem::create_hard_link(file, second);
+        if (row.byAnotherUser)
+            Own(file, 0, 06777);
+        if (row.free != 0)
+            FillUntilFree(system->Path(small / "filled"), row.free);
         const struct timespec time[2] = {{1300000000, 0}, {1300000000, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), time, 0), 0);
         const struct stat before = Status(file);
-        const std::string oldBytes = data + std::string(row.oldSize - data.size(), '\0');
+        const std::string oldBytes = std::string(row.dataAt, '\0') + data +
+                                     std::string(row.oldSize - row.dataAt - data.size(), '\0');
         const std::string newBytes = Noise(row.newSize, 12);
         Serve(newBytes, Form::Cached);
-        const int result =
-            RestoreInHost(small / "report.doc", {.mountNamespaceOf = system->Holder()});
+        const int result = RestoreInHost(
+            small / "report.doc",
+            {.asOtherUser = row.byAnotherUser, .mountNamespaceOf = system->Holder()});
         ASSERT_NE(result, -1) << row.name;
         if (row.result != kEither) {
             EXPECT_EQ(result, row.result) << row.name;
@@ -185,6 +230,7 @@ TEST_F(PlacementBoundsTest, AFullDiskDuringACopyInPlaceLosesNeitherVersion)
             const struct stat after = Status(file);
             EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec) << row.name;
             EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << row.name;
+            EXPECT_EQ(after.st_mode, before.st_mode) << row.name;
             EXPECT_EQ(after.st_blocks, before.st_blocks) << row.name;
         }
         size_t entries = 0;

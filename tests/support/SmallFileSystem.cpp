@@ -35,18 +35,21 @@ SmallFileSystem::SmallFileSystem(const std::filesystem::path& mountPoint, size_t
 }
 
 SmallFileSystem::SmallFileSystem(const std::filesystem::path& mountPoint,
-                                 const std::filesystem::path& image, size_t bytes)
+                                 const std::filesystem::path& image, size_t bytes,
+                                 const char* type)
 {
     const std::string point = mountPoint.string();
     const std::string file = image.string();
+    const std::string program = std::string("/sbin/mkfs.") + type;
+    // A new image holds zeros: no file system that mkfs would ask before replacing.
     std::ofstream{image};
     std::error_code error;
     std::filesystem::resize_file(image, bytes, error);
-    const char* const make[] = {"/sbin/mkfs.ext4", "-q", "-F", file.c_str(), nullptr};
+    const char* const make[] = {program.c_str(), "-q", file.c_str(), nullptr};
     if (error || !Run(make))
         return;
     // The loop device goes when the namespace, and with it the mount, goes.
-    const char* const mountLoop[] = {"/bin/mount", "-o", "loop", "-t", "ext4", file.c_str(),
+    const char* const mountLoop[] = {"/bin/mount", "-o", "loop", "-t", type, file.c_str(),
                                      point.c_str(), nullptr};
     Hold([&] { return Run(mountLoop); });
 }

@@ -1,7 +1,7 @@
 // A mount namespace of its own, held by a child process, with a small file system mounted on
-// an empty folder: tmpfs of a given size (or ramfs, which takes and tells no size), or ext4
-// made in an image file and mounted through a loop device. The test reaches its files through
-// Path. Needs root.
+// an empty folder: tmpfs of a given size (or ramfs, which takes and tells no size), or ext4 or
+// XFS made in an image file and mounted through a loop device. The test reaches its files
+// through Path. Needs root, and mkfs of the file system.
 #pragma once
 
 #include <sys/types.h>
@@ -14,9 +14,10 @@ public:
     // tmpfs of bytes, or another file system kept in memory: type "ramfs" ignores the size.
     SmallFileSystem(const std::filesystem::path& mountPoint, size_t bytes,
                     const char* type = "tmpfs");
-    // ext4 made in image, which is created with bytes.
+    // A file system of type ("ext4", "xfs": XFS takes no fewer than 300 MiB) made in image,
+    // which is created with bytes.
     SmallFileSystem(const std::filesystem::path& mountPoint, const std::filesystem::path& image,
-                    size_t bytes);
+                    size_t bytes, const char* type = "ext4");
     ~SmallFileSystem();
     SmallFileSystem(const SmallFileSystem&) = delete;
     SmallFileSystem& operator=(const SmallFileSystem&) = delete;
