@@ -272,6 +272,16 @@ BOOL MoveUnderLock(LPCWSTR existing, LPCWSTR destination, Move move)
     return move(source, target, status);
 }
 
+// stat(2) of path, links followed, and its native form; false with the error of a missing
+// file.
+bool StatPath(LPCWSTR path, std::string* native, struct stat* status)
+{
+    if (!ToNative(path, native))
+        return false;
+    if (stat(native->c_str(), status) != 0)
+        return SetErrorForPath(*native), false;
+    return true;
+}
 
 }  // namespace
 
@@ -339,11 +349,9 @@ BOOL LinkFileW(HANDLE file, LPCWSTR name)
 BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security)
 {
     std::string native;
-    if (!ToNative(path, &native))
-        return FALSE;
     struct stat status;
-    if (stat(native.c_str(), &status) != 0)
-        return SetErrorForPath(native), FALSE;
+    if (!StatPath(path, &native, &status))
+        return FALSE;
     *security = FileSecurity{status.st_mode & 07777, status.st_uid, status.st_gid, {}};
     std::vector<std::string> names;
     if (!ListAttributes(native, &names))
@@ -354,6 +362,23 @@ BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security)
             return SetErrorForPath(native), FALSE;
         security->attributes.emplace_back(std::move(name), std::move(value));
     }
+    return TRUE;
+}
+
+BOOL GetFileStampW(LPCWSTR path, FileStamp* stamp)
+{
+    std::string native;
+    struct stat status;
+    if (!StatPath(path, &native, &status))
+        return FALSE;
+    *stamp = FileStamp{.volume = status.st_dev,
+                       .index = status.st_ino,
+                       .mode = status.st_mode & 07777,
+                       .owner = status.st_uid,
+                       .group = status.st_gid,
+                       .links = static_cast<DWORD>(status.st_nlink),
+                       .changedSeconds = status.st_ctim.tv_sec,
+                       .changedNanoseconds = status.st_ctim.tv_nsec};
     return TRUE;
 }
 

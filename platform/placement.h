@@ -42,6 +42,27 @@ struct FileSecurity {
 // Reads the security of the file at path, links followed. FALSE with the error of a missing
 // file, or of an attribute that cannot be read.
 BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security);
+// What any change to a file but to its bytes alters: the file it is (its volume and index),
+// its mode, owner, group and number of names, and the time of its last change of any kind
+// (which a new attribute or access list moves too, to the system's coarse clock).
+struct FileStamp {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    DWORD mode = 0;
+    DWORD owner = 0;
+    DWORD group = 0;
+    DWORD links = 0;
+    int64_t changedSeconds = 0;
+    int64_t changedNanoseconds = 0;
+    bool operator==(const FileStamp&) const = default;
+    bool IsSameFile(const FileStamp& other) const
+    {
+        return volume == other.volume && index == other.index;
+    }
+};
+// Reads the stamp of the file at path, links followed, in one status read. FALSE with the
+// error of a missing file.
+BOOL GetFileStampW(LPCWSTR path, FileStamp* stamp);
 // Reads the mode, owner and group of the open file (not its attributes).
 BOOL GetFileModeByHandle(HANDLE file, FileSecurity* security);
 // The parts of a FileSecurity that SetFileSecurityByHandle gives.

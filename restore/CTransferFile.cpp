@@ -112,7 +112,6 @@ bool CTransferFile::Check(const WCHAR* destination)
 {
     Discard();
     m_kept.clear();
-    m_examineAgain = false;
     m_destination = destination;
     // A missing file is made in its folder, which must take one; an existing one can still
     // be written in place.
@@ -135,6 +134,9 @@ bool CTransferFile::Create()
 bool CTransferFile::Examine()
 {
     m_securityGiven = Giving::NotTried;
+    // Taken first, so that any change after it shows.
+    m_stamp = {};
+    GetFileStampW(m_target.c_str(), &m_stamp);
     m_exists = CheckFileAccessW(m_target.c_str(), kReadWrite, &m_found) != FALSE;
     if (!m_exists)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -148,13 +150,15 @@ bool CTransferFile::Examine()
     return true;
 }
 
-// Takes in what became of the examined file during the transfer (another name, another mode),
-// as long as the target still names it: a name that now holds another file, or a link to one,
-// is replaced as it was examined, and nothing is examined through it.
+// Takes in what became of the examined file while the data travelled (another name, another
+// mode, owner or attribute), as long as the target still names it: a name that now holds
+// another file, or a link to one, is replaced as it was examined, and nothing is examined
+// through it. One status read tells that nothing changed, as is usual.
 bool CTransferFile::ExamineAgain()
 {
-    BY_HANDLE_FILE_INFORMATION now{};
-    if (!m_exists || !CheckFileAccessW(m_target.c_str(), 0, &now) || !IsSameFile(now, m_found))
+    FileStamp now;
+    if (!m_exists || !GetFileStampW(m_target.c_str(), &now) || now == m_stamp ||
+        !now.IsSameFile(m_stamp))
         return true;
     return Examine();
 }
@@ -205,13 +209,14 @@ bool CTransferFile::PutInPlace(const WCHAR* destination, int32_t fileTime,
                                const WCHAR** failedStep, const std::function<void()>& beforeCopy)
 {
     // A single reply may go elsewhere than where the download was checked: to a path whose
-    // folders it has just created.
+    // folders it has just created. What was checked may no longer hold once the data is
+    // there: the user may have given the file another name or another mode meanwhile.
     if (m_destination != destination) {
         *failedStep = u"ResolveLinks";
         if (!ResolveLinksW(destination, &m_target) || !Examine())
             return false;
         m_destination = destination;
-    } else if (m_examineAgain) {
+    } else {
         *failedStep = u"CheckFileAccess";
         if (!ExamineAgain())
             return false;

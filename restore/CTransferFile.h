@@ -4,7 +4,8 @@
 // Before the server is asked anything, the destination is checked as an open of it for
 // reading and writing would check it, after its links are resolved: a link stays a link, and
 // the file it points to is restored. What the destination is besides its bytes (mode, owner,
-// extended attributes) is read then, once. The transfer file is made beside that file, without
+// extended attributes) is read then, and read again before the new file takes its place
+// where it changed meanwhile. The transfer file is made beside that file, without
 // a name where the file system allows, so that nothing the user has is opened, cut or removed
 // while the data arrives, and a crash leaves nothing behind; one that must have a name is no
 // one else's to open from the moment it exists.
@@ -50,9 +51,6 @@ public:
     // security, so that PutInPlace gives back only what the writes clear.
     void Prepare();
 
-    // Makes PutInPlace examine the destination again: after a long transfer, what Check found
-    // may no longer hold (the user may have given the file another name or another mode).
-    void ExamineAgainBeforePlacing() { m_examineAgain = true; }
     // Gives the complete file the time (seconds since 1970-01-01 UTC; 0 leaves it), writes it
     // through to the disk and puts it in destination's place. False, with the last error and
     // *failedStep naming the step, when it did not get there: the destination then keeps its
@@ -94,7 +92,8 @@ private:
     // The destination as given to Check, and the file it names once its links are resolved.
     std::u16string m_destination;
     std::u16string m_target;
-    // What Check found at the target.
+    // What Check found at the target, and what tells whether it changed since.
+    FileStamp m_stamp;
     bool m_exists = false;
     BY_HANDLE_FILE_INFORMATION m_found{};
     bool m_securityKnown = false;
@@ -106,5 +105,4 @@ private:
     bool m_locked = false;
     // The file is in the target's folder, not in the temporary folder.
     bool m_beside = false;
-    bool m_examineAgain = false;
 };

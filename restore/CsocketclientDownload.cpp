@@ -493,9 +493,7 @@ INT Csocketclient::FinishCachedFile(Download& download, ULONGLONG received, ULON
                     received, total);
         return DiscardFile(download);
     }
-    // The cached transfer does not apply the file time. It may have taken long: the
-    // destination is looked at again.
-    download.file.ExamineAgainBeforePlacing();
+    // The cached transfer does not apply the file time.
     return PutInPlace(*this, download.file, download.path, 0, &m_systemError) ? 1 : 0;
 }
 
