@@ -356,15 +356,21 @@ bool CTransferFile::CopyIntoReserved(HANDLE out, int32_t fileTime, const WCHAR**
     m_kept = kept;
     *failedStep = u"copy in place";
     beforeCopy();
-    // What the target is right before the first write, which clears its set-id bits: it may
-    // have been given to another owner, or made private, while the data travelled.
+    // What the target is right before its first change and right after it: the set-id bits
+    // the kernel took then, from a writer that may not keep them, are those given back.
     FileSecurity before;
+    FileSecurity changed;
+    bool changeRead = false;
+    const auto readChange = [&] { changeRead = changeRead || GetFileModeByHandle(out, &changed); };
     GetFileModeByHandle(out, &before);
-    if (!CopyData(out) || !SetEndOfFile(out))
+    // An empty new file changes the target first by the cut.
+    if (!CopyData(out, readChange) || !SetEndOfFile(out))
         return false;
+    readChange();
     if (fileTime > 0)
         Cutil::SetFileTime(out, fileTime);
-    GiveSetIdBitsBack(out, before);
+    if (changeRead)
+        GiveSetIdBitsBack(out, before, changed);
     if (!FlushFileBuffers(out))
         return false;
     RemoveFileNameW(m_file, m_kept.c_str());
@@ -373,15 +379,20 @@ bool CTransferFile::CopyIntoReserved(HANDLE out, int32_t fileTime, const WCHAR**
     return true;
 }
 
-// Gives the target back the set-id bits it had before the copy's writes cleared them, where
-// the process may set them, as long as it still has the owner and group it had then.
-void CTransferFile::GiveSetIdBitsBack(HANDLE out, const FileSecurity& before)
+// Gives the target back the set-id bits that its first change cleared (before it, and right
+// after it, changed), where the process may set them, as long as nothing else changed its
+// owner, group or mode since: a bit that someone took away during the copy stays away. A
+// writer who keeps the bits (root) has nothing to give back.
+void CTransferFile::GiveSetIdBitsBack(HANDLE out, const FileSecurity& before,
+                                      const FileSecurity& changed)
 {
+    const DWORD cleared = before.mode & ~changed.mode & kSetIdBits;
     FileSecurity now;
-    if ((before.mode & kSetIdBits) == 0 || !GetFileModeByHandle(out, &now) ||
-        now.owner != before.owner || now.group != before.group)
+    if (cleared == 0 || before.owner != changed.owner || before.group != changed.group ||
+        !GetFileModeByHandle(out, &now) || now.mode != changed.mode ||
+        now.owner != changed.owner || now.group != changed.group)
         return;
-    now.mode |= before.mode & kSetIdBits;
+    now.mode |= cleared;
     SetFileSecurityByHandle(out, now, kSecurityMode);
 }
 
@@ -429,14 +440,16 @@ bool CTransferFile::ReserveRoom(HANDLE out)
     return SetFileInformationByHandle(out, FileAllocationInfo, &room, sizeof room) != FALSE;
 }
 
-bool CTransferFile::CopyData(HANDLE out)
+// Writes the file's bytes into out from out's position, calling afterFirstWrite once the
+// first of them are written.
+bool CTransferFile::CopyData(HANDLE out, const std::function<void()>& afterFirstWrite)
 {
     LARGE_INTEGER start;
     start.QuadPart = 0;
     if (!SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN))
         return false;
     std::vector<BYTE> block(kCopyBlock);
-    for (;;) {
+    for (bool first = true;; first = false) {
         DWORD read = 0;
         DWORD written = 0;
         if (!ReadFile(m_file, block.data(), kCopyBlock, &read, nullptr))
@@ -445,6 +458,8 @@ bool CTransferFile::CopyData(HANDLE out)
             return true;
         if (!WriteFile(out, block.data(), read, &written, nullptr))
             return false;
+        if (first)
+            afterFirstWrite();
     }
 }
 

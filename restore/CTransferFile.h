@@ -77,11 +77,12 @@ private:
                      const std::function<void()>& beforeCopy);
     bool CopyIntoReserved(HANDLE out, int32_t fileTime, const WCHAR** failedStep,
                           const std::function<void()>& beforeCopy);
-    static void GiveSetIdBitsBack(HANDLE out, const FileSecurity& before);
+    static void GiveSetIdBitsBack(HANDLE out, const FileSecurity& before,
+                                  const FileSecurity& changed);
     HANDLE OpenExaminedTarget();
     bool KeepPrivate();
     bool ReserveRoom(HANDLE out);
-    bool CopyData(HANDLE out);
+    bool CopyData(HANDLE out, const std::function<void()>& afterFirstWrite);
     void Close();
 
     HANDLE m_file = INVALID_HANDLE_VALUE;

@@ -4,7 +4,10 @@
 // before any request, and a "Log.txt" that is not a regular file holds nothing up.
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -49,6 +52,47 @@ bool WaitForKeptName(const std::filesystem::path& folder)
     }
     return false;
 }
+
+// Runs act on a thread of its own, and sets *ran, once the file at path has grown to size
+// (well into a copy that writes it from its start a MiB at a time), unless the watch is ended
+// first.
+class WhenGrown {
+public:
+    WhenGrown(const std::filesystem::path& path, off_t size, std::function<void()> act, bool* ran)
+        : m_events(inotify_init1(IN_CLOEXEC)), m_end(eventfd(0, EFD_CLOEXEC))
+    {
+        EXPECT_GE(inotify_add_watch(m_events, path.c_str(), IN_MODIFY), 0);
+        m_thread = std::thread([this, path, size, act, ran] {
+            pollfd waits[] = {{m_events, POLLIN, 0}, {m_end, POLLIN, 0}};
+            // Every write told before the end was asked for is looked at.
+            while (poll(waits, 2, -1) > 0 && (waits[0].revents & POLLIN) != 0) {
+                alignas(inotify_event) char events[4096];
+                EXPECT_GT(read(m_events, events, sizeof events), 0);
+                struct stat status;
+                if (stat(path.c_str(), &status) == 0 && status.st_size >= size) {
+                    act();
+                    *ran = true;
+                    return;
+                }
+            }
+        });
+    }
+    ~WhenGrown()
+    {
+        const uint64_t end = 1;
+        EXPECT_EQ(write(m_end, &end, sizeof end), static_cast<ssize_t>(sizeof end));
+        m_thread.join();
+        close(m_events);
+        close(m_end);
+    }
+    WhenGrown(const WhenGrown&) = delete;
+    WhenGrown& operator=(const WhenGrown&) = delete;
+
+private:
+    int m_events;
+    int m_end;
+    std::thread m_thread;
+};
 
 class PlacementBoundsTest : public LocalFilesTest {
 protected:
@@ -404,38 +448,47 @@ TEST_F(PlacementBoundsTest, AccessListsAndAttributesAreKeptInEitherForm)
 // What the user does to the file during a long transfer counts: a file that got a second name
 // and a private mode meanwhile keeps both, with the new bytes under each name; one made private
 // or set-user-id while a single reply travelled is replaced with that mode. A set-user-id file
-// of two names, which a single reply is copied into, gets back the set-id bits it had right
-// before the copy, not those it had when the restore began: none once it was given to another
-// owner (root), and its private mode once its owner made it private.
+// of two names, which the new version is copied into, gets back the set-id bits that the copy's
+// writes took, not those it had when the restore began: none once it was given to another
+// owner (root), and its private mode once its owner made it private. What someone changes
+// during the copy itself stays: a set-user-id bit taken away is not given back.
 TEST_F(PlacementBoundsTest, ANameAndAModeGivenDuringTheTransferAreKept)
 {
     const std::filesystem::path second = folder / "other-name.doc";
     const uid_t user = geteuid();
+    const std::string large = Noise(16 * kMiB, 14);
     const struct {
         const char* name;
         Form form;
         // The file has a second name from the start, so that the new version is copied in.
         bool twoNames;
+        // The change comes while the new version is copied in, rather than while it travels.
+        bool duringTheCopy;
         uid_t owner;
         mode_t mode;
         std::function<void()> change;
         uid_t ownerAfter;
         mode_t modeAfter;
     } cases[] = {
-        {"a second name and a private mode", Form::Cached, false, user, 0644,
+        {"a second name and a private mode", Form::Cached, false, false, user, 0644,
          [&] {
              std::filesystem::create_hard_link(target, second);
              chmod(target.c_str(), 0600);
          },
          user, 0600},
-        {"made private", Form::Single, true, user, 04755, [&] { chmod(target.c_str(), 04700); },
-         user, 04700},
-        {"given to root", Form::Single, true, kOtherUser, 04755,
+        {"made private", Form::Single, true, false, user, 04755,
+         [&] { chmod(target.c_str(), 04700); }, user, 04700},
+        {"given to root", Form::Single, true, false, kOtherUser, 04755,
          [&] { EXPECT_EQ(chown(target.c_str(), 0, 0), 0); }, 0, 0755},
-        {"made private, one name", Form::Single, false, user, 0644,
+        {"made private, one name", Form::Single, false, false, user, 0644,
          [&] { chmod(target.c_str(), 0600); }, user, 0600},
-        {"made set-user-id, one name", Form::Single, false, user, 0755,
+        {"made set-user-id, one name", Form::Single, false, false, user, 0755,
          [&] { chmod(target.c_str(), 04755); }, user, 04755},
+        // Root's writes keep the bit: only a change of someone else's could be undone.
+        {"set-user-id bit taken during the copy", Form::Cached, true, true, 0, 04755,
+         [&] { chmod(target.c_str(), 0755); }, 0, 0755},
+        {"made private during the copy", Form::Cached, true, true, user, 04755,
+         [&] { chmod(target.c_str(), 0700); }, user, 0700},
     };
     for (const auto& row : cases) {
         if ((row.owner != user || row.ownerAfter != user) && !CanRunAsOtherUser())
@@ -445,13 +498,21 @@ TEST_F(PlacementBoundsTest, ANameAndAModeGivenDuringTheTransferAreKept)
         std::filesystem::remove(second);
         if (row.twoNames)
             std::filesystem::create_hard_link(target, second);
-        Serve(contents, row.form);
+        const std::string& version = row.duringTheCopy ? large : contents;
+        Serve(version, row.form);
         bool changed = false;
-        DuringTheTransfer(row.change, &changed);
+        std::optional<WhenGrown> copying;
+        if (row.duringTheCopy) {
+            host.decide = nullptr;
+            copying.emplace(target, version.size() / 2, row.change, &changed);
+        } else {
+            DuringTheTransfer(row.change, &changed);
+        }
         EXPECT_EQ(RestoreFile(target.u16string()), 1) << row.name;
+        copying.reset();
         EXPECT_TRUE(changed) << row.name;
-        EXPECT_TRUE(Read(target) == contents) << row.name;
-        EXPECT_TRUE(!row.twoNames || Read(second) == contents) << row.name;
+        EXPECT_TRUE(Read(target) == version) << row.name;
+        EXPECT_TRUE(!row.twoNames || Read(second) == version) << row.name;
         const struct stat status = Status(target);
         EXPECT_EQ(status.st_mode & 07777, row.modeAfter) << row.name;
         EXPECT_EQ(status.st_uid, row.ownerAfter) << row.name;
