@@ -802,7 +802,7 @@ BOOL CheckFileAccessW(LPCWSTR path, DWORD access, BY_HANDLE_FILE_INFORMATION* in
         return FALSE;
     }
     const int rights = ((kinds & kReadAccess) ? R_OK : 0) | ((kinds & kWriteAccess) ? W_OK : 0);
-    if (rights != 0 && faccessat(AT_FDCWD, native.c_str(), rights, AT_EACCESS) != 0)
+    if (rights != 0 && !HasAccess(native, rights))
         return SetLastErrorFromErrno(), FALSE;
     std::lock_guard<std::mutex> lock(g_shareLock);
     if (kinds != 0 && !SharingAllows(FileIdentity{status.st_dev, status.st_ino}, kinds,
@@ -823,7 +823,7 @@ BOOL CheckFolderAccessW(LPCWSTR path)
         return FALSE;
     // The kernel's check for writing refuses an immutable folder and a read-only file system
     // too, which the mode does not show.
-    if (faccessat(AT_FDCWD, native.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    if (!HasAccess(native, W_OK | X_OK))
         return SetErrorForPath(native), FALSE;
     SetLastError(ERROR_SUCCESS);
     return TRUE;

@@ -1,6 +1,7 @@
 #include "platform/nativefile.h"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,6 +73,20 @@ DWORD AttributesFromStatus(const struct stat& status)
     if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
         return FILE_ATTRIBUTE_READONLY;
     return FILE_ATTRIBUTE_NORMAL;
+}
+
+bool HasAccess(const std::string& native, int rights)
+{
+    if (faccessat(AT_FDCWD, native.c_str(), rights, AT_EACCESS) == 0)
+        return true;
+    // The call that checks by effective ids is newer (faccessat2) than some system-call
+    // filters (those of older container runtimes refuse it with EPERM, and the C library
+    // then does not fall back as it does for a kernel without it). The older call checks by
+    // real ids, which are the effective ones in a process that is not set-id; it refuses an
+    // immutable file as the newer one does.
+    if (errno != EPERM || getuid() != geteuid() || getgid() != getegid())
+        return false;
+    return syscall(SYS_faccessat, AT_FDCWD, native.c_str(), rights) == 0;
 }
 
 int OpenOrRetry(const char* path, int flags, mode_t mode)

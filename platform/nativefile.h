@@ -35,6 +35,10 @@ inline bool IsSameFile(const struct stat& one, const struct stat& other)
 // folder's default access list takes away) rather than 0666.
 HANDLE CreateFileWithMode(LPCWSTR path, DWORD access, DWORD shareMode, DWORD disposition,
                           DWORD flagsAndAttributes, mode_t creationMode);
+// Whether the process may access native as rights (R_OK, W_OK, X_OK) ask, by its effective
+// ids, links followed; false with errno. The kernel's check, which also refuses writing to an
+// immutable file or on a read-only file system, though the mode allows it.
+bool HasAccess(const std::string& native, int rights);
 // open(2), tried again when a signal interrupts it, and, for an open that must not wait,
 // while a lease on the file is being broken.
 int OpenOrRetry(const char* path, int flags, mode_t mode);

@@ -496,7 +496,7 @@ BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD f
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
         }
-        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        if (!HasAccess(target, W_OK))
             return SetLastErrorFromErrno(), FALSE;
         if (!SharingAllows(FileIdentity{status.st_dev, status.st_ino}, kDeleteAccess,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {

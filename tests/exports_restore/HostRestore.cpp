@@ -57,16 +57,17 @@ bool InstallFilter(sock_filter* filter, size_t length)
 }
 
 // Makes every later open that asks for an unnamed file fail as a file system without them
-// fails it (EOPNOTSUPP), and statx fail with statxError.
+// fails it (EOPNOTSUPP), and statx and faccessat2 fail with statxError.
 bool HideUnnamedFiles(int statxError)
 {
 #if defined(__x86_64__)
     constexpr uint32_t kUnnamedFlag = 020000000;  // __O_TMPFILE
     sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 0, 7),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 0, 8),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_statx, 6, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_statx, 7, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_faccessat2, 6, 0),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 4),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
         BPF_STMT(BPF_ALU | BPF_AND | BPF_K, kUnnamedFlag),

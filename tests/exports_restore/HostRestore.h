@@ -26,11 +26,12 @@ struct HostConditions {
     // Runs the host in the mount namespace of this process (0: the test's own).
     pid_t mountNamespaceOf = 0;
     // Makes every file system look as if it had no unnamed files (O_TMPFILE), as NFS, FAT and
-    // most FUSE file systems have none, and the system look as if it had no statx, as under
-    // the system-call filters of older container runtimes.
+    // most FUSE file systems have none, and the system look as if it had no statx and no
+    // faccessat2, as under the system-call filters of older container runtimes.
     bool withoutUnnamedFiles = false;
-    // What statx fails with then: EPERM, or ENOSYS as on a kernel without it, which the C
-    // library answers in its stead, with stat and without the attributes only statx tells.
+    // What statx and faccessat2 fail with then: EPERM, or ENOSYS as on a kernel without them,
+    // which the C library answers in their stead (statx with stat and without the attributes
+    // only statx tells).
     int statxError = EPERM;
     // Makes the system refuse to link a file by its descriptor alone (linkat with
     // AT_EMPTY_PATH) as kernels before 6.10 refuse it to a process that may not read every
