@@ -30,7 +30,7 @@ std::unordered_map<FileIdentity, std::vector<const ShareEntry*>, FileIdentityHas
 
 }  // namespace
 
-std::mutex g_shareLock;
+std::recursive_mutex g_shareLock;
 
 bool SharingAllows(const FileIdentity& id, unsigned access, DWORD shareMode)
 {
@@ -70,7 +70,7 @@ FileObject::FileObject(int fd, unsigned access, DWORD shareMode, const struct st
 
 FileObject::~FileObject()
 {
-    std::lock_guard<std::mutex> lock(g_shareLock);
+    const ShareLock lock(g_shareLock);
     if (m_shared)
         Unshare();
     if (!m_deletePath.empty())
@@ -218,7 +218,13 @@ HANDLE RegisterFile(int fd, unsigned kinds, DWORD shareMode, const struct stat& 
         posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     else if (flagsAndAttributes & FILE_FLAG_RANDOM_ACCESS)
         posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
-    auto file = std::make_shared<FileObject>(fd, kinds, shareMode, status, std::move(deletePath));
+    std::shared_ptr<FileObject> file;
+    try {
+        file = std::make_shared<FileObject>(fd, kinds, shareMode, status, std::move(deletePath));
+    } catch (...) {
+        close(fd);  // no object owns it yet
+        throw;
+    }
     file->Share();
     return RegisterHandle(std::move(file));
 }

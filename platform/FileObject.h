@@ -27,8 +27,11 @@ struct ShareEntry {
 };
 
 // Held across "open, check, record" so that two opens cannot both pass the sharing check,
-// and across every check of a rename or removal against the opens.
-extern std::mutex g_shareLock;
+// and across every check of a rename or removal against the opens. Recursive: an open that
+// runs out of memory while it records itself drops its new object under the lock, and the
+// object takes the lock to leave the table.
+extern std::recursive_mutex g_shareLock;
+using ShareLock = std::lock_guard<std::recursive_mutex>;
 
 // Whether an open with this access and share mode may join the opens the file already has:
 // the new access must be allowed by each existing share mode, and each existing access by

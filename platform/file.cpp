@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -49,7 +50,7 @@ BOOL RemoveEntry(LPCWSTR path, bool directory)
         SetLastError(directory ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(g_shareLock);
+    const ShareLock lock(g_shareLock);
     if (!SharingAllowsDelete(native)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
@@ -282,6 +283,29 @@ DWORD CopyPathOut(const std::u16string& text, DWORD capacity, Char* buffer)
 
 }  // namespace
 
+namespace {
+
+// A descriptor that an open holds until it hands it to its handle: an exception on the way
+// (memory running out) closes it; the open's own failures close it themselves.
+class DescriptorInHand {
+public:
+    explicit DescriptorInHand(int fd) : m_fd(fd), m_exceptions(std::uncaught_exceptions()) {}
+    ~DescriptorInHand()
+    {
+        if (m_fd >= 0 && std::uncaught_exceptions() > m_exceptions)
+            close(m_fd);
+    }
+    DescriptorInHand(const DescriptorInHand&) = delete;
+    DescriptorInHand& operator=(const DescriptorInHand&) = delete;
+    void Release() { m_fd = -1; }
+
+private:
+    int m_fd;
+    int m_exceptions;
+};
+
+}  // namespace
+
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile)
 {
@@ -308,7 +332,7 @@ HANDLE CreateFileWithMode(LPCWSTR path, DWORD access, DWORD shareMode, DWORD dis
     mode_t mode = creationMode & ((flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666);
     bool backup = (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
 
-    std::lock_guard<std::mutex> lock(g_shareLock);
+    const ShareLock lock(g_shareLock);
     bool existed = false;
     int fd = OpenForDisposition(native, OpenFlags(kinds, disposition, flagsAndAttributes), mode,
                                 disposition, &existed);
@@ -323,6 +347,7 @@ HANDLE CreateFileWithMode(LPCWSTR path, DWORD access, DWORD shareMode, DWORD dis
             return FailOpen(fd, SetMissingPathError(native));
         return FailOpen(fd, SetLastErrorFromErrno());
     }
+    DescriptorInHand unhanded(fd);
     struct stat status;
     if (fstat(fd, &status) != 0)
         return FailOpen(fd, SetLastErrorFromErrno());
@@ -341,8 +366,9 @@ HANDLE CreateFileWithMode(LPCWSTR path, DWORD access, DWORD shareMode, DWORD dis
                      ? ERROR_ALREADY_EXISTS
                      : ERROR_SUCCESS);
     bool deleteOnClose = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
-    return RegisterFile(fd, kinds, shareMode, status, flagsAndAttributes,
-                        deleteOnClose ? AbsolutePath(native) : "");
+    std::string deletePath = deleteOnClose ? AbsolutePath(native) : "";
+    unhanded.Release();
+    return RegisterFile(fd, kinds, shareMode, status, flagsAndAttributes, std::move(deletePath));
 }
 
 void HandleClose::operator()(HANDLE handle) const
@@ -804,7 +830,7 @@ BOOL CheckFileAccessW(LPCWSTR path, DWORD access, BY_HANDLE_FILE_INFORMATION* in
     const int rights = ((kinds & kReadAccess) ? R_OK : 0) | ((kinds & kWriteAccess) ? W_OK : 0);
     if (rights != 0 && !HasAccess(native, rights))
         return SetLastErrorFromErrno(), FALSE;
-    std::lock_guard<std::mutex> lock(g_shareLock);
+    const ShareLock lock(g_shareLock);
     if (kinds != 0 && !SharingAllows(FileIdentity{status.st_dev, status.st_ino}, kinds,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
         SetLastError(ERROR_SHARING_VIOLATION);

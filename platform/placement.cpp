@@ -263,7 +263,7 @@ BOOL MoveUnderLock(LPCWSTR existing, LPCWSTR destination, Move move)
     struct stat status;
     if (lstat(source.c_str(), &status) != 0)
         return SetErrorForPath(source), FALSE;
-    std::lock_guard<std::mutex> lock(g_shareLock);
+    const ShareLock lock(g_shareLock);
     if (!SharingAllows(FileIdentity{status.st_dev, status.st_ino}, kDeleteAccess,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
         SetLastError(ERROR_SHARING_VIOLATION);
@@ -301,7 +301,7 @@ HANDLE CreateUnnamedFileW(LPCWSTR folder, DWORD shareMode, DWORD flagsAndAttribu
     struct stat status;
     if (fstat(fd, &status) != 0)
         return FailOpen(fd, SetLastErrorFromErrno());
-    std::lock_guard<std::mutex> lock(g_shareLock);
+    const ShareLock lock(g_shareLock);
     SetLastError(ERROR_SUCCESS);
     return RegisterFile(fd, kReadAccess | kWriteAccess, shareMode, status, flagsAndAttributes,
                         std::string());

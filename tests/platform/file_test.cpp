@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +26,34 @@
 #include "support/ScopedEnv.h"
 #include "support/SmallFileSystem.h"
 #include "support/TempDir.h"
+
+// Allocations of this thread that succeed before one fails (negative: none fails), so that
+// a test can run out of memory at every step of a call in turn.
+thread_local int t_allocationsBeforeFailure = -1;
+
+void* operator new(std::size_t size)
+{
+    if (t_allocationsBeforeFailure == 0) {
+        t_allocationsBeforeFailure = -1;
+        throw std::bad_alloc();
+    }
+    if (t_allocationsBeforeFailure > 0)
+        --t_allocationsBeforeFailure;
+    if (void* block = std::malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace {
 
@@ -218,6 +249,49 @@ TEST_F(Files, AnOpenWithoutSharingExcludesEveryOtherOpen)
     HANDLE again = Open(file, GENERIC_READ, 0, OPEN_EXISTING);
     EXPECT_NE(again, INVALID_HANDLE_VALUE);
     CloseHandle(again);
+}
+
+// An open that runs out of memory at any step fails with std::bad_alloc and leaves no
+// descriptor behind, and every later open of the process still works.
+TEST_F(Files, AnOpenThatRunsOutOfMemoryLeavesTheOthersWorking)
+{
+    const auto descriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    for (int step = 0; step < 100; ++step) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(10);  // an open that waits for itself ends here
+            const auto before = descriptors();
+            bool failed = false;
+            HANDLE handle = INVALID_HANDLE_VALUE;
+            t_allocationsBeforeFailure = step;
+            try {
+                handle = Open(file, kReadWrite, kShareAll, OPEN_ALWAYS);
+            } catch (const std::bad_alloc&) {
+                failed = true;
+            }
+            t_allocationsBeforeFailure = -1;
+            if (handle != INVALID_HANDLE_VALUE)
+                CloseHandle(handle);
+            if (descriptors() != before)
+                _exit(2);
+            handle = Open(file, kReadWrite, kShareAll, OPEN_ALWAYS);
+            if (handle == INVALID_HANDLE_VALUE || !CloseHandle(handle))
+                _exit(3);
+            _exit(failed ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "the open at step " << step << " never returned";
+        ASSERT_NE(WEXITSTATUS(status), 2) << "the open at step " << step << " left a descriptor";
+        ASSERT_NE(WEXITSTATUS(status), 3) << "no open works after step " << step;
+        if (WEXITSTATUS(status) == 0)
+            return;  // the open needed fewer allocations: every one has failed once
+    }
+    FAIL() << "the open still allocates after 100 steps";
 }
 
 // A file server's oplock or an NFS delegation is a lease on the file: an open waits while its
