@@ -78,20 +78,22 @@ BOOL CTransport::SendMsg(const void* payload, DWORD length, DWORD* socketError)
     return TRUE;
 }
 
-DWORD CTransport::ReceiveMsg(void** payload)
+DWORD CTransport::ReceiveMsg(void** payload, DWORD maximumLength)
 {
     *payload = nullptr;
     DWORD cbData;
-    DWORD crcPacket;
-    if (!ReceiveFrameWord(&cbData, "cbData") || !ReceiveFrameWord(&crcPacket, "dwCrcPacket"))
+    if (!ReceiveFrameWord(&cbData, "cbData"))
         return 0;
-    // The length comes from the peer: refuse what cannot be a frame, or cannot be allocated
-    // with its slack, before anything is read into a buffer.
-    if (cbData < 4 || cbData > 0xFFFFFFFFu - kReceiveSlack) {
+    // The length comes from the peer: refuse what cannot be a frame, cannot be allocated with
+    // its slack, or is longer than the caller's reply can be, before anything more is read.
+    if (cbData < 4 || cbData > 0xFFFFFFFFu - kReceiveSlack || cbData - 4 > maximumLength) {
         CloseSocket(0);
         LogFormatA(kTypeError, 30, "ReceiveMsg: invalid cbData %lu", cbData);
         return 0;
     }
+    DWORD crcPacket;
+    if (!ReceiveFrameWord(&crcPacket, "dwCrcPacket"))
+        return 0;
     char* buffer = static_cast<char*>(Cutil::AllocatePacket(cbData + kReceiveSlack));
     if (buffer == nullptr) {
         CloseSocket(0);

@@ -34,13 +34,16 @@ public:
     // Slack allocated beyond a sent frame and beyond a received payload.
     static constexpr DWORD kSendSlack = 24;
     static constexpr DWORD kReceiveSlack = 16;
+    // A receive that sets no bound of its own on the payload length.
+    static constexpr DWORD kAnyLength = 0xFFFFFFFFu;
 
     // Frames one payload and sends it; socketError (may be null) receives the socket error
     // of a failed quiet send.
     virtual BOOL SendMsg(const void* payload, DWORD length, DWORD* socketError);
     // Receives one frame; *payload gets a page allocation (release with Cutil::FreePacket)
-    // holding the payload, or null. Gives the payload length, 0 on failure.
-    virtual DWORD ReceiveMsg(void** payload);
+    // holding the payload, or null. Gives the payload length, 0 on failure. A frame that
+    // announces more than maximumLength bytes of payload is refused before it is read.
+    virtual DWORD ReceiveMsg(void** payload, DWORD maximumLength = kAnyLength);
     virtual void LogW(INT type, INT level, const WCHAR* text);
     virtual void LogA(INT type, INT level, const char* text);
     virtual BOOL SendData(const void* buffer, DWORD length, DWORD payloadLength,

@@ -10,6 +10,12 @@ namespace {
 const WCHAR kRegistryKey[] = u"Software\\Brightfen\\Halcyra";
 const WCHAR kDataPathValue[] = u"DataPath";
 const WCHAR kTempFolder[] = u"\\Temp\\";
+// The command-index reply holds 16 bytes. Its frame is the first the connection carries: one
+// that announces more than this bound, far above those bytes, is no reply of the server's but
+// the rest of the hello's answer read as a length, and is refused before its payload is
+// waited for. The header of any record of SSL 3.0 or later reads as 788 bytes or more, text
+// as far more.
+constexpr DWORD kCommandIndexReplyLimit = 256;
 
 size_t WideLength(const WCHAR* text, size_t capacity)
 {
@@ -146,7 +152,7 @@ DWORD Csocketclient::GetCommandIndex(WCHAR* errText)
         return 0;
     }
     void* received = nullptr;
-    const DWORD replyLength = ReceiveMsg(&received);
+    const DWORD replyLength = ReceiveMsg(&received, kCommandIndexReplyLimit);
     const PacketBuffer reply(received);
     if (replyLength == 0) {
         ReportCommandIndexFailure(errText, "GetCommandIndex: ReceiveMsg failed (%d) wsaerror (%ld)",

@@ -160,6 +160,26 @@ TEST_F(Proxy, BytesAfterTheHeaderStartTheTunnelsStream)
     EXPECT_EQ(probe.CommandIndex(), 0x0123456789ABCDEFull);
 }
 
+// What follows an answer that ended with the header (here an alert) is no frame either: the
+// command index fails at once, instead of waiting for the payload its first bytes announce
+// (785 bytes for the header of a second alert, of SSL 3.0).
+TEST_F(Proxy, BytesAfterTheHeaderThatAreNoFrameFailAtOnce)
+{
+    const std::vector<BYTE> alerts = {0x15, 0x03, 0x01, 0x00, 0x02, 0x02, 0x28,
+                                      0x15, 0x03, 0x00, 0x00, 0x02, 0x01, 0x00};
+    std::string answer = "HTTP/1.0 200 Connection established\r\n\r\n";
+    answer.append(alerts.begin(), alerts.end());
+    ScriptedProxy proxy(answer);
+    proxy.HoldOpen();
+    ASSERT_TRUE(proxy.Start());
+    UseProxy(proxy.Port());
+    probe.SetWaitTimeout(10);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Connect().rfind("GetCommandIndex: ReceiveMsg failed (", 0), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(probe.HasSocket());
+}
+
 TEST_F(Proxy, TheConnectRequestCarriesTheAuthorizationOnlyWhenThereIsOne)
 {
     ScriptedProxy proxy("HTTP/1.0 407 Proxy Authentication Required\r\n\r\n");
