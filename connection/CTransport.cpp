@@ -37,6 +37,7 @@ CTransport::CTransport()
       m_logLevel(0),
       m_authValueA(0),
       m_authValueB(0),
+      m_replyDue(false),
       m_foldingPayload(false),
       m_payloadCrc(0)
 {
@@ -65,11 +66,16 @@ BOOL CTransport::SendMsg(const void* payload, DWORD length, DWORD* socketError)
     StoreLittleEndian32(frame + 4, crc);
     if (length != 0)
         std::memcpy(frame + kFrameHeaderLength, payload, length);
+    // Due from before the sending: an unwind out of it may leave part of the request out.
+    m_replyDue = true;
     BOOL sent = SendData(frame, length + kFrameHeaderLength, length, socketError);
     if (frame != smallFrame)
         Cutil::FreePacket(frame);
-    if (!sent)
+    if (!sent) {
+        // The connection is closed or was never there: no reply can come.
+        m_replyDue = false;
         return FALSE;
+    }
     if (m_callback != nullptr)
         PollCallback(kCodeMessageSent, length);
     else if (m_sendSleep > 0)
@@ -122,6 +128,7 @@ DWORD CTransport::ReceiveMsg(void** payload, DWORD maximumLength)
         CloseSocket(0);
         return 0;
     }
+    m_replyDue = false;
     LogFormatA(kTypeInformation, 40, "thread %ld: ReceiveMsg [%lu]", GetCurrentThreadId(), length);
     return length;
 }
@@ -230,6 +237,15 @@ ULONGLONG CTransport::DeadlineAfter(ULONGLONG start, ULONGLONG timeoutSeconds) c
 {
     ULONGLONG frequency = m_timerFrequency != 0 ? m_timerFrequency : kMinimumTimerFrequency;
     return start + timeoutSeconds * frequency;
+}
+
+bool CTransport::DropConnectionOutOfStep()
+{
+    if (!m_replyDue)
+        return false;
+    LogFormatA(kTypeError, 30, "reply to an earlier request still due: connection closed");
+    CloseSocket(1);
+    return true;
 }
 
 ULONGLONG CTransport::ElapsedMilliseconds(ULONGLONG start, ULONGLONG end) const

@@ -86,6 +86,11 @@ protected:
     // The deadline of a wait of timeoutSeconds from start, in ticks of the time base.
     ULONGLONG DeadlineAfter(ULONGLONG start, ULONGLONG timeoutSeconds) const;
     ULONGLONG ElapsedMilliseconds(ULONGLONG start, ULONGLONG end) const;
+    // Closes the connection when the reply to a request is still due that nobody is going to
+    // take: the exchange was left between its request and the end of its reply (an unwind
+    // out of a wait or a receive), and what is left of that reply would be read as the next
+    // one's. Gives whether it closed the connection.
+    bool DropConnectionOutOfStep();
 
     ULONGLONG m_timerFrequency;
     CCreatePacket m_createpacket;
@@ -101,6 +106,9 @@ protected:
     INT m_logLevel;
     DWORD m_authValueA;
     DWORD m_authValueB;
+    // A request has gone out (or begun to) whose reply has not been taken whole; closing the
+    // socket ends it.
+    bool m_replyDue;
 
 private:
     // Receives one of the two header words of a frame.

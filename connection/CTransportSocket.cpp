@@ -453,6 +453,8 @@ BOOL CTransportSocket::CloseSocket(INT abortive)
     // Bytes received ahead belong to the socket they came from; every socket ends here.
     m_aheadOffset = 0;
     m_aheadLength = 0;
+    // So does every reply still due on it.
+    m_replyDue = false;
     if (m_socket == INVALID_SOCKET)
         return TRUE;
     shutdown(m_socket, SD_SEND);

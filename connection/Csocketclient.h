@@ -226,6 +226,9 @@ private:
     // Sends a request and releases it, sent or not; the answer to an echo still due is taken
     // first.
     BOOL SendPacket(void* packet, DWORD length);
+    // Sends a request once no reply is due before it; a reply still due is that of an
+    // exchange left halfway, and the connection is closed instead.
+    BOOL SendRequest(const void* packet, DWORD length);
     static void PresetLogin(char* loginText, DWORD* status, LoginReply* fields);
     static BOOL ParseAuthReply(const void* payload, DWORD length, char* loginText, DWORD* status,
                                DWORD* sequence, LoginReply* fields);
@@ -240,7 +243,7 @@ private:
     // with one and none is due yet; true when it did. A failed send closes the connection.
     bool StartConnectionCheck();
     // Takes the answer to that echo now, if it is still due, and closes the connection when
-    // it is wrong or missing.
+    // it is wrong or missing. The echo stays due until its answer has been taken whole.
     void FinishConnectionCheck();
     bool SendEcho(DWORD size);
     bool ReceiveEcho();

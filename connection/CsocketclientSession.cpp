@@ -31,7 +31,12 @@ BOOL Csocketclient::SendPacket(void* packet, DWORD length)
     const PacketBuffer owned(packet);
     // An echo's answer still on its way would be read as this request's reply.
     FinishConnectionCheck();
-    return SendMsg(packet, length, nullptr);
+    return SendRequest(packet, length);
+}
+
+BOOL Csocketclient::SendRequest(const void* packet, DWORD length)
+{
+    return !DropConnectionOutOfStep() && SendMsg(packet, length, nullptr);
 }
 
 BOOL Csocketclient::ReadReplyString(const void* payload, DWORD length, DWORD* offset,
@@ -229,6 +234,8 @@ BOOL Csocketclient::EnsureSession(DWORD needAuth, DWORD force)
 {
     const bool tested = m_echoPending;
     FinishConnectionCheck();
+    // A connection whose replies are out of step is connected anew, as one that was lost.
+    DropConnectionOutOfStep();
     if (m_autoSession == 0 && force == 0)
         return TRUE;
     if (m_connected && !tested)
@@ -282,9 +289,11 @@ void Csocketclient::FinishConnectionCheck()
 {
     if (!m_echoPending)
         return;
-    m_echoPending = false;
+    // Due until its answer is taken: an unwind out of the receive leaves it to the scope that
+    // sent it, which drops the connection with what is left of the answer.
     if (m_connected && !ReceiveEcho())
         CloseSocket(1);
+    m_echoPending = false;
 }
 
 Csocketclient::ConnectionCheckAhead::ConnectionCheckAhead(Csocketclient& channel)
@@ -326,7 +335,7 @@ bool Csocketclient::SendEcho(DWORD size)
         LogA(kTypeError, 30, "EchoTest m_createpacket failed");
         return false;
     }
-    if (!SendMsg(packet, length, nullptr)) {
+    if (!SendRequest(packet, length)) {
         LogA(kTypeError, 30, "EchoTest failed to Send Msg");
         return false;
     }

@@ -128,16 +128,23 @@ protected:
         }
         return count;
     }
-    // A server that has stopped answering the echo that tests the connection, and a channel
-    // whose waits end after timeout: the channel is made to connect anew (the server drops
-    // the connection at an echo), so that its socket's own limits come from timeout too.
-    void StopAnsweringEchoes(ULONGLONG timeout)
+    // A channel whose waits end after timeout: the channel is made to connect anew (the
+    // server drops the connection at an echo), so that its socket's own limits come from
+    // timeout too.
+    void ShortenWaits(ULONGLONG timeout)
     {
         ChannelProbe(*channel).SetWaitTimeout(timeout);
         server.Server().SetFault(ServerFault{FaultKind::CloseMidMessage, CCreatePacket::kEchoTest});
         char dataServer[KELVANE_DATA_SERVER_SIZE] = {};
         uint32_t maintenance = 0;
         ASSERT_TRUE(library.VerifyServer(channel, dataServer, &maintenance));
+        server.Server().SetFault(ServerFault{});
+    }
+    // A server that has stopped answering the echo that tests the connection, and a channel
+    // whose waits end after timeout.
+    void StopAnsweringEchoes(ULONGLONG timeout)
+    {
+        ShortenWaits(timeout);
         server.Server().SetFault(ServerFault{FaultKind::NoAnswer, CCreatePacket::kEchoTest});
     }
     std::vector<DWORD> RemovalReasons()

@@ -166,6 +166,69 @@ TEST_F(RestoreFileTest, AFailureAfterTheEchoWentOutLeavesNoAnswerToTheNextCall)
     EXPECT_EQ(Read(target), "contents");
 }
 
+// A restore left between a request and the end of its reply, by an exception (here the
+// host's callback failing to allocate at a cancel poll) or by the cancellation of its thread,
+// leaves what is left of that reply on its connection: the next restore sends nothing more
+// on that connection, where the answer would be read as another's, but connects anew, logs
+// in and succeeds.
+TEST_F(RestoreFileTest, AnExchangeLeftHalfwayLeavesNoAnswerToTheNextCall)
+{
+    constexpr uint32_t kMessageSent = 10;
+    constexpr uint64_t kEchoLength = 20;
+    constexpr uint64_t kRequestSent = 4;
+    struct Row {
+        const char* name;
+        // The event after which the next cancel poll leaves the call.
+        uint32_t code;
+        uint64_t value;
+        bool cancelsTheThread;
+    };
+    const Row rows[] = {{"the echo's answer", kMessageSent, kEchoLength, false},
+                        {"the file's reply", kState, kRequestSent, false},
+                        {"the echo's answer, on a cancelled thread", kMessageSent, kEchoLength,
+                         true}};
+    Serve("contents");
+    // Short waits, so that an answer read out of step fails soon instead of after an hour.
+    ShortenWaits(2);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        bool armed = false;
+        host.decide = [&](const HostCallback::Event& event) -> int32_t {
+            armed = armed || (event.code == row.code && event.value == row.value);
+            if (!armed || event.code != kCancelPoll)
+                return 0;
+            if (row.cancelsTheThread) {
+                pthread_cancel(pthread_self());
+                pthread_testcancel();
+            }
+            throw std::bad_alloc();
+        };
+        if (row.cancelsTheThread) {
+            RestoresUntilCancelled restores;
+            restores.restore = [&] { RestoreFile(target.u16string()); };
+            pthread_t thread;
+            ASSERT_EQ(pthread_create(&thread, nullptr, &RestoresUntilCancelled::Run, &restores), 0);
+            void* result = nullptr;
+            pthread_join(thread, &result);
+            EXPECT_EQ(result, PTHREAD_CANCELED);
+            EXPECT_EQ(restores.calls, 0u);
+        } else {
+            EXPECT_EQ(RestoreFile(target.u16string()), 0);
+        }
+        host.decide = nullptr;
+        ASSERT_TRUE(armed);
+        const std::vector<RecordedRequest> before = server.Server().Log().Requests();
+        const size_t logins = server.RequestCount(CCreatePacket::kAuthenticateUser);
+        EXPECT_EQ(RestoreFile(target.u16string()), 1);
+        EXPECT_EQ(Read(target), "contents");
+        const std::vector<RecordedRequest> after = server.Server().Log().Requests();
+        for (size_t i = before.size(); i < after.size(); ++i)
+            EXPECT_NE(after[i].connection, before.back().connection) << after[i].code;
+        EXPECT_EQ(server.RequestCount(CCreatePacket::kAuthenticateUser), logins + 1);
+        std::filesystem::remove(target);
+    }
+}
+
 TEST_F(RestoreFileTest, LogNoteHoldsTextThenPathAsUtf16)
 {
     Serve("contents");
