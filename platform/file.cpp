@@ -519,18 +519,15 @@ bool CutAtOwnEnd(int fd, const struct stat& status)
     return cut;
 }
 
-// Calls visit(start, length) for each range of the file's first wanted bytes that holds no
-// block of it: its holes below that size, as the file system tells them (one that tells
-// none shows no hole), and all that lies past its end (size). A visit that gives false ends
-// the walk. The file's position is kept.
+// Calls visit(start, length) for each hole of the file between from and end, as the file
+// system tells them (one that tells none shows no hole), and gives whether every visit gave
+// true. A file cut meanwhile ends the walk. The file's position is kept.
 template <typename Visit>
-void ForEachRangeWithoutBlocks(int fd, off_t size, off_t wanted, Visit visit)
+bool ForEachHole(int fd, off_t from, off_t end, Visit visit)
 {
     const off_t position = lseek(fd, 0, SEEK_CUR);
-    const off_t end = std::min(size, wanted);
     bool going = true;
-    for (off_t offset = 0; going && offset < end;) {
-        // A file cut meanwhile, or a file system that finds no holes, ends the walk.
+    for (off_t offset = from; going && offset < end;) {
         const off_t hole = lseek(fd, offset, SEEK_HOLE);
         if (hole < 0 || hole >= end)
             break;
@@ -539,15 +536,46 @@ void ForEachRangeWithoutBlocks(int fd, off_t size, off_t wanted, Visit visit)
         // A hole that a writer filled in between is none.
         going = offset == hole || visit(hole, offset - hole);
     }
-    if (going && wanted > size)
-        visit(size, wanted - size);
     lseek(fd, position, SEEK_SET);
+    return going;
+}
+
+// Calls visit(start, length) for each range of the file's first wanted bytes that holds no
+// block of it: its holes below that size, and all that lies past its end (size). A visit that
+// gives false ends the walk.
+template <typename Visit>
+void ForEachRangeWithoutBlocks(int fd, off_t size, off_t wanted, Visit visit)
+{
+    if (ForEachHole(fd, 0, std::min(size, wanted), visit) && wanted > size)
+        visit(size, wanted - size);
+}
+
+// The least that the file's first wanted bytes lack, by the blocks it holds: some file systems
+// show as holes what they hold without having written it (tmpfs's reserved pages, unwritten
+// extents), which a reservation takes no room for. Blocks of data past wanted do not count;
+// blocks reserved past the file's end, or of its bookkeeping, do, so the file may lack more.
+uint64_t LeastLacking(int fd, const struct stat& status, off_t wanted)
+{
+    uint64_t dataPast = 0;
+    if (status.st_size > wanted) {
+        dataPast = static_cast<uint64_t>(status.st_size - wanted);
+        ForEachHole(fd, wanted, status.st_size, [&](off_t, off_t length) {
+            dataPast -= std::min(dataPast, static_cast<uint64_t>(length));
+            return true;
+        });
+    }
+    const uint64_t held = static_cast<uint64_t>(status.st_blocks) * 512;
+    const uint64_t heldBelow = held > dataPast ? held - dataPast : 0;
+    return static_cast<uint64_t>(wanted) > heldBelow ? wanted - heldBelow : 0;
 }
 
 // Whether the process may fill the room a file system keeps back for root (ext4's reserved
-// blocks): the kernel lets a process with CAP_SYS_RESOURCE, as root has it, fill it.
+// blocks): the kernel lets root (the reserve's user, unless the file system names another)
+// fill it, and a process with CAP_SYS_RESOURCE, which root in a container may lack.
 bool MayFillReservedRoom()
 {
+    if (geteuid() == 0)
+        return true;
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3]{};
     return syscall(SYS_capget, &header, sets) == 0 &&
@@ -616,22 +644,24 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass
         SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
-    // Exactly what the file lacks is weighed against the room this process may fill before
-    // anything is taken, so that a refusal changes nothing; a file that lacks nothing is not
-    // touched at all (XFS would reserve its blocks over again).
-    uint64_t lacking = 0;
+    // What the file lacks is weighed against the room this process may fill before anything
+    // is taken, so that a refusal changes nothing; a file that lacks nothing is not touched at
+    // all (XFS would reserve its blocks over again). Where the ranges without blocks seem more
+    // than the room, the blocks the file holds may show that some of them are held after all.
+    uint64_t unblocked = 0;
     ForEachRangeWithoutBlocks(object->fd(), status.st_size, wanted, [&](off_t, off_t length) {
-        lacking += static_cast<uint64_t>(length);
+        unblocked += static_cast<uint64_t>(length);
         return true;
     });
     uint64_t room = 0;
     if (!GetRoomForProcess(object->fd(), &room))
         return SetLastErrorFromErrno(), FALSE;
-    if (lacking > room) {
+    if (unblocked > room && LeastLacking(object->fd(), status, wanted) > room) {
         SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
-    return lacking == 0 || ReserveRangesWithoutBlocks(object->fd(), status, wanted) ? TRUE : FALSE;
+    return unblocked == 0 || ReserveRangesWithoutBlocks(object->fd(), status, wanted) ? TRUE
+                                                                                       : FALSE;
 }
 
 BOOL FreeReservedRoom(HANDLE file)

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/audit.h>
+#include <linux/capability.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sched.h>
@@ -172,7 +173,9 @@ HostRestore::HostRestore(const std::string& server, const std::filesystem::path&
              setresuid(kOtherUser, kOtherUser, kOtherUser) != 0))
             _exit(126);
         if ((conditions.withoutUnnamedFiles && !HideUnnamedFiles(conditions.statxError)) ||
-            (conditions.withoutLinksByDescriptor && !RefuseLinksByDescriptor()))
+            (conditions.withoutLinksByDescriptor && !RefuseLinksByDescriptor()) ||
+            (conditions.withoutResourceCapability &&
+             prctl(PR_CAPBSET_DROP, CAP_SYS_RESOURCE, 0, 0, 0) != 0))
             _exit(126);
         if (chdir(directory.c_str()) == 0)
             execv(argv[0], argv.data());

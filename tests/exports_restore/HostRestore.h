@@ -37,6 +37,8 @@ struct HostConditions {
     // AT_EMPTY_PATH) as kernels before 6.10 refuse it to a process that may not read every
     // folder (ENOENT).
     bool withoutLinksByDescriptor = false;
+    // Runs the host without CAP_SYS_RESOURCE, as root in most containers runs.
+    bool withoutResourceCapability = false;
 };
 
 // Whether a child process may have a mount namespace of its own and mount in it.

@@ -138,6 +138,15 @@ protected:
         ASSERT_EQ(chmod(path.c_str(), mode), 0);
     }
 
+    // Reserves the blocks of the file's first size bytes without writing them.
+    static void Preallocate(const std::filesystem::path& path, size_t size)
+    {
+        const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(fallocate(fd, 0, 0, static_cast<off_t>(size)), 0) << std::strerror(errno);
+        close(fd);
+    }
+
     // Fills the file system of folder, which it creates, until free bytes are left in it (for
     // root: ext4 keeps a part of them from other users).
     static void FillUntilFree(const std::filesystem::path& folder, size_t free)
@@ -189,9 +198,11 @@ std::string AccessListGrantingUser1234(mode_t mode)
 // the version is larger than the file or not: where the transfer file leaves too little, the
 // restore fails with the old bytes under both names, the file's time, mode and room as they
 // were, and nothing left behind. Only what the file lacks counts (not blocks past the new
-// version's end), and only the room the restoring user may fill (not ext4's room for root): a
-// file that lacks nothing is written on a nearly full disk, where XFS would refuse to reserve
-// its blocks over again. A file system that tells no size (ramfs) is not taken for a full one.
+// version's end), and only the room the restoring user may fill (ext4's room for root only for
+// root, with or without CAP_SYS_RESOURCE): a file that lacks nothing is written on a nearly
+// full disk, where XFS would refuse to reserve its blocks over again, and so is one whose
+// blocks are preallocated, which tmpfs shows as holes. A file system that tells no size
+// (ramfs) is not taken for a full one.
 TEST_F(PlacementBoundsTest, AFullDiskDuringACopyInPlaceLosesNeitherVersion)
 {
     if (!CanRunAsOtherUser() || !CanMountInANamespace())
@@ -212,6 +223,10 @@ TEST_F(PlacementBoundsTest, AFullDiskDuringACopyInPlaceLosesNeitherVersion)
         // The file is root's, set-id and writable by all, and restored by kOtherUser.
         bool byAnotherUser;
         int result;
+        // The old file's blocks are reserved without being written.
+        bool preallocated = false;
+        // Root restores, without CAP_SYS_RESOURCE.
+        bool withoutResourceCapability = false;
     } cases[] = {
         {"a file of 2 MiB on tmpfs", "tmpfs", 11 * kMiB, 2 * kMiB, 0, 2 * kMiB, 8 * kMiB, 0,
          false, kEither},
@@ -230,6 +245,10 @@ TEST_F(PlacementBoundsTest, AFullDiskDuringACopyInPlaceLosesNeitherVersion)
          6 * kMiB, 7 * kMiB, false, 1},
         {"a written file on XFS", "xfs", 300 * kMiB, 8 * kMiB, 0, 8 * kMiB, 8 * kMiB, 11 * kMiB,
          false, 1},
+        {"a preallocated file on tmpfs", "tmpfs", 20 * kMiB, 8 * kMiB, 0, 0, 8 * kMiB,
+         11 * kMiB, false, 1, true},
+        {"root's room without the capability", "ext4", 64 * kMiB, 8 * kMiB, 0, 2 * kMiB,
+         8 * kMiB, 16 * kMiB, false, 1, false, true},
     };
     OpenToOtherUser();
     const std::filesystem::path small = dir.path() / "small";
@@ -248,6 +267,8 @@ TEST_F(PlacementBoundsTest, AFullDiskDuringACopyInPlaceLosesNeitherVersion)
         const std::string data = Noise(row.dataSize, 11);
         std::ofstream(file, std::ios::binary).seekp(row.dataAt).write(data.data(), data.size());
         std::filesystem::resize_file(file, row.oldSize);
+        if (row.preallocated)
+            Preallocate(file, row.oldSize);
         std::filesystem::create_hard_link(file, second);
         if (row.byAnotherUser)
             Own(file, 0, 06777);
@@ -262,7 +283,9 @@ TEST_F(PlacementBoundsTest, AFullDiskDuringACopyInPlaceLosesNeitherVersion)
         Serve(newBytes, Form::Cached);
         const int result = RestoreInHost(
             small / "report.doc",
-            {.asOtherUser = row.byAnotherUser, .mountNamespaceOf = system->Holder()});
+            {.asOtherUser = row.byAnotherUser,
+             .mountNamespaceOf = system->Holder(),
+             .withoutResourceCapability = row.withoutResourceCapability});
         ASSERT_NE(result, -1) << row.name;
         if (row.result != kEither) {
             EXPECT_EQ(result, row.result) << row.name;
