@@ -225,9 +225,11 @@ bool FlagsKeepBytes(const std::string& native, const struct stat& status)
         return false;
     struct stat named;
     int flags = 0;
+    // Formatted without allocating: nothing may throw while the descriptors are open.
+    char reopened[32];
+    std::snprintf(reopened, sizeof reopened, "/proc/self/fd/%d", path);
     const int fd = fstat(path, &named) == 0 && IsSameFile(named, status)
-                       ? open(("/proc/self/fd/" + std::to_string(path)).c_str(),
-                              O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+                       ? open(reopened, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
                        : -1;
     const bool kept = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
                       (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
@@ -280,10 +282,6 @@ DWORD CopyPathOut(const std::u16string& text, DWORD capacity, Char* buffer)
     buffer[length] = 0;
     return length;
 }
-
-}  // namespace
-
-namespace {
 
 // A descriptor that an open holds until it hands it to its handle: an exception on the way
 // (memory running out) closes it; the open's own failures close it themselves.

@@ -38,9 +38,10 @@ struct FILE_ALLOCATION_INFO {
 // room of its own, which nothing reserves). Only the ranges that hold no block are reserved
 // (where the file system tells no holes, only the part past the end): a file that has them
 // all is left untouched. What they come to must fit the room this process may fill (the room
-// a file system keeps back for root counts for root and with CAP_SYS_RESOURCE), unless the blocks the file
-// holds show that some of those ranges are held without having been written (tmpfs's
-// preallocated pages); a file system that tells no size (ramfs) is taken to have it. Unlike Windows it never cuts a file longer than AllocationSize.
+// a file system keeps back for root counts for root and with CAP_SYS_RESOURCE), unless the
+// blocks the file holds show that some of those ranges are held without having been written
+// (tmpfs's preallocated pages); a file system that tells no size (ramfs) is taken to have it.
+// Unlike Windows it never cuts a file longer than AllocationSize.
 // ERROR_DISK_FULL when the room is not there, or when the size is past what this process or
 // the file system allows a file; nothing is taken then. Reserving leaves the file's bytes,
 // size, write time and mode as they were (as far as the process may set them again: another

@@ -272,6 +272,12 @@ BOOL MoveUnderLock(LPCWSTR existing, LPCWSTR destination, Move move)
     return move(source, target, status);
 }
 
+// The mode, owner and group of a file's status, without its attributes.
+FileSecurity ModeOwnerAndGroup(const struct stat& status)
+{
+    return FileSecurity{status.st_mode & 07777, status.st_uid, status.st_gid, {}};
+}
+
 // stat(2) of path, links followed, and its native form; false with the error of a missing
 // file.
 bool StatPath(LPCWSTR path, std::string* native, struct stat* status)
@@ -352,7 +358,7 @@ BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security)
     struct stat status;
     if (!StatPath(path, &native, &status))
         return FALSE;
-    *security = FileSecurity{status.st_mode & 07777, status.st_uid, status.st_gid, {}};
+    *security = ModeOwnerAndGroup(status);
     std::vector<std::string> names;
     if (!ListAttributes(native, &names))
         return SetErrorForPath(native), FALSE;
@@ -390,7 +396,7 @@ BOOL GetFileModeByHandle(HANDLE file, FileSecurity* security)
     struct stat status;
     if (fstat(object->fd(), &status) != 0)
         return SetLastErrorFromErrno(), FALSE;
-    *security = FileSecurity{status.st_mode & 07777, status.st_uid, status.st_gid, {}};
+    *security = ModeOwnerAndGroup(status);
     return TRUE;
 }
 
