@@ -1,6 +1,7 @@
 #include "connection/Csocketclient.h"
 
 #include <cstring>
+#include <exception>
 
 #include "platform/file.h"
 #include "platform/registry.h"
@@ -38,10 +39,20 @@ Csocketclient::Csocketclient()
 
 Csocketclient::~Csocketclient()
 {
-    CloseOpenHandle();
+    // Closing the handle and the farewell are exchanges with the server, which can run out of
+    // memory; a destructor that let that out would end the host. The channel is freed and its
+    // connection closed all the same.
+    try {
+        CloseOpenHandle();
+    } catch (const std::exception&) {
+    }
     std::memset(m_userName, 0, sizeof m_userName);
     std::memset(m_password, 0, sizeof m_password);
-    Disconnect(1);
+    try {
+        Disconnect(1);
+    } catch (const std::exception&) {
+        CloseSocket(1);
+    }
 }
 
 // The data folder is "\Temp\" under the registered data path, created when missing; without

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <new>
 #include <string>
@@ -21,39 +20,12 @@
 #include "platform/file.h"
 #include "platform/placement.h"
 #include "platform/folder.h"
+#include "support/AllocationFailure.h"
 #include "support/FileText.h"
 #include "support/FolderWatch.h"
 #include "support/ScopedEnv.h"
 #include "support/SmallFileSystem.h"
 #include "support/TempDir.h"
-
-// Allocations of this thread that succeed before one fails (negative: none fails), so that
-// a test can run out of memory at every step of a call in turn.
-thread_local int t_allocationsBeforeFailure = -1;
-
-void* operator new(std::size_t size)
-{
-    if (t_allocationsBeforeFailure == 0) {
-        t_allocationsBeforeFailure = -1;
-        throw std::bad_alloc();
-    }
-    if (t_allocationsBeforeFailure > 0)
-        --t_allocationsBeforeFailure;
-    if (void* block = std::malloc(size == 0 ? 1 : size))
-        return block;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return ::operator new(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace {
 
@@ -267,13 +239,13 @@ TEST_F(Files, AnOpenThatRunsOutOfMemoryLeavesTheOthersWorking)
             const auto before = descriptors();
             bool failed = false;
             HANDLE handle = INVALID_HANDLE_VALUE;
-            t_allocationsBeforeFailure = step;
+            FailAllocationAfter(step);
             try {
                 handle = Open(file, kReadWrite, kShareAll, OPEN_ALWAYS);
             } catch (const std::bad_alloc&) {
                 failed = true;
             }
-            t_allocationsBeforeFailure = -1;
+            FailAllocationAfter(-1);
             if (handle != INVALID_HANDLE_VALUE)
                 CloseHandle(handle);
             if (descriptors() != before)

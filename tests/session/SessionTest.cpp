@@ -1,3 +1,6 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -8,6 +11,7 @@
 
 #include "SessionProbe.h"
 #include "platform/text.h"
+#include "support/AllocationFailure.h"
 #include "support/LoopbackChannel.h"
 #include "tools/server/LoginService.h"
 #include "util/Cutil.h"
@@ -289,6 +293,37 @@ TEST_F(Session, ForcedCheckConnectsWithoutLoginWhenNoneIsNeeded)
     EXPECT_EQ(channel.IsConnected(), 1u);
     EXPECT_NE(probe.CommandIndex(), 0u);
     EXPECT_EQ(RequestCount(CCreatePacket::kAuthenticateUser), 0u);
+}
+
+// A logged-in channel that runs out of memory at any step of being freed (the handle it closes
+// on the server, its farewell) is freed all the same: the host goes on.
+TEST_F(Session, AChannelThatRunsOutOfMemoryAsItIsFreedLetsTheHostGoOn)
+{
+    for (int step = 0; step < 200; ++step) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(10);
+            auto* freed = new Csocketclient;
+            freed->SetServer(Utf8ToUtf16(server->Address()).c_str(), StandinServer::kDefaultPort);
+            freed->SetRecvSleep(0);
+            freed->SetSendSleep(0);
+            freed->SetUserCredentials(u"ab", u"p");
+            freed->SetAutoSession(1);
+            if (freed->EnsureSession(1, 0) != 1)
+                _exit(2);
+            FailAllocationAfter(step);
+            delete freed;
+            _exit(AllocationFailed() ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "the host ended at step " << step;
+        ASSERT_NE(WEXITSTATUS(status), 2) << "no login";
+        if (WEXITSTATUS(status) == 0)
+            return;  // freeing needed fewer allocations: every one has failed once
+    }
+    FAIL() << "freeing still allocates after 200 steps";
 }
 
 TEST_F(Session, SessionCheckLogsInAgainAfterTheServerDroppedTheConnection)
