@@ -278,6 +278,19 @@ FileSecurity ModeOwnerAndGroup(const struct stat& status)
     return FileSecurity{status.st_mode & 07777, status.st_uid, status.st_gid, {}};
 }
 
+// The stamp of a file's status.
+FileStamp StampOfStatus(const struct stat& status)
+{
+    return FileStamp{.volume = status.st_dev,
+                     .index = status.st_ino,
+                     .mode = status.st_mode & 07777,
+                     .owner = status.st_uid,
+                     .group = status.st_gid,
+                     .links = static_cast<DWORD>(status.st_nlink),
+                     .changedSeconds = status.st_ctim.tv_sec,
+                     .changedNanoseconds = status.st_ctim.tv_nsec};
+}
+
 // stat(2) of path, links followed, and its native form; false with the error of a missing
 // file.
 bool StatPath(LPCWSTR path, std::string* native, struct stat* status)
@@ -352,12 +365,14 @@ BOOL LinkFileW(HANDLE file, LPCWSTR name)
     return TRUE;
 }
 
-BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security)
+BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security, FileStamp* stamp)
 {
     std::string native;
     struct stat status;
     if (!StatPath(path, &native, &status))
         return FALSE;
+    if (stamp != nullptr)
+        *stamp = StampOfStatus(status);
     *security = ModeOwnerAndGroup(status);
     std::vector<std::string> names;
     if (!ListAttributes(native, &names))
@@ -377,14 +392,7 @@ BOOL GetFileStampW(LPCWSTR path, FileStamp* stamp)
     struct stat status;
     if (!StatPath(path, &native, &status))
         return FALSE;
-    *stamp = FileStamp{.volume = status.st_dev,
-                       .index = status.st_ino,
-                       .mode = status.st_mode & 07777,
-                       .owner = status.st_uid,
-                       .group = status.st_gid,
-                       .links = static_cast<DWORD>(status.st_nlink),
-                       .changedSeconds = status.st_ctim.tv_sec,
-                       .changedNanoseconds = status.st_ctim.tv_nsec};
+    *stamp = StampOfStatus(status);
     return TRUE;
 }
 

@@ -39,9 +39,6 @@ struct FileSecurity {
     DWORD group = 0;
     std::vector<std::pair<std::string, std::string>> attributes;
 };
-// Reads the security of the file at path, links followed. FALSE with the error of a missing
-// file, or of an attribute that cannot be read.
-BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security);
 // What any change to a file but to its bytes alters: the file it is (its volume and index),
 // its mode, owner, group and number of names, and the time of its last change of any kind
 // (which a new attribute or access list moves too, to the system's coarse clock).
@@ -60,6 +57,10 @@ struct FileStamp {
         return volume == other.volume && index == other.index;
     }
 };
+// Reads the security of the file at path, links followed, and, unless stamp is null, its stamp
+// from the same status read (filled even when an attribute then cannot be read). FALSE with
+// the error of a missing file, or of an attribute that cannot be read.
+BOOL GetFileSecurityW(LPCWSTR path, FileSecurity* security, FileStamp* stamp = nullptr);
 // Reads the stamp of the file at path, links followed, in one status read. FALSE with the
 // error of a missing file.
 BOOL GetFileStampW(LPCWSTR path, FileStamp* stamp);

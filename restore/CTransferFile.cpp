@@ -134,9 +134,7 @@ bool CTransferFile::Create()
 bool CTransferFile::Examine()
 {
     m_securityGiven = Giving::NotTried;
-    // Taken first, so that any change after it shows.
     m_stamp = {};
-    GetFileStampW(m_target.c_str(), &m_stamp);
     m_exists = CheckFileAccessW(m_target.c_str(), kReadWrite, &m_found) != FALSE;
     if (!m_exists)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -144,8 +142,9 @@ bool CTransferFile::Examine()
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    // Security that cannot be read cannot be given: such a file is written in place.
-    m_securityKnown = GetFileSecurityW(m_target.c_str(), &m_security) != FALSE;
+    // Security that cannot be read cannot be given: such a file is written in place. The
+    // stamp comes from the same status read, so that any change after it shows.
+    m_securityKnown = GetFileSecurityW(m_target.c_str(), &m_security, &m_stamp) != FALSE;
     SetLastError(ERROR_SUCCESS);
     return true;
 }
